@@ -1,0 +1,16 @@
+# Cross build for Windows x86-64 with Debian's mingw-w64 (POSIX thread model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(BRQ_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${BRQ_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${BRQ_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${BRQ_MINGW_TRIPLE}-windres)
+set(CMAKE_OBJDUMP ${BRQ_MINGW_TRIPLE}-objdump)
+
+# Libraries and headers come from the mingw sysroot only, never from the host.
+set(CMAKE_FIND_ROOT_PATH /usr/${BRQ_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

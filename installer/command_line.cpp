@@ -1,0 +1,20 @@
+#include "command_line.hpp"
+
+#include <CLI/CLI.hpp>
+
+namespace brq_install {
+
+bool brq_install_arg::parse(int argc, const char* const* argv, brq_install_arg& arg) {
+  CLI::App app("qzv BRQ installer 1.0.0.0, 64-bit", "qzv.ua.brq.install");
+  app.add_flag_callback(
+      "--version", [&arg] { arg.action = install_action::show_version; }, "Show version");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    app.exit(error);  // help on stdout, other errors on stderr; its code is not ours
+    return false;
+  }
+  return true;
+}
+
+}  // namespace brq_install

@@ -1,0 +1,82 @@
+#include "console/console.hpp"
+
+#include "win/platform.hpp"
+
+namespace brq_install {
+
+using win::api;
+
+namespace {
+
+HANDLE standard_output() { return api.GetStdHandle(STD_OUTPUT_HANDLE); }
+
+bool is_console(HANDLE handle) {
+  DWORD mode = 0;
+  return api.GetConsoleMode(handle, &mode) != 0;
+}
+
+// WriteConsoleW may write less than asked; it is called until all is out.
+void write_console(HANDLE console, std::wstring_view text) {
+  while (!text.empty()) {
+    DWORD written = 0;
+    if (!api.WriteConsoleW(console, text.data(), static_cast<DWORD>(text.size()), &written,
+                           nullptr) ||
+        written == 0) {
+      return;
+    }
+    text.remove_prefix(written);
+  }
+}
+
+void print_piece(const piece& text) {
+  if (const auto* narrow = std::get_if<std::string_view>(&text)) {
+    print_text(*narrow);
+  } else {
+    print_wide(std::get<std::wstring_view>(text));
+  }
+}
+
+}  // namespace
+
+void print_text(std::string_view text) {
+  api.fwrite(text.data(), 1, text.size(), stdout);
+  api.fflush(stdout);
+}
+
+void print_wide(std::wstring_view text) {
+  HANDLE output = standard_output();
+  if (is_console(output)) {
+    write_console(output, text);
+  } else {
+    print_text(wide_to_utf8(text));
+  }
+}
+
+void print_colored(WORD attribute, piece text) {
+  HANDLE output = standard_output();
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  api.GetConsoleScreenBufferInfo(output, &info);
+  api.SetConsoleTextAttribute(output, attribute);
+  print_piece(text);
+  api.SetConsoleTextAttribute(output, info.wAttributes);
+}
+
+void report_error_text(WORD attribute, DWORD code) {
+  print_colored(attribute, error_text(code));
+  print_colored(attribute, "\n");
+}
+
+void report_will_continue() { print_colored(color_warning, "Will attempt to continue...\n"); }
+
+void report_warning(std::initializer_list<piece> headline, DWORD code) {
+  for (const piece& text : headline) print_colored(color_warning, text);
+  report_error_text(color_warning, code);
+  report_will_continue();
+}
+
+void report_error(std::initializer_list<piece> headline, DWORD code) {
+  for (const piece& text : headline) print_colored(color_error, text);
+  report_error_text(color_error, code);
+}
+
+}  // namespace brq_install

@@ -1,0 +1,50 @@
+#pragma once
+// The install plan: the one record that every install step shares. The entry
+// point builds it with the product's fixed content; the steps fill in what
+// they find.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "os_version.hpp"
+#include "service_record.hpp"
+
+namespace brq_install {
+
+struct payload_file {
+  uint16_t resource_id = 0;
+  std::wstring name;
+  crt_flavour crt = crt_flavour::unknown;  // unknown: applies everywhere
+  bool firewall = false;
+  bool service = false;
+  std::wstring service_name;
+  std::wstring display_name;
+  std::wstring description;
+  std::wstring service_args;
+};
+
+struct install_plan {
+  std::wstring variant;
+  os_version os;
+  crt_flavour crt = crt_flavour::unknown;
+  std::wstring destination;  // without a trailing backslash
+  std::vector<std::shared_ptr<payload_file>> files;
+  // Payload file name to the services found for it. A file is a key only
+  // when a service was found; a key, once inserted, keeps its first list.
+  std::unordered_map<std::wstring, std::vector<service_record>> services;
+  std::vector<std::wstring> registered;  // services created in this run
+};
+
+// Appends a payload file with `resource_id` and `name` (UTF-8) and no other
+// setting, and returns it so that the caller can set the rest.
+std::shared_ptr<payload_file> add_payload_file(install_plan& plan, uint16_t resource_id,
+                                               std::string_view name);
+
+// The plan of this product: variant "brq", the server (101) with its service
+// and firewall exception, the control tool (102) and the developer tool (103).
+install_plan build_install_plan();
+
+}  // namespace brq_install

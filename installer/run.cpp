@@ -1,0 +1,22 @@
+#include "run.hpp"
+
+#include "command_line.hpp"
+#include "console/console.hpp"
+#include "install_plan.hpp"
+
+namespace brq_install {
+
+int run(int argc, const char* const* argv) {
+  brq_install_arg arg;
+  arg.action = install_action::install;
+  if (!brq_install_arg::parse(argc, argv, arg)) return 1;
+  if (arg.action == install_action::show_version) {
+    print_text("1.0.0.0\n");
+    return 0;
+  }
+
+  install_plan plan = build_install_plan();
+  return 0;
+}
+
+}  // namespace brq_install

@@ -1,0 +1,29 @@
+#pragma once
+// What service discovery records about a service that runs a payload file.
+#include <windows.h>
+
+#include <string>
+
+namespace brq_install {
+
+// A snapshot of QueryServiceConfigW.
+struct service_config {
+  DWORD service_type = 0;
+  DWORD start_type = 0;
+  DWORD error_control = 0;
+  std::wstring command_line;
+  std::wstring load_order_group;
+  DWORD tag_id = 0;
+  std::wstring dependencies;  // the first name of the list only
+  std::wstring service_start_name;
+  std::wstring display_name;
+};
+
+struct service_record {
+  std::wstring name;
+  std::wstring display_name;
+  SERVICE_STATUS status{};  // as enumerated; only dwCurrentState is used later
+  service_config config;
+};
+
+}  // namespace brq_install

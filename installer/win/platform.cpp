@@ -1,0 +1,13 @@
+#include "win/platform.hpp"
+
+namespace brq_install::win {
+
+const platform_table real_api = {
+#define BRQ_PLATFORM_BINDING(name) &::name,
+    BRQ_PLATFORM_FUNCTIONS(BRQ_PLATFORM_BINDING)
+#undef BRQ_PLATFORM_BINDING
+};
+
+platform_table api = real_api;
+
+}  // namespace brq_install::win

@@ -1,0 +1,64 @@
+// The command line of the built installer, run as a child process.
+#include <gtest/gtest.h>
+
+#include "child_process.hpp"
+
+namespace brq_install {
+namespace {
+
+using testing::installer_command;
+using testing::run_child;
+
+const std::string help_text =
+    "qzv BRQ installer 1.0.0.0, 64-bit\r\n"
+    "Usage: qzv.ua.brq.install [OPTIONS]\r\n"
+    "\r\n"
+    "Options:\r\n"
+    "  -h,--help                   Print this help message and exit\r\n"
+    "  --version                   Show version\r\n"
+    "\r\n";
+
+TEST(command_line, version_prints_the_version_alone) {
+  auto result = run_child(installer_command(L"--version"));
+  EXPECT_EQ(result.out, "1.0.0.0\r\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.exit_code, 0u);
+}
+
+TEST(command_line, help_requests_print_the_help_and_exit_with_1) {
+  for (const wchar_t* arguments : {L"-h", L"--help", L"--version --help", L"--help --version"}) {
+    SCOPED_TRACE(testing::wide_for_trace(arguments));
+    auto result = run_child(installer_command(arguments));
+    EXPECT_EQ(result.out, help_text);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exit_code, 1u);
+  }
+}
+
+TEST(command_line, bad_arguments_print_the_parsers_message_on_stderr) {
+  const std::string hint = "Run with --help for more information.\r\n";
+  struct {
+    const wchar_t* arguments;
+    std::string message;
+  } cases[] = {
+      {L"--bogus", "The following argument was not expected: --bogus\r\n" + hint},
+      {L"install", "The following argument was not expected: install\r\n" + hint},
+      {L"--version extra", "The following argument was not expected: extra\r\n" + hint},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::wide_for_trace(c.arguments));
+    auto result = run_child(installer_command(c.arguments));
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, c.message);
+    EXPECT_EQ(result.exit_code, 1u);
+  }
+}
+
+TEST(command_line, plain_run_succeeds) {
+  auto result = run_child(installer_command());
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.exit_code, 0u);
+}
+
+}  // namespace
+}  // namespace brq_install

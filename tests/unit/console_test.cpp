@@ -1,0 +1,125 @@
+// Console output: exact text, the colour of every piece, the attribute
+// restored after each piece, and redirected output.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <io.h>
+
+#include "console/console.hpp"
+#include "console_recorder.hpp"
+#include "files.hpp"
+
+namespace brq_install {
+namespace {
+
+using testing::console_recorder;
+using run = console_recorder::run;
+constexpr WORD plain = console_recorder::plain;
+
+TEST(console, progress_line_is_written_byte_for_byte) {
+  console_recorder console;
+  print_text("  service \"");
+  print_wide(L"QZVOPCUA.BRQ");
+  print_text("\"... ");
+  print_text("ok\n");
+  EXPECT_EQ(console.text(), "  service \"QZVOPCUA.BRQ\"... ok\n");
+  EXPECT_EQ(console.attribute_changes, 0);
+}
+
+TEST(console, warning_block_is_yellow_piece_by_piece_and_restores_the_attribute) {
+  console_recorder console(true, 0x1F);  // white on blue: restored, never kept
+  print_text("  service \"x\"... ");
+  report_warning({"failed\n"}, ERROR_ACCESS_DENIED);
+  print_text("next\n");
+
+  std::string denied = wide_to_utf8(error_text(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(console.runs(), (std::vector<run>{
+                                {"  service \"x\"... ", 0x1F},
+                                {"failed\n" + denied + "\nWill attempt to continue...\n", color_warning},
+                                {"next\n", 0x1F},
+                            }));
+  // failed, text, line break, will continue: each piece set and restored.
+  EXPECT_EQ(console.attribute_changes, 8);
+  EXPECT_EQ(console.attribute(), 0x1F);
+}
+
+TEST(console, error_block_is_light_red_with_wide_headline_pieces) {
+  console_recorder console;
+  report_error({"Failed to create dir \"", std::wstring_view(L"C:\\Program Files\\Quorvanta"), "\"\n"},
+               ERROR_ACCESS_DENIED);
+
+  std::string denied = wide_to_utf8(error_text(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(console.runs(),
+            (std::vector<run>{
+                {"Failed to create dir \"C:\\Program Files\\Quorvanta\"\n" + denied + "\n", color_error},
+            }));
+  EXPECT_EQ(console.text().find("Will attempt"), std::string::npos);
+  EXPECT_EQ(console.attribute_changes, 10);  // five pieces
+  EXPECT_EQ(console.attribute(), plain);
+}
+
+TEST(console, every_coloured_piece_is_followed_by_the_saved_attribute) {
+  console_recorder console(true, 0x2A);
+  print_colored(color_warning, "a");
+  print_colored(color_error, std::wstring_view(L"b"));
+  print_text("c");
+  EXPECT_EQ(console.pieces, (std::vector<console_recorder::piece>{
+                                {"a", color_warning, false},
+                                {"b", color_error, true},
+                                {"c", 0x2A, false},
+                            }));
+  EXPECT_EQ(console.attribute(), 0x2A);
+}
+
+TEST(console, redirected_output_has_the_same_text_and_no_attributes) {
+  console_recorder console(false);
+  print_text("Copying \"");
+  print_wide(L"qzv.ua.brq.exe");
+  print_text("\"... ");
+  report_error({"failed\n"}, ERROR_SHARING_VIOLATION);
+
+  std::string text = wide_to_utf8(error_text(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(console.runs(),
+            (std::vector<run>{{"Copying \"qzv.ua.brq.exe\"... failed\n" + text + "\n", plain}}));
+  EXPECT_EQ(console.attribute_changes, 0);
+  for (const auto& piece : console.pieces) EXPECT_FALSE(piece.wide);
+}
+
+TEST(console, wide_text_outside_ascii_loses_nothing_on_a_console) {
+  console_recorder console;
+  print_wide(L"\u4E2D\u6587 \u0414\u0430 \U0001F600");
+  print_wide(L"after");
+  print_text("\n");
+  EXPECT_EQ(console.text(), "\xE4\xB8\xAD\xE6\x96\x87 \xD0\x94\xD0\xB0 \xF0\x9F\x98\x80" "after\n");
+  EXPECT_TRUE(console.pieces[0].wide);
+}
+
+// The real C runtime stream in text mode, redirected to a file: a character
+// outside Latin-1 goes out as UTF-8, later wide and narrow pieces follow, and
+// line feeds become CR LF.
+TEST(console, redirected_runtime_stream_keeps_everything_after_non_ascii_text) {
+  std::wstring path = testing::temp_file_path();
+
+  std::fflush(stdout);
+  int saved = _dup(_fileno(stdout));
+  int file = _wopen(path.c_str(), _O_WRONLY | _O_TRUNC | _O_TEXT);
+  ASSERT_GE(file, 0);
+  _dup2(file, _fileno(stdout));
+  HANDLE saved_handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout))));
+
+  print_wide(L"\u4E2D\u6587");
+  print_wide(L" after");
+  print_text(" done\n");
+
+  SetStdHandle(STD_OUTPUT_HANDLE, saved_handle);
+  _dup2(saved, _fileno(stdout));
+  _close(saved);
+  _close(file);
+
+  std::string bytes = testing::read_file(path);
+  DeleteFileW(path.c_str());
+  EXPECT_EQ(bytes, "\xE4\xB8\xAD\xE6\x96\x87 after done\r\n");
+}
+
+}  // namespace
+}  // namespace brq_install
