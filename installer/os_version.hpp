@@ -2,8 +2,12 @@
 // The Windows version and the generation class ("crt" flavour) that decides
 // which payload files apply on this system.
 #include <cstdint>
+#include <string_view>
 
 namespace brq_install {
+
+struct install_plan;
+struct payload_file;
 
 struct os_version {
   uint32_t major = 0;
@@ -24,5 +28,20 @@ enum class crt_flavour : uint32_t {
   xpsp3_plus = 6,
   current = 7,
 };
+
+// The file version of the system's ntdll.dll; all zeros when unreadable.
+os_version get_os_version();
+
+// The generation of a version: always one of the four odd values.
+crt_flavour os_class(const os_version& version);
+
+// "nt4", "nt4+", ... "current"; "unknown" for 0 and anything above 7.
+std::string_view crt_name(crt_flavour crt);
+
+// Step: fills the plan's `os` and `crt` and prints them. Always true.
+bool detect_os(install_plan& plan);
+
+// Whether `file` is to be handled on the system recorded in `plan`.
+bool applies_to_os(const payload_file& file, const install_plan& plan);
 
 }  // namespace brq_install

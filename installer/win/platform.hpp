@@ -9,27 +9,47 @@
 
 namespace brq_install::win {
 
-#define BRQ_PLATFORM_FUNCTIONS(X)  \
-  /* console and system texts */   \
-  X(GetStdHandle)                  \
-  X(GetConsoleMode)                \
-  X(GetConsoleScreenBufferInfo)    \
-  X(SetConsoleTextAttribute)       \
-  X(WriteConsoleW)                 \
-  X(FormatMessageW)                \
-  X(MultiByteToWideChar)           \
-  X(WideCharToMultiByte)           \
-  /* C runtime output stream */    \
-  X(fwrite)                        \
-  X(fflush)                        \
-  /* time */                       \
-  X(GetTickCount)                  \
-  X(Sleep)                         \
-  /* errors, memory, handles */    \
-  X(GetLastError)                  \
-  X(SetLastError)                  \
-  X(LocalFree)                     \
-  X(CloseHandle)
+// Entries by area. Each area's list is its own macro, so that adding the
+// functions of one area never touches another's lines.
+
+#define BRQ_CONSOLE_FUNCTIONS(X) \
+  X(GetStdHandle)                \
+  X(GetConsoleMode)              \
+  X(GetConsoleScreenBufferInfo)  \
+  X(SetConsoleTextAttribute)     \
+  X(WriteConsoleW)               \
+  X(FormatMessageW)              \
+  X(MultiByteToWideChar)         \
+  X(WideCharToMultiByte)         \
+  X(fwrite) /* C runtime */      \
+  X(fflush)
+
+#define BRQ_SYSTEM_FUNCTIONS(X) \
+  X(GetLastError)               \
+  X(SetLastError)               \
+  X(LocalFree)                  \
+  X(CloseHandle)                \
+  X(GetTickCount)               \
+  X(Sleep)
+
+#define BRQ_ENVIRONMENT_FUNCTIONS(X)
+
+#define BRQ_FILE_FUNCTIONS(X)
+
+#define BRQ_SERVICE_FUNCTIONS(X)
+
+#define BRQ_PROCESS_FUNCTIONS(X)
+
+#define BRQ_COM_FUNCTIONS(X)
+
+#define BRQ_PLATFORM_FUNCTIONS(X) \
+  BRQ_CONSOLE_FUNCTIONS(X)        \
+  BRQ_SYSTEM_FUNCTIONS(X)         \
+  BRQ_ENVIRONMENT_FUNCTIONS(X)    \
+  BRQ_FILE_FUNCTIONS(X)           \
+  BRQ_SERVICE_FUNCTIONS(X)        \
+  BRQ_PROCESS_FUNCTIONS(X)        \
+  BRQ_COM_FUNCTIONS(X)
 
 struct platform_table {
 #define BRQ_PLATFORM_ENTRY(name) decltype(&::name) name;
