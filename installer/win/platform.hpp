@@ -42,6 +42,15 @@ namespace brq_install::win {
 
 #define BRQ_COM_FUNCTIONS(X)
 
+#define BRQ_PAYLOAD_FUNCTIONS(X) \
+  X(GetModuleHandleW)           \
+  X(FindResourceW)              \
+  X(LoadResource)               \
+  X(LockResource)               \
+  X(SizeofResource)             \
+  X(CreateFileW)                \
+  X(WriteFile)
+
 #define BRQ_PLATFORM_FUNCTIONS(X) \
   BRQ_CONSOLE_FUNCTIONS(X)        \
   BRQ_SYSTEM_FUNCTIONS(X)         \
@@ -49,7 +58,8 @@ namespace brq_install::win {
   BRQ_FILE_FUNCTIONS(X)           \
   BRQ_SERVICE_FUNCTIONS(X)        \
   BRQ_PROCESS_FUNCTIONS(X)        \
-  BRQ_COM_FUNCTIONS(X)
+  BRQ_COM_FUNCTIONS(X)            \
+  BRQ_PAYLOAD_FUNCTIONS(X)
 
 struct platform_table {
 #define BRQ_PLATFORM_ENTRY(name) decltype(&::name) name;

@@ -1,0 +1,156 @@
+// Extraction of one payload: every failing call gives its code, and nothing
+// on disk changes unless the payload inflated whole.
+#include <gtest/gtest.h>
+
+#include "fake_payloads.hpp"
+#include "files.hpp"
+#include "win/payload_resource.hpp"
+
+namespace brq_install {
+namespace {
+
+using win::api;
+using win::extract_resource_to_file;
+
+const std::string program = "MZ\x90 new program " + std::string(70000, 'p');
+const std::string old_program = "MZ old and longer program " + std::string(200000, 'o');
+
+int files_opened = 0, handles_closed = 0;
+DWORD write_error = 0;  // WriteFile fails with this code unless 0
+bool write_short = false;
+
+HANDLE WINAPI counting_create(const wchar_t* path, DWORD access, DWORD share,
+                              SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
+                              HANDLE model) {
+  HANDLE file = win::real_api.CreateFileW(path, access, share, security, disposition, flags, model);
+  if (file != INVALID_HANDLE_VALUE) ++files_opened;
+  return file;
+}
+BOOL WINAPI counting_close(HANDLE handle) {
+  ++handles_closed;
+  return win::real_api.CloseHandle(handle);
+}
+BOOL WINAPI faulty_write(HANDLE file, const void* data, DWORD size, DWORD* written,
+                         OVERLAPPED* overlapped) {
+  if (write_error != 0) {
+    ::SetLastError(write_error);
+    return FALSE;
+  }
+  if (write_short) {
+    BOOL ok = win::real_api.WriteFile(file, data, size / 2, written, overlapped);
+    ::SetLastError(0);
+    return ok;
+  }
+  return win::real_api.WriteFile(file, data, size, written, overlapped);
+}
+
+struct extract_resource_test : ::testing::Test {
+  testing::fake_payloads payloads;
+  std::wstring directory = testing::temp_file_path() + L".d";
+  std::wstring path = directory + L"\\qzv.ua.brq.exe";
+
+  void SetUp() override {
+    CreateDirectoryW(directory.c_str(), nullptr);
+    payloads.add(101, testing::zlib_stream(program));
+    api.CreateFileW = &counting_create;
+    api.CloseHandle = &counting_close;
+    api.WriteFile = &faulty_write;
+    files_opened = handles_closed = 0;
+    write_error = 0;
+    write_short = false;
+  }
+  void TearDown() override {
+    DeleteFileW(path.c_str());
+    RemoveDirectoryW(directory.c_str());
+    EXPECT_EQ(files_opened, handles_closed);
+  }
+  void install_old_program() {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, old_program.data(), static_cast<DWORD>(old_program.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+};
+
+TEST_F(extract_resource_test, replaces_a_longer_file_in_full) {
+  install_old_program();
+  EXPECT_EQ(extract_resource_to_file(101, path), 0u);
+  EXPECT_EQ(testing::read_file(path), program);
+  EXPECT_EQ(files_opened, 1);
+}
+
+TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) {
+  struct {
+    const char* what;
+    void (*fault)(testing::fake_payloads&);
+    DWORD expected;
+  } cases[] = {
+      {"resource missing", [](testing::fake_payloads& p) { p.streams.erase(101); },
+       ERROR_RESOURCE_NAME_NOT_FOUND},
+      {"resource cannot be loaded",
+       [](testing::fake_payloads&) {
+         api.LoadResource = [](HMODULE, HRSRC) -> HGLOBAL {
+           ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+           return nullptr;
+         };
+       },
+       ERROR_NOT_ENOUGH_MEMORY},
+      {"resource cannot be loaded, no error set",
+       [](testing::fake_payloads&) {
+         api.LoadResource = [](HMODULE, HRSRC) -> HGLOBAL {
+           ::SetLastError(0);
+           return nullptr;
+         };
+       },
+       ERROR_RESOURCE_DATA_NOT_FOUND},
+      {"resource cannot be locked",
+       [](testing::fake_payloads&) { api.LockResource = [](HGLOBAL) -> void* { return nullptr; }; },
+       ERROR_INVALID_DATA},
+      {"wrong checksum",
+       [](testing::fake_payloads& p) { p.streams[101].back() ^= 0x01; }, ERROR_INVALID_DATA},
+      {"stream cut short",
+       [](testing::fake_payloads& p) { p.streams[101].resize(p.streams[101].size() / 2); },
+       ERROR_INVALID_DATA},
+      {"file cannot be created",
+       [](testing::fake_payloads&) {
+         api.CreateFileW = [](const wchar_t*, DWORD, DWORD, SECURITY_ATTRIBUTES*, DWORD, DWORD,
+                              HANDLE) -> HANDLE {
+           ::SetLastError(ERROR_ACCESS_DENIED);
+           return INVALID_HANDLE_VALUE;
+         };
+       },
+       ERROR_ACCESS_DENIED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::scoped_platform undo_fault;
+    install_old_program();
+    c.fault(payloads);
+    EXPECT_EQ(extract_resource_to_file(101, path), c.expected);
+    EXPECT_EQ(testing::read_file(path), old_program);
+    payloads.add(101, testing::zlib_stream(program));
+  }
+}
+
+TEST_F(extract_resource_test, failed_or_short_write_is_a_failure) {
+  write_error = ERROR_DISK_FULL;
+  EXPECT_EQ(extract_resource_to_file(101, path), static_cast<DWORD>(ERROR_DISK_FULL));
+
+  write_error = 0;
+  write_short = true;
+  EXPECT_EQ(extract_resource_to_file(101, path), static_cast<DWORD>(ERROR_WRITE_FAULT));
+  EXPECT_EQ(testing::read_file(path).size(), program.size() / 2);
+  EXPECT_EQ(files_opened, 2);
+}
+
+TEST_F(extract_resource_test, a_file_held_without_sharing_gives_a_sharing_violation) {
+  install_old_program();
+  HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(extract_resource_to_file(101, path), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(held);
+  EXPECT_EQ(testing::read_file(path), old_program);
+}
+
+}  // namespace
+}  // namespace brq_install
