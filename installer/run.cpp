@@ -2,6 +2,7 @@
 
 #include "command_line.hpp"
 #include "console/console.hpp"
+#include "firewall.hpp"
 #include "install_plan.hpp"
 
 namespace brq_install {
@@ -16,6 +17,7 @@ int run(int argc, const char* const* argv) {
   }
 
   install_plan plan = build_install_plan();
+  configure_firewall(plan);  // always true: its failures are warnings
   return 0;
 }
 

@@ -4,6 +4,8 @@
 // through `api`; each entry is bound to the real function by default, and a
 // test may replace single entries to inject faults or fake the system.
 #include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
 
 #include <cstdio>
 
@@ -40,7 +42,12 @@ namespace brq_install::win {
 
 #define BRQ_PROCESS_FUNCTIONS(X)
 
-#define BRQ_COM_FUNCTIONS(X)
+#define BRQ_COM_FUNCTIONS(X) \
+  X(CoInitializeEx)            \
+  X(CoUninitialize)            \
+  X(CoCreateInstance)          \
+  X(SysAllocString)            \
+  X(SysFreeString)
 
 #define BRQ_PAYLOAD_FUNCTIONS(X) \
   X(GetModuleHandleW)           \

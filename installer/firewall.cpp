@@ -1,0 +1,45 @@
+#include "firewall.hpp"
+
+#include "console/console.hpp"
+#include "destination.hpp"
+#include "install_plan.hpp"
+#include "win/firewall.hpp"
+
+namespace brq_install {
+
+bool configure_firewall(install_plan& plan) {
+  print_text("Will configure firewall...\n");
+  win::com_apartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  if (FAILED(com.result())) {
+    report_warning({"CoInitializeEx failed\n"}, static_cast<DWORD>(com.result()));
+    return true;
+  }
+  add_firewall_exceptions(plan);
+  return true;
+}
+
+bool add_firewall_exceptions(install_plan& plan) {
+  win::com_ptr<INetFwProfile> profile;
+  HRESULT hr = win::open_current_firewall_profile(profile);
+  if (FAILED(hr)) {
+    report_warning({"firewall init failed\n"}, static_cast<DWORD>(hr));
+    return true;
+  }
+
+  const std::wstring name(firewall_exception_name);
+  for (const auto& file : plan.files) {
+    if (!file->firewall || !applies_to_os(*file, plan)) continue;
+    print_text("exception for \"");
+    print_wide(file->name);
+    print_text("\"...");
+    hr = win::ensure_firewall_exception(profile.get(), target_path(plan, *file), name);
+    if (FAILED(hr)) {
+      report_warning({"failed\n"}, static_cast<DWORD>(hr));
+    } else {
+      print_text(" ok\n");
+    }
+  }
+  return true;
+}
+
+}  // namespace brq_install

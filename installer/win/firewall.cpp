@@ -1,0 +1,76 @@
+#include "win/firewall.hpp"
+
+namespace brq_install::win {
+
+namespace {
+
+// Runs `call` with `text` as a BSTR that lives for that call only.
+// E_OUTOFMEMORY, without the call, when the BSTR cannot be allocated.
+template <typename Call>
+HRESULT with_bstr(const std::wstring& text, Call call) {
+  unique_bstr bstr(api.SysAllocString(text.c_str()));
+  if (!bstr) return E_OUTOFMEMORY;
+  return call(bstr.get());
+}
+
+}  // namespace
+
+HRESULT open_current_firewall_profile(com_ptr<INetFwProfile>& profile) {
+  com_ptr<INetFwMgr> manager;
+  HRESULT hr = api.CoCreateInstance(CLSID_NetFwMgr, nullptr, CLSCTX_ALL, IID_INetFwMgr,
+                                    manager.put_void());
+  if (FAILED(hr)) return hr;
+
+  com_ptr<INetFwPolicy> policy;
+  hr = manager->get_LocalPolicy(policy.put());
+  if (FAILED(hr)) return hr;
+
+  return policy->get_CurrentProfile(profile.put());
+}
+
+HRESULT firewall_exception_enabled(INetFwProfile* profile, const std::wstring& image_path,
+                                   bool& enabled) {
+  enabled = false;
+  com_ptr<INetFwAuthorizedApplications> applications;
+  HRESULT hr = profile->get_AuthorizedApplications(applications.put());
+  if (FAILED(hr)) return hr;
+
+  com_ptr<INetFwAuthorizedApplication> entry;
+  hr = with_bstr(image_path, [&](BSTR path) { return applications->Item(path, entry.put()); });
+  if (hr == firewall_entry_not_found) return S_OK;
+  if (FAILED(hr)) return hr;
+
+  VARIANT_BOOL value = VARIANT_FALSE;
+  hr = entry->get_Enabled(&value);
+  if (FAILED(hr)) return hr;
+  enabled = value != VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path,
+                                  const std::wstring& name) {
+  bool enabled = false;
+  HRESULT hr = firewall_exception_enabled(profile, image_path, enabled);
+  if (FAILED(hr)) return hr;
+  if (enabled) return S_OK;
+
+  com_ptr<INetFwAuthorizedApplications> applications;
+  hr = profile->get_AuthorizedApplications(applications.put());
+  if (FAILED(hr)) return hr;
+
+  com_ptr<INetFwAuthorizedApplication> entry;
+  hr = api.CoCreateInstance(CLSID_NetFwAuthorizedApplication, nullptr, CLSCTX_INPROC_SERVER,
+                            IID_INetFwAuthorizedApplication, entry.put_void());
+  if (FAILED(hr)) return hr;
+
+  hr = with_bstr(image_path, [&](BSTR path) { return entry->put_ProcessImageFileName(path); });
+  if (FAILED(hr)) return hr;
+  hr = with_bstr(name, [&](BSTR text) { return entry->put_Name(text); });
+  if (FAILED(hr)) return hr;
+  hr = entry->put_Enabled(VARIANT_TRUE);
+  if (FAILED(hr)) return hr;
+
+  return applications->Add(entry.get());
+}
+
+}  // namespace brq_install::win
