@@ -2,7 +2,9 @@
 
 #include "command_line.hpp"
 #include "console/console.hpp"
+#include "destination.hpp"
 #include "install_plan.hpp"
+#include "os_version.hpp"
 
 namespace brq_install {
 
@@ -16,6 +18,8 @@ int run(int argc, const char* const* argv) {
   }
 
   install_plan plan = build_install_plan();
+  detect_os(plan);
+  if (!settle_destination(plan)) return 1;
   return 0;
 }
 
