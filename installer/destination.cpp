@@ -1,11 +1,45 @@
 #include "destination.hpp"
 
+#include "console/console.hpp"
 #include "install_plan.hpp"
+#include "win/directory.hpp"
+#include "win/environment.hpp"
 
 namespace brq_install {
 
+bool settle_destination(install_plan& plan) {
+  if (DWORD code = win::get_program_files(plan.destination); code != 0) {
+    report_error({"Failed to get \"Program Files\"\n"}, code);
+    return false;
+  }
+  if (!plan.destination.empty() && plan.destination.back() != L'\\') plan.destination += L'\\';
+  plan.destination += L"Quorvanta\\QZV.UA\\";
+  plan.destination += plan.variant;
+  print_text("Destination: ");
+  print_wide(plan.destination);
+  print_text("\n");
+  return true;
+}
+
 std::wstring target_path(const install_plan& plan, const payload_file& file) {
   return plan.destination + L'\\' + file.name;
+}
+
+bool create_directories(std::wstring_view path) {
+  // The part before the first backslash (the drive) is never created, and
+  // neither is the part after the last one (the file name).
+  size_t first = path.find(L'\\');
+  if (first == std::wstring_view::npos) return true;
+  for (size_t k = path.find(L'\\', first + 1); k != std::wstring_view::npos;
+       k = path.find(L'\\', k + 1)) {
+    std::wstring prefix(path.substr(0, k));
+    DWORD code = win::create_directory(prefix);
+    if (code != 0 && code != ERROR_ALREADY_EXISTS) {
+      report_error({"Failed to create dir \"", std::wstring_view(prefix), "\"\n"}, code);
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace brq_install

@@ -1,7 +1,9 @@
 #include "os_version.hpp"
 
+#include <cstdio>
 #include <tuple>
 
+#include "console/console.hpp"
 #include "install_plan.hpp"
 
 namespace brq_install {
@@ -29,6 +31,20 @@ std::string_view crt_name(crt_flavour crt) {
     case crt_flavour::current: return "current";
     default: return "unknown";
   }
+}
+
+bool detect_os(install_plan& plan) {
+  plan.os = get_os_version();
+  plan.crt = os_class(plan.os);
+  const os_version& v = plan.os;
+  std::string_view name = crt_name(plan.crt);
+  char line[96];
+  int length = std::snprintf(line, sizeof line, "os %u.%u.%u.%u => crt \"%.*s\"\n",
+                             static_cast<unsigned>(v.major), static_cast<unsigned>(v.minor),
+                             static_cast<unsigned>(v.build), static_cast<unsigned>(v.revision),
+                             static_cast<int>(name.size()), name.data());
+  print_text(std::string_view(line, static_cast<size_t>(length)));
+  return true;
 }
 
 bool applies_to_os(const payload_file& file, const install_plan& plan) {

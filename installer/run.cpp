@@ -2,8 +2,10 @@
 
 #include "command_line.hpp"
 #include "console/console.hpp"
+#include "destination.hpp"
 #include "firewall.hpp"
 #include "install_plan.hpp"
+#include "os_version.hpp"
 
 namespace brq_install {
 
@@ -17,6 +19,8 @@ int run(int argc, const char* const* argv) {
   }
 
   install_plan plan = build_install_plan();
+  detect_os(plan);
+  if (!settle_destination(plan)) return 1;
   configure_firewall(plan);  // always true: its failures are warnings
   return 0;
 }

@@ -34,23 +34,22 @@ namespace brq_install::win {
   X(GetTickCount)               \
   X(Sleep)
 
-#define BRQ_ENVIRONMENT_FUNCTIONS(X)
+#define BRQ_ENVIRONMENT_FUNCTIONS(X) \
+  X(GetEnvironmentVariableW)         \
+  X(GetModuleHandleW)                \
+  X(GetProcAddress)                  \
+  X(LoadLibraryExW)                  \
+  X(FreeLibrary)                     \
+  X(SetDllDirectoryW)
 
-#define BRQ_FILE_FUNCTIONS(X)
+#define BRQ_FILE_FUNCTIONS(X) \
+  X(CreateDirectoryW)
 
 #define BRQ_SERVICE_FUNCTIONS(X)
 
 #define BRQ_PROCESS_FUNCTIONS(X)
 
-#define BRQ_COM_FUNCTIONS(X) \
-  X(CoInitializeEx)            \
-  X(CoUninitialize)            \
-  X(CoCreateInstance)          \
-  X(SysAllocString)            \
-  X(SysFreeString)
-
 #define BRQ_PAYLOAD_FUNCTIONS(X) \
-  X(GetModuleHandleW)           \
   X(FindResourceW)              \
   X(LoadResource)               \
   X(LockResource)               \
@@ -65,19 +64,40 @@ namespace brq_install::win {
   BRQ_FILE_FUNCTIONS(X)           \
   BRQ_SERVICE_FUNCTIONS(X)        \
   BRQ_PROCESS_FUNCTIONS(X)        \
-  BRQ_COM_FUNCTIONS(X)            \
   BRQ_PAYLOAD_FUNCTIONS(X)
+
+// Functions of DLLs that are loaded only when first needed, from System32
+// alone: version.dll is no KnownDLL, so importing it would let a copy planted
+// next to the installer load before main runs; the COM and shell DLLs load
+// further DLLs of their own (Wine's user32 imports version.dll). Each entry
+// starts as a stub that, at its first call, loads its DLL, replaces itself in
+// the table by the real function and forwards the call
+// (win/lazy_binding.hpp).
+#define BRQ_LAZY_FUNCTIONS(Y)                        \
+  Y(GetFileVersionInfoSizeW, L"version.dll")         \
+  Y(GetFileVersionInfoW, L"version.dll")             \
+  Y(VerQueryValueW, L"version.dll")                  \
+  Y(CoInitializeEx, L"ole32.dll")                    \
+  Y(CoUninitialize, L"ole32.dll")                    \
+  Y(CoCreateInstance, L"ole32.dll")                  \
+  Y(SysAllocString, L"oleaut32.dll")                 \
+  Y(SysFreeString, L"oleaut32.dll")
 
 struct platform_table {
 #define BRQ_PLATFORM_ENTRY(name) decltype(&::name) name;
   BRQ_PLATFORM_FUNCTIONS(BRQ_PLATFORM_ENTRY)
 #undef BRQ_PLATFORM_ENTRY
+#define BRQ_LAZY_PLATFORM_ENTRY(name, dll) decltype(&::name) name;
+  BRQ_LAZY_FUNCTIONS(BRQ_LAZY_PLATFORM_ENTRY)
+#undef BRQ_LAZY_PLATFORM_ENTRY
 };
 
-// The table in force. Bound to the real functions at start-up.
+// The table in force. Bound to the real functions at start-up, the lazy
+// entries to their stubs.
 extern platform_table api;
 
 // The table as bound at start-up, for tests that restore or forward to it.
+// Its lazy entries are the stubs, so forwarding to them binds for real.
 extern const platform_table real_api;
 
 }  // namespace brq_install::win

@@ -12,7 +12,11 @@ mapfile -t dlls < <("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p'
 status=0
 for dll in "${dlls[@]}"; do
   lower=${dll,,}
-  if [[ ! $lower =~ $known ]]; then
+  if [[ $lower == version.dll ]]; then
+    echo "imports $dll: a version.dll left next to the installer would load before main;" \
+         "its functions are bound through the platform table's lazy entries instead"
+    status=1
+  elif [[ ! $lower =~ $known ]]; then
     echo "imports $dll, which is not a KnownDLL of Windows"
     status=1
   fi
