@@ -1,5 +1,7 @@
 #include "install_plan.hpp"
 
+#include <cwchar>
+
 #include "console/console.hpp"
 
 namespace brq_install {
@@ -11,6 +13,10 @@ std::shared_ptr<payload_file> add_payload_file(install_plan& plan, uint16_t reso
   file->name = utf8_to_wide(name);
   plan.files.push_back(file);
   return file;
+}
+
+bool is_executable_name(std::wstring_view name) {
+  return name.size() >= 4 && _wcsicmp(std::wstring(name.substr(name.size() - 4)).c_str(), L".exe") == 0;
 }
 
 install_plan build_install_plan() {

@@ -43,6 +43,11 @@ struct install_plan {
 std::shared_ptr<payload_file> add_payload_file(install_plan& plan, uint16_t resource_id,
                                                std::string_view name);
 
+// Whether a payload file name names a program: at least four characters,
+// ending in ".exe" in any letter case. Only programs run as services or
+// processes.
+bool is_executable_name(std::wstring_view name);
+
 // The plan of this product: variant "brq", the server (101) with its service
 // and firewall exception, the control tool (102) and the developer tool (103).
 install_plan build_install_plan();

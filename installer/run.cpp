@@ -2,6 +2,7 @@
 
 #include "command_line.hpp"
 #include "console/console.hpp"
+#include "copy_files.hpp"
 #include "destination.hpp"
 #include "firewall.hpp"
 #include "install_plan.hpp"
@@ -21,6 +22,7 @@ int run(int argc, const char* const* argv) {
   install_plan plan = build_install_plan();
   detect_os(plan);
   if (!settle_destination(plan)) return 1;
+  if (!copy_files(plan)) return 1;
   configure_firewall(plan);  // always true: its failures are warnings
   return 0;
 }

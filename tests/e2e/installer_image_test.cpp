@@ -1,9 +1,13 @@
-// What the built image carries: its version block and its manifest.
+// What the built image carries: its version block, its manifest and its
+// payloads.
 #include <gtest/gtest.h>
+
+#include <zlib.h>
 
 #include <vector>
 
 #include "child_process.hpp"
+#include "files.hpp"
 
 namespace brq_install {
 namespace {
@@ -60,6 +64,63 @@ TEST(installer_image, manifest_runs_as_invoker_on_windows_7_to_11) {
                          "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {  // 10, 11
     EXPECT_NE(manifest.find(os), std::string::npos) << os;
   }
+}
+
+
+BOOL CALLBACK collect_name(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
+  reinterpret_cast<std::vector<uintptr_t>*>(names)->push_back(reinterpret_cast<uintptr_t>(name));
+  return TRUE;
+}
+
+BOOL CALLBACK collect_language(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages) {
+  reinterpret_cast<std::vector<WORD>*>(languages)->push_back(language);
+  return TRUE;
+}
+
+// Inflates `data` as one zlib stream that must end exactly where the data ends.
+bool inflate_exactly_one_stream(const void* data, DWORD size, std::string& out) {
+  z_stream stream{};
+  stream.next_in = static_cast<Bytef*>(const_cast<void*>(data));
+  stream.avail_in = size;
+  if (inflateInit(&stream) != Z_OK) return false;
+  std::vector<char> chunk(65536);
+  int result;
+  do {
+    stream.next_out = reinterpret_cast<Bytef*>(chunk.data());
+    stream.avail_out = static_cast<uInt>(chunk.size());
+    result = inflate(&stream, Z_NO_FLUSH);
+    out.append(chunk.data(), chunk.size() - stream.avail_out);
+  } while (result == Z_OK);
+  inflateEnd(&stream);
+  return result == Z_STREAM_END && stream.avail_in == 0;
+}
+
+TEST(installer_image, carries_each_payload_as_one_zlib_stream_in_english) {
+  HMODULE image = LoadLibraryExW(installer_path().c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(image, nullptr);
+  const wchar_t* type = MAKEINTRESOURCEW(1001);
+  std::vector<uintptr_t> names;
+  EnumResourceNamesW(image, type, &collect_name, reinterpret_cast<LONG_PTR>(&names));
+  EXPECT_EQ(names, (std::vector<uintptr_t>{101, 102, 103}));
+
+  for (int id : {101, 102, 103}) {
+    SCOPED_TRACE(id);
+    const wchar_t* name = MAKEINTRESOURCEW(id);
+    std::vector<WORD> languages;
+    EnumResourceLanguagesW(image, type, name, &collect_language,
+                           reinterpret_cast<LONG_PTR>(&languages));
+    EXPECT_EQ(languages, std::vector<WORD>{1033});
+
+    HRSRC found = FindResourceW(image, name, type);
+    ASSERT_NE(found, nullptr);
+    std::string program;
+    EXPECT_TRUE(inflate_exactly_one_stream(LockResource(LoadResource(image, found)),
+                                           SizeofResource(image, found), program));
+    EXPECT_EQ(program, testing::read_file(testing::payload_input_path(id)));
+    EXPECT_FALSE(program.empty());
+  }
+  FreeLibrary(image);
 }
 
 }  // namespace

@@ -15,59 +15,80 @@ HANDLE inheritable_file(const std::wstring& path) {
                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-std::string read_and_delete(const std::wstring& path) {
-  std::string bytes = read_file(path);
-  DeleteFileW(path.c_str());
-  return bytes;
-}
-
 }  // namespace
 
-child_result run_child(const std::wstring& command_line) {
-  child_result result;
-  std::wstring out_path = temp_file_path();
-  std::wstring err_path = temp_file_path();
-  HANDLE out = inheritable_file(out_path);
-  HANDLE err = inheritable_file(err_path);
-
+child_process::child_process(const std::wstring& command_line)
+    : out_path_(temp_file_path()), err_path_(temp_file_path()) {
+  HANDLE out = inheritable_file(out_path_);
+  HANDLE err = inheritable_file(err_path_);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nullptr;
   startup.hStdOutput = out;
   startup.hStdError = err;
-  PROCESS_INFORMATION process{};
   std::wstring writable = command_line;
-  BOOL started = CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                nullptr, &startup, &process);
-  DWORD start_error = GetLastError();
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &process_)) {
+    ADD_FAILURE() << "cannot start " << wide_for_trace(command_line) << ", error "
+                  << GetLastError();
+    process_ = {};
+  }
   CloseHandle(out);
   CloseHandle(err);
-  if (!started) {
-    ADD_FAILURE() << "cannot start the child process, error " << start_error;
-    result.exit_code = 0xFFFFFFFF;
-  } else {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &result.exit_code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+}
+
+child_process::~child_process() {
+  if (process_.hProcess != nullptr) terminate();
+  DeleteFileW(out_path_.c_str());
+  DeleteFileW(err_path_.c_str());
+}
+
+child_result child_process::wait() {
+  child_result result;
+  result.exit_code = 0xFFFFFFFF;
+  if (process_.hProcess != nullptr) {
+    WaitForSingleObject(process_.hProcess, INFINITE);
+    GetExitCodeProcess(process_.hProcess, &result.exit_code);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+    process_.hProcess = nullptr;
   }
-  result.out = read_and_delete(out_path);
-  result.err = read_and_delete(err_path);
+  result.out = read_file(out_path_);
+  result.err = read_file(err_path_);
   return result;
 }
 
-std::wstring installer_path() {
-  // The build passes the Unix path of the installer; Wine shows the Unix
-  // root as drive Z:.
-  std::string unix_path = BRQ_INSTALLER;
+child_result child_process::terminate() {
+  if (process_.hProcess != nullptr) TerminateProcess(process_.hProcess, 1);
+  return wait();
+}
+
+child_result run_child(const std::wstring& command_line) {
+  return child_process(command_line).wait();
+}
+
+std::wstring build_path(std::string_view unix_path) {
+  // Wine shows the Unix root as drive Z:.
   std::wstring path = L"Z:";
   for (char c : unix_path) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
   return path;
 }
 
-std::wstring installer_command(const std::wstring& arguments) {
-  std::wstring command = L"\"" + installer_path() + L"\"";
+std::wstring installer_path() { return build_path(BRQ_INSTALLER); }
+
+std::wstring payload_input_path(int resource_id) {
+  switch (resource_id) {
+    case 101: return build_path(BRQ_PAYLOAD_101);
+    case 102: return build_path(BRQ_PAYLOAD_102);
+    case 103: return build_path(BRQ_PAYLOAD_103);
+  }
+  return {};
+}
+
+std::wstring corrupt_installer_path() { return build_path(BRQ_CORRUPT_INSTALLER); }
+
+std::wstring installer_command(const std::wstring& arguments, const std::wstring& program) {
+  std::wstring command = L"\"" + program + L"\"";
   if (!arguments.empty()) command += L" " + arguments;
   return command;
 }

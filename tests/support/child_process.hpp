@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace brq_install::testing {
 
@@ -13,16 +14,46 @@ struct child_result {
   std::string err;  // standard error
 };
 
-// Runs `command_line` (program and arguments, quoted as needed) and waits for
-// it to end. Fails the current test and returns exit code 0xFFFFFFFF when the
-// program cannot be started.
+// A child process started with its output going into files.
+class child_process {
+ public:
+  // Starts `command_line` (program and arguments, quoted as needed). Fails
+  // the current test when the program cannot be started.
+  explicit child_process(const std::wstring& command_line);
+  ~child_process();
+  child_process(const child_process&) = delete;
+  child_process& operator=(const child_process&) = delete;
+
+  DWORD id() const { return process_.dwProcessId; }
+  // Waits for the end and collects the exit code and the output; exit code
+  // 0xFFFFFFFF when the program never started.
+  child_result wait();
+  // Ends the process (exit code 1) if it still runs, then collects as wait().
+  child_result terminate();
+
+ private:
+  PROCESS_INFORMATION process_{};
+  std::wstring out_path_, err_path_;
+};
+
+// Runs `command_line` to its end.
 child_result run_child(const std::wstring& command_line);
+
+// A file of the build tree, given by its Unix path, as a Windows path.
+std::wstring build_path(std::string_view unix_path);
 
 // The installer built with the tests, as a Windows path.
 std::wstring installer_path();
 
-// `installer_path()` in quotes, followed by `arguments`.
-std::wstring installer_command(const std::wstring& arguments = L"");
+// The program that the build embedded as payload `resource_id`.
+std::wstring payload_input_path(int resource_id);
+
+// The same installer with a damaged server payload.
+std::wstring corrupt_installer_path();
+
+// `program` in quotes, followed by `arguments`.
+std::wstring installer_command(const std::wstring& arguments = L"",
+                               const std::wstring& program = installer_path());
 
 }  // namespace brq_install::testing
 

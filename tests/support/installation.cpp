@@ -1,0 +1,60 @@
+#include "installation.hpp"
+
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace brq_install::testing {
+
+std::wstring installed_path(const std::wstring& name) { return install_dir + L"\\" + name; }
+
+namespace {
+
+void delete_service(const wchar_t* name) {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (manager == nullptr) return;
+  SC_HANDLE service = OpenServiceW(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+  if (service != nullptr) {
+    SERVICE_STATUS status{};
+    if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+      for (int i = 0; i < 100 && QueryServiceStatus(service, &status) &&
+                      status.dwCurrentState != SERVICE_STOPPED;
+           ++i) {
+        Sleep(100);
+      }
+    }
+    DeleteService(service);
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+}
+
+}  // namespace
+
+void remove_installation() {
+  delete_service(L"QZVOPCUA.BRQ");
+  for (const wchar_t* name : {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"}) {
+    std::wstring path = installed_path(name);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    for (int i = 0; i < 50 && !DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND;
+         ++i) {
+      Sleep(100);  // an ended service's image may be held for a moment
+    }
+  }
+  for (const wchar_t* level : {L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq",
+                               L"C:\\Program Files\\Quorvanta\\QZV.UA",
+                               L"C:\\Program Files\\Quorvanta"}) {
+    RemoveDirectoryW(level);
+  }
+}
+
+std::string after_os_line(const std::string& out) {
+  size_t end = out.find("\r\n");
+  std::string first = out.substr(0, end);
+  EXPECT_TRUE(std::regex_match(first, std::regex(R"(os \d+\.\d+\.\d+\.\d+ => crt "current")")))
+      << first;
+  return end == std::string::npos ? "" : out.substr(end + 2);
+}
+
+}  // namespace brq_install::testing
