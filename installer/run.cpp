@@ -1,12 +1,16 @@
 #include "run.hpp"
 
+#include "check_processes.hpp"
 #include "command_line.hpp"
 #include "console/console.hpp"
 #include "copy_files.hpp"
 #include "destination.hpp"
+#include "discover_services.hpp"
 #include "firewall.hpp"
 #include "install_plan.hpp"
 #include "os_version.hpp"
+#include "register_services.hpp"
+#include "service_start_stop.hpp"
 
 namespace brq_install {
 
@@ -20,11 +24,19 @@ int run(int argc, const char* const* argv) {
   }
 
   install_plan plan = build_install_plan();
-  detect_os(plan);
+  detect_os(plan);  // always true
   if (!settle_destination(plan)) return 1;
+  discover_services(plan);  // always true: its failures are warnings
+  if (!plan.services.empty()) {
+    print_text("Will stop services...\n");
+    stop_services(plan);
+  }
+  // A failure from here on leaves the services stopped above as they are.
+  check_processes(plan);  // always true
   if (!copy_files(plan)) return 1;
-  configure_firewall(plan);  // always true: its failures are warnings
-  return 0;
+  if (!register_services(plan)) return 1;
+  configure_firewall(plan);  // always true
+  return start_services(plan) ? 0 : 1;
 }
 
 }  // namespace brq_install

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <psapi.h>
+#include <shellapi.h>
 
 #include <cstdio>
 
@@ -42,19 +44,35 @@ namespace brq_install::win {
   X(FreeLibrary)                     \
   X(SetDllDirectoryW)
 
-#define BRQ_FILE_FUNCTIONS(X) \
-  X(CreateDirectoryW)
+#define BRQ_FILE_FUNCTIONS(X)  \
+  X(CreateDirectoryW)          \
+  X(GetFileAttributesW)        \
+  X(CreateFileW)               \
+  X(GetFileInformationByHandle)
 
-#define BRQ_SERVICE_FUNCTIONS(X)
+#define BRQ_SERVICE_FUNCTIONS(X) \
+  X(OpenSCManagerW)              \
+  X(CloseServiceHandle)          \
+  X(EnumServicesStatusW)         \
+  X(OpenServiceW)                \
+  X(QueryServiceConfigW)         \
+  X(CreateServiceW)              \
+  X(ChangeServiceConfig2W)       \
+  X(ControlService)              \
+  X(StartServiceW)               \
+  X(QueryServiceStatus)
 
-#define BRQ_PROCESS_FUNCTIONS(X)
+#define BRQ_PROCESS_FUNCTIONS(X) \
+  X(K32EnumProcesses)            \
+  X(OpenProcess)                 \
+  X(K32GetModuleFileNameExW)     \
+  X(TerminateProcess)
 
 #define BRQ_PAYLOAD_FUNCTIONS(X) \
   X(FindResourceW)              \
   X(LoadResource)               \
   X(LockResource)               \
   X(SizeofResource)             \
-  X(CreateFileW)                \
   X(WriteFile)
 
 #define BRQ_PLATFORM_FUNCTIONS(X) \
@@ -81,7 +99,8 @@ namespace brq_install::win {
   Y(CoUninitialize, L"ole32.dll")                    \
   Y(CoCreateInstance, L"ole32.dll")                  \
   Y(SysAllocString, L"oleaut32.dll")                 \
-  Y(SysFreeString, L"oleaut32.dll")
+  Y(SysFreeString, L"oleaut32.dll")                  \
+  Y(CommandLineToArgvW, L"shell32.dll")
 
 struct platform_table {
 #define BRQ_PLATFORM_ENTRY(name) decltype(&::name) name;

@@ -67,8 +67,15 @@ struct hlocal_traits {  // memory that the system allocated for the caller
   static void close(type h) { api.LocalFree(h); }
 };
 
+struct sc_handle_traits {  // connections to the service manager and services
+  using type = SC_HANDLE;
+  static type invalid() { return nullptr; }
+  static void close(type h) { api.CloseServiceHandle(h); }
+};
+
 using unique_handle = unique_resource<handle_traits>;
 using unique_file_handle = unique_resource<file_handle_traits>;
 using unique_hlocal = unique_resource<hlocal_traits>;
+using unique_sc_handle = unique_resource<sc_handle_traits>;
 
 }  // namespace brq_install::win

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace brq_install {
+
+struct install_plan;
+
+// Step: ends the processes that still run from an installed payload file, so
+// that the copy can replace it. Failures are warnings; always true.
+bool check_processes(install_plan& plan);
+
+}  // namespace brq_install

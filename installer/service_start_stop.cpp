@@ -1,0 +1,53 @@
+#include "service_start_stop.hpp"
+
+#include <string>
+
+#include "console/console.hpp"
+#include "install_plan.hpp"
+#include "win/service_control.hpp"
+#include "win/unique.hpp"
+
+namespace brq_install {
+
+namespace {
+
+using service_action = DWORD (*)(SC_HANDLE, std::wstring_view);
+
+// "  service \"name\"... " then "ok" or a warning block; every service gets
+// a connection of its own.
+void report_service(const std::wstring& name, service_action action) {
+  print_text("  service \"");
+  print_wide(name);
+  print_text("\"... ");
+  win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  DWORD error = scm ? action(scm.get(), name) : win::api.GetLastError();
+  if (error != ERROR_SUCCESS) {
+    report_warning({"failed\n"}, error);
+  } else {
+    print_text("ok\n");
+  }
+}
+
+// Runs `action` on every discovered service recorded as running, in the
+// map's order and each list's order.
+void for_each_running(const install_plan& plan, service_action action) {
+  for (const auto& [file, records] : plan.services) {
+    for (const service_record& record : records) {
+      if (record.status.dwCurrentState == SERVICE_RUNNING) report_service(record.name, action);
+    }
+  }
+}
+
+}  // namespace
+
+void stop_services(const install_plan& plan) { for_each_running(plan, &win::stop_service); }
+
+bool start_services(install_plan& plan) {
+  if (plan.services.empty() && plan.registered.empty()) return true;
+  print_text("Will start services...\n");
+  for_each_running(plan, &win::start_service);
+  for (const std::wstring& name : plan.registered) report_service(name, &win::start_service);
+  return true;
+}
+
+}  // namespace brq_install

@@ -1,0 +1,62 @@
+#include "win/processes.hpp"
+
+#include <string>
+
+#include "win/file_identity.hpp"
+#include "win/unique.hpp"
+
+namespace brq_install::win {
+
+namespace {
+
+// Reading another process's module path needs PROCESS_VM_READ as well on
+// Windows 7 and 8.1 (and on Wine); only Windows 10 accepts less.
+constexpr DWORD query_access = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+
+// Whether the main module of the process behind `process` is the file `path`.
+bool runs_image(HANDLE process, std::wstring_view path) {
+  wchar_t module[MAX_PATH] = {};
+  if (api.K32GetModuleFileNameExW(process, nullptr, module, MAX_PATH) == 0) return false;
+  return same_file(module, path);
+}
+
+}  // namespace
+
+DWORD enum_process_ids(std::vector<DWORD>& ids) {
+  std::vector<DWORD> all(256);
+  for (;;) {
+    DWORD size = static_cast<DWORD>(all.size() * sizeof(DWORD));
+    DWORD returned = 0;
+    if (!api.K32EnumProcesses(all.data(), size, &returned)) return api.GetLastError();
+    if (returned < size) {
+      all.resize(returned / sizeof(DWORD));
+      ids = std::move(all);
+      return ERROR_SUCCESS;
+    }
+    all.assign(all.size() * 2, 0);  // may have been too small: ask again
+  }
+}
+
+DWORD find_image_processes(std::wstring_view path, std::vector<DWORD>& ids) {
+  std::vector<DWORD> all;
+  if (DWORD error = enum_process_ids(all)) return error;
+  for (DWORD id : all) {
+    unique_handle process(api.OpenProcess(query_access, FALSE, id));
+    if (process && runs_image(process.get(), path)) ids.push_back(id);
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD terminate_image_process(DWORD id, std::wstring_view path, bool& other_program) {
+  // Confirmed through the very handle that ends it, so that an id reused by
+  // another program since the search is never ended.
+  other_program = false;
+  unique_handle process(api.OpenProcess(PROCESS_TERMINATE | query_access, FALSE, id));
+  if (!process) return api.GetLastError();
+  other_program = !runs_image(process.get(), path);
+  if (other_program) return ERROR_SUCCESS;
+  if (!api.TerminateProcess(process.get(), 0)) return api.GetLastError();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace brq_install::win

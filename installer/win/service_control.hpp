@@ -1,0 +1,23 @@
+#pragma once
+// Stopping and starting a service, waiting for it by polling. They print
+// nothing and return a Windows error code, 0 for success.
+#include <windows.h>
+
+#include <string_view>
+
+namespace brq_install::win {
+
+// The code for a service that did not reach the awaited state.
+inline constexpr DWORD error_state_not_reached = ERROR_UNIDENTIFIED_ERROR;  // 1287
+
+// Asks the service `name` to stop and waits until it has stopped: 0, or
+// 1287 when it has not stopped at the first poll that ends more than 30 s
+// after the stop was accepted, or the code of the failed call.
+DWORD stop_service(SC_HANDLE scm, std::wstring_view name);
+
+// Starts the service `name` and waits while it reports start-pending: 0 when
+// it runs then, 1287 when it ended in another state or its check point did
+// not advance within its wait hint, or the code of the failed call.
+DWORD start_service(SC_HANDLE scm, std::wstring_view name);
+
+}  // namespace brq_install::win
