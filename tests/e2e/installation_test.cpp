@@ -1,0 +1,222 @@
+// Whole runs of the built installer in the suite's Wine prefix: a first
+// installation, updates, and the runs that end early. Each checks the whole
+// output (CRLF line ends; only the os line and process ids are Wine's), the
+// exit code, the installed files and what the service manager reports.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "child_process.hpp"
+#include "console/console.hpp"
+#include "files.hpp"
+#include "installation.hpp"
+
+namespace brq_install {
+namespace {
+
+using namespace testing;
+
+std::string text_of(DWORD code) { return wide_to_utf8(error_text(code)); }
+
+const std::string destination = "Destination: C:\\Program Files\\Quorvanta\\QZV.UA\\brq\r\n";
+const std::string copies =
+    "Copying \"qzv.ua.brq.exe\"... ok\r\n"
+    "Copying \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
+    "Copying \"qzv.ua.brq.dev.exe\"... ok\r\n";
+const std::string firewall_and_start =
+    "Will configure firewall...\r\n"
+    "exception for \"qzv.ua.brq.exe\"... ok\r\n"
+    "Will start services...\r\n"
+    "  service \"QZVOPCUA.BRQ\"... ok\r\n";
+const std::string discovery_of_a_running_server =
+    "Discovering services for \"qzv.ua.brq.exe\"...\r\n"
+    "  QZVOPCUA.BRQ -> running\r\n"
+    "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\r\n"
+    "Discovering services for \"qzv.ua.brq.dev.exe\"...\r\n"
+    "Will stop services...\r\n"
+    "  service \"QZVOPCUA.BRQ\"... ok\r\n";
+const std::string no_processes =
+    "Checking processes for \"qzv.ua.brq.exe\"... \r\n"
+    "Checking processes for \"qzv.ua.brq.ctrl.exe\"... \r\n"
+    "Checking processes for \"qzv.ua.brq.dev.exe\"... \r\n";
+const std::string already_registered =
+    "Other services were already registered for \"qzv.ua.brq.exe\"\r\n"
+    "Will attempt to continue...\r\n";
+const std::string retry_line = "\r\n  retry in 5 sec..... ";
+
+// The image of a service or process that was just ended may stay held for a
+// moment, which the copy bridges with a retry; Windows and Wine differ in how
+// long. Retries of the server's copy are taken out before comparing.
+std::string without_server_retries(std::string out) {
+  const std::string line = "Copying \"qzv.ua.brq.exe\"... ";
+  size_t at = out.find(line);
+  if (at == std::string::npos) return out;
+  at += line.size();
+  while (out.compare(at, retry_line.size(), retry_line) == 0) out.erase(at, retry_line.size());
+  return out;
+}
+
+struct service_state {
+  DWORD state = 0;
+  QUERY_SERVICE_CONFIGW config{};
+  std::wstring binary_path, start_name, display_name, description;
+  bool exists = false;
+};
+
+service_state query_server_service() {
+  service_state result;
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = OpenServiceW(manager, L"QZVOPCUA.BRQ", SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+  if (service != nullptr) {
+    result.exists = true;
+    SERVICE_STATUS status{};
+    QueryServiceStatus(service, &status);
+    result.state = status.dwCurrentState;
+    std::vector<char> buffer(8192);
+    DWORD needed = 0;
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (QueryServiceConfigW(service, config, static_cast<DWORD>(buffer.size()), &needed)) {
+      result.config = *config;
+      result.binary_path = config->lpBinaryPathName;
+      result.start_name = config->lpServiceStartName ? config->lpServiceStartName : L"";
+      result.display_name = config->lpDisplayName;
+    }
+    auto* description = reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer.data());
+    if (QueryServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, reinterpret_cast<BYTE*>(description),
+                             static_cast<DWORD>(buffer.size()), &needed) &&
+        description->lpDescription != nullptr) {
+      result.description = description->lpDescription;
+    }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return result;
+}
+
+void expect_installed_payloads() {
+  const wchar_t* names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(read_file(installed_path(names[i])) == read_file(payload_input_path(101 + i)))
+        << wide_for_trace(names[i]);
+  }
+}
+
+struct installation : ::testing::Test {
+  void SetUp() override { remove_installation(); }
+  void TearDown() override { remove_installation(); }
+
+  static child_result install() { return run_child(installer_command()); }
+  static void first_installation() {
+    auto result = install();
+    ASSERT_EQ(result.exit_code, 0u) << result.out;
+    ASSERT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
+  }
+};
+
+TEST_F(installation, first_installation_registers_and_starts_the_server) {
+  auto result = install();
+  EXPECT_EQ(after_os_line(result.out),
+            destination + copies + "Registering service \"QZVOPCUA.BRQ\"... ok\r\n" + firewall_and_start);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.exit_code, 0u);
+  expect_installed_payloads();
+
+  service_state service = query_server_service();
+  ASSERT_TRUE(service.exists);
+  EXPECT_EQ(service.config.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+  EXPECT_EQ(service.config.dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+  EXPECT_EQ(service.config.dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+  EXPECT_EQ(service.binary_path, L"\"" + installed_path(L"qzv.ua.brq.exe") + L"\"");
+  EXPECT_EQ(service.start_name, L"LocalSystem");
+  EXPECT_EQ(service.display_name, L"qzv OPCUA server for BRQ");
+  EXPECT_EQ(service.description, L"qzv BRQ opcua server 1.0.0.0, 64-bit");
+  EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(installation, update_stops_the_running_server_replaces_the_files_and_starts_it_again) {
+  first_installation();
+  auto result = install();
+  EXPECT_EQ(without_server_retries(after_os_line(result.out)),
+            destination + discovery_of_a_running_server + no_processes + copies + already_registered +
+                firewall_and_start);
+  EXPECT_EQ(result.exit_code, 0u);
+  expect_installed_payloads();
+  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(installation, update_ends_programs_running_from_an_installed_file_only) {
+  first_installation();
+  // The developer tool from its installed path, and a copy of it elsewhere.
+  std::wstring copy = temp_file_path() + L".exe";
+  ASSERT_TRUE(CopyFileW(installed_path(L"qzv.ua.brq.dev.exe").c_str(), copy.c_str(), FALSE));
+  child_process installed(L"\"" + installed_path(L"qzv.ua.brq.dev.exe") + L"\" --stay");
+  child_process elsewhere(L"\"" + copy + L"\" --stay");
+  Sleep(1000);
+
+  auto result = install();
+  std::string out = after_os_line(result.out);
+  std::string kill = "Checking processes for \"qzv.ua.brq.dev.exe\"... \r\n  will kill process " +
+                     std::to_string(installed.id()) + "... ok\r\nCopying";
+  EXPECT_NE(out.find(kill), std::string::npos) << out;
+  EXPECT_EQ(out.find("will kill process " + std::to_string(elsewhere.id())), std::string::npos);
+  EXPECT_EQ(result.exit_code, 0u) << out;
+  expect_installed_payloads();
+
+  EXPECT_EQ(installed.wait().exit_code, 0u);  // ended by the installer, with exit code 0
+  EXPECT_EQ(WaitForSingleObject(OpenProcess(SYNCHRONIZE, FALSE, elsewhere.id()), 0),
+            static_cast<DWORD>(WAIT_TIMEOUT));  // still running
+  elsewhere.terminate();
+  DeleteFileW(copy.c_str());
+}
+
+TEST_F(installation, file_held_through_every_retry_ends_the_run_and_leaves_the_server_stopped) {
+  first_installation();
+  HANDLE held = CreateFileW(installed_path(L"qzv.ua.brq.ctrl.exe").c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  auto result = install();
+  CloseHandle(held);
+  EXPECT_EQ(without_server_retries(after_os_line(result.out)),
+            destination + discovery_of_a_running_server + no_processes +
+                "Copying \"qzv.ua.brq.exe\"... ok\r\n"
+                "Copying \"qzv.ua.brq.ctrl.exe\"... " + retry_line + retry_line + retry_line +
+                "failed\r\n" + text_of(ERROR_SHARING_VIOLATION) + "\r\n");
+  EXPECT_EQ(result.exit_code, 1u);
+  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST_F(installation, service_name_taken_by_another_file_ends_the_run_before_the_firewall) {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+  SC_HANDLE other = CreateServiceW(manager, L"QZVOPCUA.BRQ", L"other", SERVICE_ALL_ACCESS,
+                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                   L"\"C:\\other\\qzv.ua.brq.exe\"", nullptr, nullptr, nullptr, nullptr,
+                                   nullptr);
+  ASSERT_NE(other, nullptr);
+  CloseServiceHandle(other);
+  CloseServiceHandle(manager);
+
+  auto result = install();
+  EXPECT_EQ(after_os_line(result.out),
+            destination + copies + "Registering service \"QZVOPCUA.BRQ\"... failed\r\n" +
+                text_of(ERROR_SERVICE_EXISTS) + "\r\n");
+  EXPECT_EQ(result.exit_code, 1u);
+  EXPECT_EQ(query_server_service().binary_path, L"\"C:\\other\\qzv.ua.brq.exe\"");
+}
+
+TEST_F(installation, version_help_and_bad_arguments_change_nothing) {
+  first_installation();
+  WIN32_FILE_ATTRIBUTE_DATA before{};
+  GetFileAttributesExW(installed_path(L"qzv.ua.brq.exe").c_str(), GetFileExInfoStandard, &before);
+  for (const wchar_t* arguments : {L"--version", L"--help", L"--bogus"}) {
+    auto result = run_child(installer_command(arguments));
+    EXPECT_EQ(result.out.find("Destination"), std::string::npos) << wide_for_trace(arguments);
+  }
+  WIN32_FILE_ATTRIBUTE_DATA after{};
+  GetFileAttributesExW(installed_path(L"qzv.ua.brq.exe").c_str(), GetFileExInfoStandard, &after);
+  EXPECT_EQ(CompareFileTime(&before.ftLastWriteTime, &after.ftLastWriteTime), 0);
+  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
+  expect_installed_payloads();
+}
+
+}  // namespace
+}  // namespace brq_install
