@@ -114,6 +114,7 @@ struct installation : ::testing::Test {
 };
 
 TEST_F(installation, first_installation_registers_and_starts_the_server) {
+  ASSERT_EQ(GetFileAttributesW(L"C:\\Program Files\\Quorvanta"), INVALID_FILE_ATTRIBUTES);
   auto result = install();
   EXPECT_EQ(after_os_line(result.out),
             destination + copies + "Registering service \"QZVOPCUA.BRQ\"... ok\r\n" + firewall_and_start);
@@ -167,6 +168,35 @@ TEST_F(installation, update_ends_programs_running_from_an_installed_file_only) {
             static_cast<DWORD>(WAIT_TIMEOUT));  // still running
   elsewhere.terminate();
   DeleteFileW(copy.c_str());
+}
+
+TEST_F(installation, file_held_for_a_few_seconds_is_written_after_one_retry) {
+  first_installation();
+  HANDLE held = CreateFileW(installed_path(L"qzv.ua.brq.ctrl.exe").c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  child_process installer(installer_command());
+  Sleep(3000);  // inside the first five-second wait
+  CloseHandle(held);
+  auto result = installer.wait();
+  EXPECT_EQ(without_server_retries(after_os_line(result.out)),
+            destination + discovery_of_a_running_server + no_processes +
+                "Copying \"qzv.ua.brq.exe\"... ok\r\n"
+                "Copying \"qzv.ua.brq.ctrl.exe\"... " + retry_line + "ok\r\n"
+                "Copying \"qzv.ua.brq.dev.exe\"... ok\r\n" + already_registered + firewall_and_start);
+  EXPECT_EQ(result.exit_code, 0u);
+  expect_installed_payloads();
+}
+
+TEST_F(installation, corrupt_payload_ends_the_run_and_leaves_the_installed_file_as_it_was) {
+  first_installation();
+  auto result = run_child(installer_command(L"", corrupt_installer_path()));
+  EXPECT_EQ(after_os_line(result.out),
+            destination + discovery_of_a_running_server + no_processes +
+                "Copying \"qzv.ua.brq.exe\"... failed\r\n" + text_of(ERROR_INVALID_DATA) + "\r\n");
+  EXPECT_EQ(result.exit_code, 1u);
+  expect_installed_payloads();
+  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_STOPPED));
 }
 
 TEST_F(installation, file_held_through_every_retry_ends_the_run_and_leaves_the_server_stopped) {

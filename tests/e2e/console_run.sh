@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The installer on a console: run under a pseudo-terminal, Wine gives it a
+# console, so its wide texts go through WriteConsoleW and its colours become
+# the terminal's escape sequences. A first installation and an update, in a
+# prefix of their own, each compared as a whole with what a console shows.
+#
+#   console_run.sh WINE_RUN PREFIX INSTALLER
+set -uo pipefail
+wine_run=$1 prefix=$2 installer=$3
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+"$wine_run" "$prefix" --fresh || { echo "cannot make the prefix $prefix"; exit 1; }
+trap '"$wine_run" "$prefix" --kill; rm -rf "$prefix" "$prefix.lock"' EXIT
+
+# Runs the installer on a terminal and prints what the terminal received.
+on_terminal() {
+  script -qec "$(printf '%q ' "$wine_run" "$prefix" --console "$installer")" /dev/null </dev/null
+}
+
+# What a reader sees: Wine's console draws a blank as "erase, move right"
+# and hides the cursor around each write; colours are kept apart as
+# <yellow> and <plain> marks.
+as_seen() {
+  sed -e 's/\x1b\[?25[lh]//g' -e 's/\x1b\[K\x1b\[1C/ /g' \
+      -e 's/\x1b\[93m/<yellow>/g' -e 's/\x1b\[m/<plain>/g' | tr -d '\r'
+}
+
+# The server's image may stay held for a moment after its service stopped,
+# which the copy bridges with a retry; how long differs between Windows and
+# Wine, so such retries are taken out.
+without_server_retries() {
+  perl -0pe 's/(Copying "qzv\.ua\.brq\.exe"\.\.\. )(\n  retry in 5 sec\.{5} )+/$1/'
+}
+
+# Compares one run's text, from the line after the os line, with $2.
+check_run() {
+  local name=$1 expected=$2 seen
+  seen=$(on_terminal | as_seen | without_server_retries)
+  [[ $(head -n 1 <<<"$seen") =~ ^os\ [0-9]+\.[0-9]+\.[0-9]+\.[0-9]+\ =\>\ crt\ \"[a-z0-9+]+\"$ ]] ||
+    fail "$name: first line is not the os line: $(head -n 1 <<<"$seen")"
+  if [ "$(tail -n +2 <<<"$seen")" != "$expected" ]; then
+    fail "$name: the console shows"
+    diff <(echo "$expected") <(tail -n +2 <<<"$seen")
+  fi
+}
+
+check_run "first installation" 'Destination: C:\Program Files\Quorvanta\QZV.UA\brq
+Copying "qzv.ua.brq.exe"... ok
+Copying "qzv.ua.brq.ctrl.exe"... ok
+Copying "qzv.ua.brq.dev.exe"... ok
+Registering service "QZVOPCUA.BRQ"... ok
+Will configure firewall...
+exception for "qzv.ua.brq.exe"... ok
+Will start services...
+  service "QZVOPCUA.BRQ"... ok'
+
+# Wine sets the plain colour back only when the next text is written.
+check_run "update" 'Destination: C:\Program Files\Quorvanta\QZV.UA\brq
+Discovering services for "qzv.ua.brq.exe"...
+  QZVOPCUA.BRQ -> running
+Discovering services for "qzv.ua.brq.ctrl.exe"...
+Discovering services for "qzv.ua.brq.dev.exe"...
+Will stop services...
+  service "QZVOPCUA.BRQ"... ok
+Checking processes for "qzv.ua.brq.exe"... 
+Checking processes for "qzv.ua.brq.ctrl.exe"... 
+Checking processes for "qzv.ua.brq.dev.exe"... 
+Copying "qzv.ua.brq.exe"... ok
+Copying "qzv.ua.brq.ctrl.exe"... ok
+Copying "qzv.ua.brq.dev.exe"... ok
+<yellow>Other services were already registered for "qzv.ua.brq.exe"
+Will attempt to continue...
+<plain>Will configure firewall...
+exception for "qzv.ua.brq.exe"... ok
+Will start services...
+  service "QZVOPCUA.BRQ"... ok'
+
+[ $failures -eq 0 ] && echo "console runs as expected"
+exit $((failures > 0))
