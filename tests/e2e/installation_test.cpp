@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "child_process.hpp"
+#include "console_recorder.hpp"
 #include "console/console.hpp"
 #include "files.hpp"
 #include "installation.hpp"
@@ -15,8 +16,6 @@ namespace brq_install {
 namespace {
 
 using namespace testing;
-
-std::string text_of(DWORD code) { return wide_to_utf8(error_text(code)); }
 
 const std::string destination = "Destination: C:\\Program Files\\Quorvanta\\QZV.UA\\brq\r\n";
 const std::string copies =

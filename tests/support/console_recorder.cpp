@@ -96,3 +96,9 @@ std::vector<console_recorder::run> console_recorder::runs() const {
 }
 
 }  // namespace brq_install::testing
+
+namespace brq_install::testing {
+
+std::string text_of(DWORD code) { return wide_to_utf8(error_text(code)); }
+
+}  // namespace brq_install::testing

@@ -47,4 +47,7 @@ class console_recorder {
   scoped_platform saved_;
 };
 
+// The system's text for `code` as UTF-8, as the installer prints it.
+std::string text_of(DWORD code);
+
 }  // namespace brq_install::testing

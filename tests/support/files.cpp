@@ -21,4 +21,27 @@ std::wstring temp_file_path() {
   return path;
 }
 
+temp_tree::temp_tree(const std::wstring& suffix)
+    : placeholder_(temp_file_path()), root_(placeholder_ + suffix) {
+  CreateDirectoryW(root_.c_str(), nullptr);
+}
+
+temp_tree::~temp_tree() {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(root_), ignored);
+  DeleteFileW(placeholder_.c_str());
+}
+
+std::wstring temp_tree::file(const std::wstring& name) const {
+  std::wstring path = root_ + L"\\" + name;
+  CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  return path;
+}
+
+std::wstring temp_tree::directory(const std::wstring& name) const {
+  std::wstring path = root_ + L"\\" + name;
+  CreateDirectoryW(path.c_str(), nullptr);
+  return path;
+}
+
 }  // namespace brq_install::testing

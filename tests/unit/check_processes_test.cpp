@@ -15,6 +15,7 @@ namespace brq_install {
 namespace {
 
 using win::api;
+using testing::text_of;
 using run = testing::console_recorder::run;
 constexpr WORD plain = testing::console_recorder::plain;
 
@@ -99,15 +100,15 @@ BOOL WINAPI fake_close(HANDLE handle) {
   return TRUE;
 }
 
-std::string text_of(DWORD code) { return wide_to_utf8(error_text(code)); }
-
 struct check_processes_test : ::testing::Test {
   testing::scoped_platform platform;
   testing::console_recorder console;
-  std::wstring root = testing::temp_file_path() + L".d";
-  std::wstring elsewhere = testing::temp_file_path() + L".d";
+  testing::temp_tree root, elsewhere;
   install_plan plan = build_install_plan();
-  std::wstring server, ctrl, dev, copy;
+  std::wstring server = root.file(L"qzv.ua.brq.exe");
+  std::wstring ctrl = root.file(L"qzv.ua.brq.ctrl.exe");
+  std::wstring dev = root.file(L"qzv.ua.brq.dev.exe");
+  std::wstring copy = elsewhere.file(L"qzv.ua.brq.exe");
 
   void SetUp() override {
     processes.clear();
@@ -123,24 +124,9 @@ struct check_processes_test : ::testing::Test {
     api.CloseHandle = &fake_close;
 
     plan.os = {10, 0, 19045, 0};
-    plan.destination = root;
-    CreateDirectoryW(root.c_str(), nullptr);
-    CreateDirectoryW(elsewhere.c_str(), nullptr);
-    server = make_file(root + L"\\qzv.ua.brq.exe");
-    ctrl = make_file(root + L"\\qzv.ua.brq.ctrl.exe");
-    dev = make_file(root + L"\\qzv.ua.brq.dev.exe");
-    copy = make_file(elsewhere + L"\\qzv.ua.brq.exe");
+    plan.destination = root.path();
   }
-  void TearDown() override {
-    for (const auto& path : {server, ctrl, dev, copy}) DeleteFileW(path.c_str());
-    RemoveDirectoryW(root.c_str());
-    RemoveDirectoryW(elsewhere.c_str());
-    EXPECT_EQ(open_handles, 0);
-  }
-  static std::wstring make_file(const std::wstring& path) {
-    CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    return path;
-  }
+  void TearDown() override { EXPECT_EQ(open_handles, 0); }
 };
 
 const std::string no_process_at_all =
@@ -160,7 +146,7 @@ TEST_F(check_processes_test, no_process_runs_an_installed_file) {
 TEST_F(check_processes_test, processes_of_a_file_are_ended_in_list_order) {
   processes[12] = {server};
   processes[40] = {L"C:\\windows\\system32\\explorer.exe"};
-  processes[44] = {root + L"\\QZV.UA.BRQ.EXE"};  // another spelling of the same file
+  processes[44] = {root.path() + L"\\QZV.UA.BRQ.EXE"};  // another spelling of the same file
   processes[48] = {dev};
   EXPECT_TRUE(check_processes(plan));
   EXPECT_EQ(console.text(),
@@ -253,16 +239,13 @@ TEST_F(check_processes_test, only_installed_executables_are_examined) {
   add_payload_file(plan, 4, "exe");              // too short
   add_payload_file(plan, 5, "missing.exe");      // not installed
   add_payload_file(plan, 6, "sub.exe");          // a directory
-  CreateDirectoryW((root + L"\\sub.exe").c_str(), nullptr);
-  make_file(root + L"\\readme.txt");
-  make_file(root + L"\\exe");
+  root.directory(L"sub.exe");
+  root.file(L"readme.txt");
+  root.file(L"exe");
   EXPECT_TRUE(check_processes(plan));
   EXPECT_EQ(console.text(),
             "Checking processes for \"qzv.ua.brq.EXE\"... \n"
             "Checking processes for \"qzv.ua.brq.ctrl.Exe\"... \n");
-  RemoveDirectoryW((root + L"\\sub.exe").c_str());
-  DeleteFileW((root + L"\\readme.txt").c_str());
-  DeleteFileW((root + L"\\exe").c_str());
 }
 
 }  // namespace

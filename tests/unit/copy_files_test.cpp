@@ -14,6 +14,7 @@ namespace brq_install {
 namespace {
 
 using win::api;
+using testing::text_of;
 using run = testing::console_recorder::run;
 constexpr WORD plain = testing::console_recorder::plain;
 
@@ -30,8 +31,6 @@ HANDLE WINAPI held_server(const wchar_t* path, DWORD access, DWORD share,
   }
   return win::real_api.CreateFileW(path, access, share, security, disposition, flags, model);
 }
-
-std::string text_of(DWORD code) { return wide_to_utf8(error_text(code)); }
 
 struct copy_files_test : ::testing::Test {
   testing::fake_payloads payloads;

@@ -23,10 +23,9 @@ namespace brq_install {
 namespace {
 
 using testing::console_recorder;
+using testing::text_of;
 using run_piece = console_recorder::run;
 constexpr WORD plain = console_recorder::plain;
-
-std::string text_of(DWORD code) { return wide_to_utf8(error_text(code)); }
 
 // "ProgramFiles" as the fake environment holds it; nullopt: not set.
 std::optional<std::wstring> program_files;

@@ -17,6 +17,7 @@ namespace brq_install {
 namespace {
 
 using win::api;
+using testing::text_of;
 using run = testing::console_recorder::run;
 constexpr WORD plain = testing::console_recorder::plain;
 
@@ -140,16 +141,15 @@ HLOCAL WINAPI local_free(HLOCAL memory) {
   return win::real_api.LocalFree(memory);
 }
 
-std::string text_of(DWORD code) { return wide_to_utf8(error_text(code)); }
-
 struct discover_services_test : ::testing::Test {
   testing::scoped_platform platform;
   testing::console_recorder console;
   // Blanks in the path, as under the program files directory.
-  std::wstring root = testing::temp_file_path() + L" brq dir";
-  std::wstring elsewhere = testing::temp_file_path() + L" other";
+  testing::temp_tree root{L" brq dir"}, elsewhere{L" other"};
   install_plan plan = build_install_plan();
-  std::wstring server, ctrl, copy;
+  std::wstring server = root.file(L"qzv.ua.brq.exe");
+  std::wstring ctrl = root.file(L"qzv.ua.brq.ctrl.exe");
+  std::wstring copy = elsewhere.file(L"qzv.ua.brq.exe");
 
   void SetUp() override {
     listed.clear();
@@ -165,25 +165,12 @@ struct discover_services_test : ::testing::Test {
     api.CloseServiceHandle = &close_service;
     api.CommandLineToArgvW = &split;
     api.LocalFree = &local_free;
-
     plan.os = {10, 0, 19045, 0};
-    plan.destination = root;
-    CreateDirectoryW(root.c_str(), nullptr);
-    CreateDirectoryW(elsewhere.c_str(), nullptr);
-    server = make_file(root + L"\\qzv.ua.brq.exe");
-    ctrl = make_file(root + L"\\qzv.ua.brq.ctrl.exe");
-    copy = make_file(elsewhere + L"\\qzv.ua.brq.exe");
+    plan.destination = root.path();
   }
   void TearDown() override {
-    for (const auto& path : {server, ctrl, copy}) DeleteFileW(path.c_str());
-    RemoveDirectoryW(root.c_str());
-    RemoveDirectoryW(elsewhere.c_str());
     EXPECT_EQ(open_handles, 0);
     EXPECT_TRUE(argument_arrays.empty());
-  }
-  static std::wstring make_file(const std::wstring& path) {
-    CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    return path;
   }
   std::vector<std::wstring> names_of(const std::wstring& file) const {
     std::vector<std::wstring> names;
@@ -207,15 +194,16 @@ TEST_F(discover_services_test, command_lines_match_by_the_file_their_first_argum
   } cases[] = {
       {"quoted, with arguments", quoted(server) + L" -service --port 4840", true},
       {"quoted", quoted(server), true},
-      {"another letter case", quoted(root + L"\\QZV.UA.BRQ.EXE"), true},
-      {"a path through another directory", quoted(root + L"\\..\\" + root.substr(root.rfind(L'\\') + 1) +
+      {"another letter case", quoted(root.path() + L"\\QZV.UA.BRQ.EXE"), true},
+      {"a path through another directory", quoted(root.path() + L"\\..\\" +
+                                                  root.path().substr(root.path().rfind(L'\\') + 1) +
                                                   L"\\qzv.ua.brq.exe"),
        true},
       {"unquoted, cut at the first blank", server, false},
       {"a copy in another directory", quoted(copy), false},
       {"another program", quoted(ctrl), false},
       {"empty", L"", false},
-      {"a file that does not exist", quoted(root + L"\\gone.exe"), false},
+      {"a file that does not exist", quoted(root.path() + L"\\gone.exe"), false},
   };
   for (const auto& c : cases) {
     listed = {{L"svc", c.command_line}};
@@ -340,20 +328,17 @@ TEST_F(discover_services_test, only_installed_executables_are_examined) {
   add_payload_file(plan, 5, "sub.exe");         // a directory
   auto other_os = add_payload_file(plan, 6, "qzv.ua.brq.ctrl.exe");
   other_os->crt = crt_flavour::nt4;  // not for this Windows
-  CreateDirectoryW((root + L"\\sub.exe").c_str(), nullptr);
-  make_file(root + L"\\readme.txt");
-  make_file(root + L"\\exe");
+  root.directory(L"sub.exe");
+  root.file(L"readme.txt");
+  root.file(L"exe");
   listed = {{L"any", quoted(ctrl)}};
   EXPECT_TRUE(discover_services(plan));
   EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.EXE\"...\n");
   EXPECT_TRUE(plan.services.empty());
-  RemoveDirectoryW((root + L"\\sub.exe").c_str());
-  DeleteFileW((root + L"\\readme.txt").c_str());
-  DeleteFileW((root + L"\\exe").c_str());
 }
 
 TEST_F(discover_services_test, a_first_installation_prints_nothing) {
-  plan.destination = root + L"\\not yet";
+  plan.destination = root.path() + L"\\not yet";
   listed = {{L"any", quoted(server)}};
   EXPECT_TRUE(discover_services(plan));
   EXPECT_EQ(console.text(), "");

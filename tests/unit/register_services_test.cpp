@@ -11,6 +11,7 @@ namespace brq_install {
 namespace {
 
 using win::api;
+using testing::text_of;
 using run = testing::console_recorder::run;
 constexpr WORD plain = testing::console_recorder::plain;
 
@@ -64,8 +65,6 @@ BOOL WINAPI close_service(SC_HANDLE) {
   --open_handles;
   return TRUE;
 }
-
-std::string text_of(DWORD code) { return wide_to_utf8(error_text(code)); }
 
 struct register_services_test : ::testing::Test {
   testing::scoped_platform platform;

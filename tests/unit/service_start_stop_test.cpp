@@ -16,6 +16,7 @@ namespace brq_install {
 namespace {
 
 using win::api;
+using testing::text_of;
 using run = testing::console_recorder::run;
 constexpr WORD plain = testing::console_recorder::plain;
 
@@ -97,7 +98,6 @@ BOOL WINAPI query(SC_HANDLE service, SERVICE_STATUS* reply) {
   return TRUE;
 }
 
-std::string text_of(DWORD code) { return wide_to_utf8(error_text(code)); }
 std::string warning(DWORD code) {
   return "failed\n" + text_of(code) + "\nWill attempt to continue...\n";
 }
