@@ -40,8 +40,10 @@ DWORD query_service_config(SC_HANDLE scm, std::wstring_view name, service_config
       api.OpenServiceW(scm, std::wstring(name).c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
   if (!service) return api.GetLastError();
 
+  // The size first. Only "buffer too small" lets the query go on; a query
+  // that succeeds without a buffer leaves the configuration empty.
   DWORD needed = 0;
-  if (!api.QueryServiceConfigW(service.get(), nullptr, 0, &needed) &&
+  if (api.QueryServiceConfigW(service.get(), nullptr, 0, &needed) ||
       api.GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
     return api.GetLastError();
   }
