@@ -1,13 +1,12 @@
 #include "check_processes.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "console/console.hpp"
 #include "destination.hpp"
 #include "install_plan.hpp"
-#include "os_version.hpp"
-#include "win/files.hpp"
 #include "win/processes.hpp"
 
 namespace brq_install {
@@ -32,20 +31,19 @@ void end_process(DWORD id, const std::wstring& path) {
 
 bool check_processes(install_plan& plan) {
   for (const auto& file : plan.files) {
-    if (!applies_to_os(*file, plan) || !is_executable_name(file->name)) continue;
-    std::wstring path = target_path(plan, *file);
-    if (!win::is_existing_file(path)) continue;
+    std::optional<std::wstring> path = installed_program(plan, *file);
+    if (!path) continue;
 
     print_text("Checking processes for \"");
     print_wide(file->name);
     print_text("\"... ");
     std::vector<DWORD> ids;
-    if (DWORD error = win::find_image_processes(path, ids)) {
+    if (DWORD error = win::find_image_processes(*path, ids)) {
       report_warning({"failed\n"}, error);
       continue;
     }
     print_text("\n");
-    for (DWORD id : ids) end_process(id, path);
+    for (DWORD id : ids) end_process(id, *path);
   }
   return true;
 }

@@ -2,8 +2,10 @@
 
 #include "console/console.hpp"
 #include "install_plan.hpp"
+#include "os_version.hpp"
 #include "win/directory.hpp"
 #include "win/environment.hpp"
+#include "win/files.hpp"
 
 namespace brq_install {
 
@@ -23,6 +25,13 @@ bool settle_destination(install_plan& plan) {
 
 std::wstring target_path(const install_plan& plan, const payload_file& file) {
   return plan.destination + L'\\' + file.name;
+}
+
+std::optional<std::wstring> installed_program(const install_plan& plan, const payload_file& file) {
+  if (!applies_to_os(file, plan) || !is_executable_name(file.name)) return std::nullopt;
+  std::wstring path = target_path(plan, file);
+  if (!win::is_existing_file(path)) return std::nullopt;
+  return path;
 }
 
 bool create_directories(std::wstring_view path) {

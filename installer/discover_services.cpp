@@ -1,13 +1,12 @@
 #include "discover_services.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "console/console.hpp"
 #include "destination.hpp"
 #include "install_plan.hpp"
-#include "os_version.hpp"
-#include "win/files.hpp"
 #include "win/service_query.hpp"
 #include "win/unique.hpp"
 
@@ -32,15 +31,14 @@ std::string_view service_state_name(DWORD state) {
 
 bool discover_services(install_plan& plan) {
   for (const auto& file : plan.files) {
-    if (!applies_to_os(*file, plan) || !is_executable_name(file->name)) continue;
-    std::wstring path = target_path(plan, *file);
-    if (!win::is_existing_file(path)) continue;  // a first installation: nothing to find
+    std::optional<std::wstring> path = installed_program(plan, *file);
+    if (!path) continue;  // a first installation: nothing to find
 
     print_text("Discovering services for \"");
     print_wide(file->name);
     print_text("\"...\n");
     std::vector<service_record> records;
-    if (DWORD error = find_services(path, records)) {
+    if (DWORD error = find_services(*path, records)) {
       report_warning({"failed to enum services\n"}, error);
       continue;  // what was matched so far is discarded
     }
