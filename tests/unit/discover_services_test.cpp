@@ -211,7 +211,6 @@ TEST_F(discover_services_test, command_lines_match_by_the_file_their_first_argum
     EXPECT_EQ(win::find_image_services(manager, server, records), 0u) << c.what;
     EXPECT_EQ(records.size(), c.matches ? 1u : 0u) << c.what;
   }
-  open_handles = 0;  // the manager handle was the test's own
 }
 
 TEST_F(discover_services_test, a_short_name_matches_as_the_system_resolves_it) {
@@ -229,7 +228,6 @@ TEST_F(discover_services_test, a_short_name_matches_as_the_system_resolves_it) {
   std::vector<service_record> records;
   EXPECT_EQ(win::find_image_services(manager, server, records), 0u);
   EXPECT_EQ(records.size(), 1u);
-  open_handles = 0;
 }
 
 TEST_F(discover_services_test, services_are_found_across_batches_in_enumeration_order) {
