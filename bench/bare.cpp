@@ -1,0 +1,2 @@
+// A program that only returns: the cost of any process under Wine.
+int main() { return 0; }

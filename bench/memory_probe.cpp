@@ -1,0 +1,75 @@
+// Where the memory of an installation goes: the installer's own pieces run
+// one after another in-process, with the working set and its peak read after
+// each (K32GetProcessMemoryInfo; under Wine these are the process's resident
+// set and its high-water mark). The installer's output goes to standard
+// output as usual; the probe's lines start with "memory ":
+//   memory STEP WORKING_SET_KIB PEAK_KIB
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "firewall.hpp"
+#include "install_plan.hpp"
+#include "win/firewall.hpp"
+#include "win/payload_resource.hpp"
+
+namespace {
+
+void report(const char* step) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  std::fflush(stdout);
+  std::fprintf(stderr, "memory %s %zu %zu\n", step, counters.WorkingSetSize / 1024,
+               counters.PeakWorkingSetSize / 1024);
+}
+
+// Reads every byte of the three streams, so that their pages of the image
+// are resident.
+void touch_streams() {
+  unsigned sum = 0;
+  for (int id = 101; id <= 103; ++id) {
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(1001));
+    const auto* data = static_cast<const volatile unsigned char*>(LockResource(LoadResource(nullptr, found)));
+    for (DWORD k = 0, size = SizeofResource(nullptr, found); k < size; k += 512) sum += data[k];
+  }
+  std::fprintf(stderr, "memory-touch-sum %u\n", sum);
+}
+
+}  // namespace
+
+int main() {
+  report("start");
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  brq_install::install_plan plan = brq_install::build_install_plan();
+  plan.destination = std::wstring(temp) + L"brq-memory-probe";
+  CreateDirectoryW(plan.destination.c_str(), nullptr);
+  // The firewall step piece by piece, then as the installer runs it.
+  LoadLibraryW(L"ole32.dll");
+  LoadLibraryW(L"oleaut32.dll");
+  report("after-loading-ole32-oleaut32");
+  brq_install::win::api.CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  report("after-CoInitializeEx");
+  {
+    brq_install::win::com_ptr<INetFwProfile> profile;
+    brq_install::win::open_current_firewall_profile(profile);
+    report("after-opening-firewall-profile");
+  }
+  brq_install::win::api.CoUninitialize();
+  report("after-CoUninitialize");
+  brq_install::configure_firewall(plan);
+  report("after-firewall-step");
+  touch_streams();
+  report("after-touching-streams");
+  for (const auto& file : plan.files) {
+    std::wstring path = plan.destination + L"\\" + file->name;
+    if (brq_install::win::extract_resource_to_file(file->resource_id, path) != 0) return 1;
+    report(("after-extracting-" + std::to_string(file->resource_id)).c_str());
+    DeleteFileW(path.c_str());
+  }
+  RemoveDirectoryW(plan.destination.c_str());
+  return 0;
+}

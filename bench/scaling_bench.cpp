@@ -1,0 +1,213 @@
+// Scaling of the two searches that visit every service and every process:
+// discovery (win::find_image_services) and the process check
+// (win::find_image_processes), in-process, on a fake service manager and a
+// fake process table of 1,000 and 10,000 entries served through the platform
+// table. Every 500th entry runs the searched file. Prints one line per case:
+//   scaling NAME ITEMS MIN_MS MEDIAN_MS MAX_MS
+// Then the same searches once on the real service manager and process table
+// of the Wine prefix, for the installed server if there is one:
+//   real NAME ITEMS MIN_MS MEDIAN_MS MAX_MS
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "win/platform.hpp"
+#include "win/processes.hpp"
+#include "win/service_query.hpp"
+#include "win/unique.hpp"
+
+namespace {
+
+using brq_install::win::api;
+
+const std::wstring target = L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq\\qzv.ua.brq.exe";
+constexpr DWORD match_every = 500;
+DWORD item_count = 0;
+
+// Handles of the fakes: far above any handle Wine hands out.
+const auto handle_base = static_cast<uintptr_t>(0x70000000);
+HANDLE fake_handle(DWORD index) { return reinterpret_cast<HANDLE>(handle_base + index); }
+bool is_fake(HANDLE handle) { return reinterpret_cast<uintptr_t>(handle) >= handle_base; }
+DWORD index_of(const void* handle) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(handle) - handle_base); }
+
+// The program of item `index`: the target for every 500th, else a file of its own.
+std::wstring program(DWORD index) {
+  return index % match_every == 0 ? target : L"C:\\programs\\item" + std::to_wstring(index) + L".exe";
+}
+
+// Files: the target opens as item 0, every other program of the fakes as its
+// own item; anything else goes to the real function.
+HANDLE WINAPI fake_create_file(const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                               DWORD disposition, DWORD flags, HANDLE template_file) {
+  if (target == path) return fake_handle(0);
+  if (std::wcsncmp(path, L"C:\\programs\\item", 16) == 0) return fake_handle(std::wcstoul(path + 16, nullptr, 10));
+  return brq_install::win::real_api.CreateFileW(path, access, share, security, disposition, flags, template_file);
+}
+
+BOOL WINAPI fake_file_information(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  *info = {};
+  info->dwVolumeSerialNumber = 0x1234;
+  info->nFileIndexLow = index_of(file);
+  return TRUE;
+}
+
+BOOL WINAPI fake_close(HANDLE handle) { return is_fake(handle) || brq_install::win::real_api.CloseHandle(handle); }
+
+// The service manager: services "service1" to "serviceN", in batches that
+// fit the caller's buffer.
+BOOL WINAPI fake_enum_services(SC_HANDLE, DWORD, DWORD, ENUM_SERVICE_STATUSW* buffer, DWORD size, DWORD* needed,
+                               DWORD* returned, DWORD* resume) {
+  auto* bytes = reinterpret_cast<BYTE*>(buffer);
+  DWORD count = 0, strings = size;  // strings fill the buffer from its end
+  for (; *resume < item_count; ++*resume, ++count) {
+    std::wstring name = L"service" + std::to_wstring(*resume + 1);
+    DWORD length = static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t));
+    if ((count + 1) * sizeof(ENUM_SERVICE_STATUSW) + length > strings) break;
+    strings -= length;
+    auto* text = reinterpret_cast<wchar_t*>(bytes + strings);
+    std::wmemcpy(text, name.c_str(), name.size() + 1);
+    buffer[count] = {};
+    buffer[count].lpServiceName = buffer[count].lpDisplayName = text;
+    buffer[count].ServiceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    buffer[count].ServiceStatus.dwCurrentState = SERVICE_RUNNING;
+  }
+  *returned = count;
+  *needed = *resume < item_count ? 256 : 0;
+  if (*resume < item_count) {
+    api.SetLastError(ERROR_MORE_DATA);
+    return FALSE;
+  }
+  *resume = 0;
+  return TRUE;
+}
+
+SC_HANDLE WINAPI fake_open_service(SC_HANDLE, const wchar_t* name, DWORD) {
+  return reinterpret_cast<SC_HANDLE>(fake_handle(std::wcstoul(name + 7, nullptr, 10)));
+}
+
+BOOL WINAPI fake_close_service(SC_HANDLE) { return TRUE; }
+
+BOOL WINAPI fake_query_config(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size, DWORD* needed) {
+  std::wstring command_line = L"\"" + program(index_of(service)) + L"\" --service";
+  *needed = static_cast<DWORD>(sizeof(QUERY_SERVICE_CONFIGW) + (command_line.size() + 1) * sizeof(wchar_t));
+  if (config == nullptr || size < *needed) {
+    api.SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  *config = {};
+  auto* text = reinterpret_cast<wchar_t*>(config + 1);
+  std::wmemcpy(text, command_line.c_str(), command_line.size() + 1);
+  config->lpBinaryPathName = text;
+  return TRUE;
+}
+
+// The process table: processes 4, 8, ... with the items' programs.
+BOOL WINAPI fake_enum_processes(DWORD* ids, DWORD size, DWORD* returned) {
+  DWORD count = std::min<DWORD>(item_count, size / sizeof(DWORD));
+  for (DWORD k = 0; k < count; ++k) ids[k] = 4 * (k + 1);
+  *returned = count * sizeof(DWORD);
+  return TRUE;
+}
+
+HANDLE WINAPI fake_open_process(DWORD, BOOL, DWORD id) { return fake_handle(id / 4); }
+
+DWORD WINAPI fake_module_name(HANDLE process, HMODULE, wchar_t* name, DWORD size) {
+  std::wstring path = program(index_of(process));
+  if (path.size() >= size) return 0;
+  std::wmemcpy(name, path.c_str(), path.size() + 1);
+  return static_cast<DWORD>(path.size());
+}
+
+double now_ms() {
+  LARGE_INTEGER counter, frequency;
+  QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Times `rounds` searches per sample, and reports the time of one search.
+template <typename Search>
+void measure(const char* kind, const char* name, DWORD items, int repetitions, int rounds, Search search) {
+  std::vector<double> times;
+  for (int k = 0; k < repetitions; ++k) {
+    double start = now_ms();
+    for (int round = 0; round < rounds; ++round) {
+      if (search() != ERROR_SUCCESS) {
+        std::fprintf(stderr, "scaling_bench: %s %s failed\n", kind, name);
+        std::exit(1);
+      }
+    }
+    times.push_back((now_ms() - start) / rounds);
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("%s %s %lu %.3f %.3f %.3f\n", kind, name, items, times.front(), times[times.size() / 2],
+              times.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int repetitions = argc > 1 ? std::atoi(argv[1]) : 5;
+  const auto real = api;
+  // Each search once before the fakes, so that the lazily bound functions
+  // are bound and the table's stubs are out of the way.
+  {
+    std::vector<DWORD> ids;
+    brq_install::win::find_image_processes(target, ids);
+    brq_install::win::unique_sc_handle scm(api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    std::vector<brq_install::service_record> records;
+    brq_install::win::find_image_services(scm.get(), target, records);
+
+    // How many services and processes the real searches visit.
+    std::vector<DWORD> all;
+    brq_install::win::enum_process_ids(all);
+    DWORD services = 0, needed = 0, resume = 0;
+    EnumServicesStatusW(scm.get(), SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0, &needed, &services, &resume);
+    std::vector<BYTE> buffer(needed);
+    EnumServicesStatusW(scm.get(), SERVICE_WIN32, SERVICE_STATE_ALL,
+                        reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.data()), needed, &needed, &services, &resume);
+    measure("real", "discovery", services, repetitions, 1, [&] {
+      records.clear();
+      return brq_install::win::find_image_services(scm.get(), target, records);
+    });
+    measure("real", "process-check", static_cast<DWORD>(all.size()), repetitions, 1, [&] {
+      ids.clear();
+      return brq_install::win::find_image_processes(target, ids);
+    });
+  }
+
+  api.CreateFileW = &fake_create_file;
+  api.GetFileInformationByHandle = &fake_file_information;
+  api.CloseHandle = &fake_close;
+  api.EnumServicesStatusW = &fake_enum_services;
+  api.OpenServiceW = &fake_open_service;
+  api.CloseServiceHandle = &fake_close_service;
+  api.QueryServiceConfigW = &fake_query_config;
+  api.K32EnumProcesses = &fake_enum_processes;
+  api.OpenProcess = &fake_open_process;
+  api.K32GetModuleFileNameExW = &fake_module_name;
+  // The smaller table is searched ten times per sample, so that both samples
+  // last as long and a shared machine's preemptions weigh on them alike.
+  for (DWORD items : {1000u, 10000u}) {
+    item_count = items;
+    const int rounds = static_cast<int>(10000 / items);
+    const DWORD matches = items / match_every;
+    measure("scaling", "discovery", items, repetitions, rounds, [&] {
+      std::vector<brq_install::service_record> records;
+      DWORD error = brq_install::win::find_image_services(nullptr, target, records);
+      return error != ERROR_SUCCESS || records.size() != matches ? ERROR_INVALID_DATA : error;
+    });
+    measure("scaling", "process-check", items, repetitions, rounds, [&] {
+      std::vector<DWORD> ids;
+      DWORD error = brq_install::win::find_image_processes(target, ids);
+      return error != ERROR_SUCCESS || ids.size() != matches ? ERROR_INVALID_DATA : error;
+    });
+  }
+  api = real;
+  return 0;
+}
