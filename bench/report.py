@@ -86,18 +86,22 @@ with open(path("duration.txt")) as f:
         f" {machine['inflate_runs']} in-process repetitions of each inflate; {f.read().strip()}.")
 add("")
 
+# The cases of bench/run, in the order of the tables: name and label.
+LABELS = {
+    "bare": "bare program (only returns)",
+    "bare-with-payloads": "bare program carrying the three streams",
+    "version": "installer `--version`",
+    "installer-first": "installer, first installation",
+    "floor-first": "floor, first installation",
+    "installer-update": "installer, update",
+    "floor-update": "floor, update",
+    "page-aligned-version": "installer linked with page-sized file alignment, `--version`",
+    "page-aligned-first": "installer linked with page-sized file alignment, first installation",
+}
+
 # Timings
-cases = [
-    ("bare", "bare program (only returns)"),
-    ("bare-with-payloads", "bare program carrying the three streams"),
-    ("version", "installer `--version`"),
-    ("installer-first", "installer, first installation"),
-    ("floor-first", "floor, first installation"),
-    ("installer-update", "installer, update"),
-    ("floor-update", "floor, update"),
-    ("page-aligned-version", "installer linked with page-sized file alignment, `--version`"),
-]
-times = {case: timing(case) for case, _ in cases}
+cases = [case for case in LABELS if os.path.exists(path(case + ".json"))]
+times = {case: timing(case) for case in cases}
 med = {case: statistics.median(values) for case, values in times.items()}
 add("## Timings: whole processes under Wine (ms)")
 add("")
@@ -112,23 +116,13 @@ add("The last column is the process's own CPU time (user + system, mean of the r
 add("")
 add("| case | min | median | max | CPU of the process |")
 add("|---|---:|---:|---:|---:|")
-for case, label in cases:
-    add(f"| {label} | {ms(times[case])} | {cpu[case]:,.0f} |")
+for case in cases:
+    add(f"| {LABELS[case]} | {ms(times[case])} | {cpu[case]:,.0f} |")
 add("")
 
 # Memory
-memory_cases = [
-    ("bare", "bare program"),
-    ("bare-with-payloads", "bare program carrying the three streams"),
-    ("version", "installer `--version`"),
-    ("installer-first", "installer, first installation"),
-    ("floor-first", "floor, first installation"),
-    ("installer-update", "installer, update"),
-    ("floor-update", "floor, update"),
-    ("page-aligned-version", "installer linked with page-sized file alignment, `--version`"),
-    ("page-aligned-first", "installer linked with page-sized file alignment, first installation"),
-]
-peak = {case: peaks(case) for case, _ in memory_cases}
+memory_cases = [case for case in LABELS if os.path.exists(path(case + ".peak"))]
+peak = {case: peaks(case) for case in memory_cases}
 peak_med = {case: statistics.median(values) for case, values in peak.items()}
 add("## Peak memory (KiB)")
 add("")
@@ -137,8 +131,8 @@ add("GNU time's maximum resident set size of `wine X.exe` (under Wine, the proce
 add("")
 add("| case | min | median | max |")
 add("|---|---:|---:|---:|")
-for case, label in memory_cases:
-    add(f"| {label} | {kib(peak[case])} |")
+for case in memory_cases:
+    add(f"| {LABELS[case]} | {kib(peak[case])} |")
 add("")
 add("Where it goes, measured in-process by `memory_probe` (the installer's own pieces one"
     " after another; working set and its peak after each, KiB):")
