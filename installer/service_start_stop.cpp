@@ -14,8 +14,8 @@ namespace {
 using service_action = DWORD (*)(SC_HANDLE, std::wstring_view);
 
 // "  service \"name\"... " then "ok" or a warning block; every service gets
-// a connection of its own.
-void report_service(const std::wstring& name, service_action action) {
+// a connection of its own. True for "ok".
+bool report_service(const std::wstring& name, service_action action) {
   print_text("  service \"");
   print_wide(name);
   print_text("\"... ");
@@ -23,9 +23,10 @@ void report_service(const std::wstring& name, service_action action) {
   DWORD error = scm ? action(scm.get(), name) : win::last_error();
   if (error != ERROR_SUCCESS) {
     report_warning({"failed\n"}, error);
-  } else {
-    print_text("ok\n");
+    return false;
   }
+  print_text("ok\n");
+  return true;
 }
 
 // Every discovered record, in the map's order and each list's order.
@@ -54,11 +55,16 @@ void stop_services(const install_plan& plan) {
 bool start_services(install_plan& plan) {
   if (plan.services.empty() && plan.registered.empty()) return true;
   print_text("Will start services...\n");
-  for_each_record(plan, [](const service_record& record) {
-    if (win::is_active_state(record.status.dwCurrentState)) report_service(record.name, &win::start_service);
+  // Every service is tried, whatever happened to the one before; but a run
+  // that leaves one of them down has not done its job.
+  bool all_running = true;
+  for_each_record(plan, [&all_running](const service_record& record) {
+    if (win::is_active_state(record.status.dwCurrentState)) {
+      all_running &= report_service(record.name, &win::start_service);
+    }
   });
-  for (const std::wstring& name : plan.registered) report_service(name, &win::start_service);
-  return true;
+  for (const std::wstring& name : plan.registered) all_running &= report_service(name, &win::start_service);
+  return all_running;
 }
 
 }  // namespace brq_install

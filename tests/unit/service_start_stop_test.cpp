@@ -276,11 +276,22 @@ TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows)
                             }));
 }
 
-TEST_F(service_control_test, no_connection_to_the_service_manager_is_a_warning) {
+TEST_F(service_control_test, a_service_left_down_is_a_warning_and_fails_the_step_after_the_others) {
   install_plan plan;
+  plan.services[L"qzv.ua.brq.exe"] = {record(L"fails", SERVICE_RUNNING)};
   plan.registered = {L"QZVOPCUA.BRQ"};
+  services[L"fails"] = {ERROR_SERVICE_DISABLED};
+  services[L"QZVOPCUA.BRQ"] = {0, {}, {status(SERVICE_RUNNING)}};
+  EXPECT_FALSE(start_services(plan));
+  EXPECT_EQ(console.runs(), (std::vector<run>{
+                                {"Will start services...\n  service \"fails\"... ", plain},
+                                {warning(ERROR_SERVICE_DISABLED), color_warning},
+                                {"  service \"QZVOPCUA.BRQ\"... ok\n", plain},
+                            }));
+  console.clear();
   manager_error = ERROR_ACCESS_DENIED;
-  EXPECT_TRUE(start_services(plan));
+  plan.services.clear();
+  EXPECT_FALSE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
                                 {"Will start services...\n  service \"QZVOPCUA.BRQ\"... ", plain},
                                 {warning(ERROR_ACCESS_DENIED), color_warning},
