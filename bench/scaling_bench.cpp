@@ -1,12 +1,14 @@
 // Scaling of the two searches that visit every service and every process:
 // discovery (win::find_image_services) and the process check
-// (win::find_image_processes), in-process, on a fake service manager and a
-// fake process table of 1,000 and 10,000 entries served through the platform
-// table. Every 500th entry runs the searched file. Prints one line per case:
-//   scaling NAME ITEMS MIN_MS MEDIAN_MS MAX_MS
-// Then the same searches once on the real service manager and process table
-// of the Wine prefix, for the installed server if there is one:
-//   real NAME ITEMS MIN_MS MEDIAN_MS MAX_MS
+// (win::find_image_processes) for one file, in-process, with 1,000 and 10,000
+// services and processes; every 500th runs the searched file. Two sets of
+// fakes serve them through the platform table:
+//   shared   the tests' fake service manager and process table
+//            (tests/support); file identities are the real file system's
+//   minimal  the fakes below, which answer every call in constant time, the
+//            file system included
+// and, first, the prefix's real service manager and processes. One line each:
+//   KIND NAME ITEMS MIN_MS MEDIAN_MS MAX_MS
 #include <windows.h>
 
 #include <algorithm>
@@ -16,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "fake_clock.hpp"
+#include "fake_process_table.hpp"
+#include "fake_service_manager.hpp"
 #include "win/platform.hpp"
 #include "win/processes.hpp"
 #include "win/service_query.hpp"
@@ -47,6 +52,11 @@ HANDLE WINAPI fake_create_file(const wchar_t* path, DWORD access, DWORD share, S
   if (target == path) return fake_handle(0);
   if (std::wcsncmp(path, L"C:\\programs\\item", 16) == 0) return fake_handle(std::wcstoul(path + 16, nullptr, 10));
   return brq_install::win::real_api.CreateFileW(path, access, share, security, disposition, flags, template_file);
+}
+
+DWORD WINAPI fake_file_attributes(const wchar_t* path) {
+  if (target == path || std::wcsncmp(path, L"C:\\programs\\item", 16) == 0) return FILE_ATTRIBUTE_NORMAL;
+  return brq_install::win::real_api.GetFileAttributesW(path);
 }
 
 BOOL WINAPI fake_file_information(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
@@ -149,11 +159,68 @@ void measure(const char* kind, const char* name, DWORD items, int repetitions, i
               times.back());
 }
 
+// The searches for `path` among `items` services and processes, whichever
+// fakes are in the table, `rounds` searches per sample.
+void measure_searches(const char* kind, const std::wstring& path, DWORD items, int repetitions, int rounds) {
+  const DWORD matches = items / match_every;
+  brq_install::win::unique_sc_handle scm(api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+  measure(kind, "discovery", items, repetitions, rounds, [&] {
+    std::vector<brq_install::service_record> records;
+    DWORD error = brq_install::win::find_image_services(scm.get(), path, records);
+    return error != ERROR_SUCCESS || records.size() != matches ? ERROR_INVALID_DATA : error;
+  });
+  measure(kind, "process-check", items, repetitions, rounds, [&] {
+    std::vector<DWORD> ids;
+    DWORD error = brq_install::win::find_image_processes(path, ids);
+    return error != ERROR_SUCCESS || ids.size() != matches ? ERROR_INVALID_DATA : error;
+  });
+}
+
+void on_minimal_fakes(DWORD items, int repetitions) {
+  const auto saved = api;
+  item_count = items;
+  api.GetFileAttributesW = &fake_file_attributes;
+  api.CreateFileW = &fake_create_file;
+  api.GetFileInformationByHandle = &fake_file_information;
+  api.CloseHandle = &fake_close;
+  api.OpenSCManagerW = [](const wchar_t*, const wchar_t*, DWORD) { return reinterpret_cast<SC_HANDLE>(fake_handle(0)); };
+  api.EnumServicesStatusW = &fake_enum_services;
+  api.OpenServiceW = &fake_open_service;
+  api.CloseServiceHandle = &fake_close_service;
+  api.QueryServiceConfigW = &fake_query_config;
+  api.K32EnumProcesses = &fake_enum_processes;
+  api.OpenProcess = &fake_open_process;
+  api.K32GetModuleFileNameExW = &fake_module_name;
+  // The smaller table is searched ten times per sample, so that both sizes
+  // samples last as long and a shared machine's preemptions weigh on them
+  // alike.
+  measure_searches("minimal", target, items, repetitions, static_cast<int>(10000 / items));
+  api = saved;
+}
+
+// The shared fakes need a real file to find: `path`.
+void on_shared_fakes(DWORD items, int repetitions, const std::wstring& path) {
+  using namespace brq_install::testing;
+  fake_clock clock;
+  fake_service_manager services(clock);
+  fake_process_table processes;
+  for (DWORD index = 1; index <= items; ++index) {
+    std::wstring program = index % match_every == 0 ? path : L"C:\\programs\\item" + std::to_wstring(index) + L".exe";
+    fake_service_manager::service entry;
+    entry.name = L"service" + std::to_wstring(index);
+    entry.command_line = L"\"" + program + L"\" --service";
+    entry.state = SERVICE_RUNNING;
+    services.add(std::move(entry));
+    processes.add(4 * index, program);
+  }
+  measure_searches("shared", path, items, repetitions, 1);  // samples of a second or more
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  int repetitions = argc > 1 ? std::atoi(argv[1]) : 5;
-  const auto real = api;
+  int repetitions = argc > 1 ? std::atoi(argv[1]) : 9;
+  int shared_repetitions = argc > 2 ? std::atoi(argv[2]) : 3;
   // Each search once before the fakes, so that the lazily bound functions
   // are bound and the table's stubs are out of the way.
   {
@@ -161,7 +228,8 @@ int main(int argc, char** argv) {
     brq_install::win::find_image_processes(target, ids);
     brq_install::win::unique_sc_handle scm(api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
     std::vector<brq_install::service_record> records;
-    brq_install::win::find_image_services(scm.get(), target, records);
+    // The first search binds CommandLineToArgvW: it loads shell32.dll.
+    measure("real-first", "discovery", 0, 1, 1, [&] { return brq_install::win::find_image_services(scm.get(), target, records); });
 
     // How many services and processes the real searches visit.
     std::vector<DWORD> all;
@@ -181,33 +249,14 @@ int main(int argc, char** argv) {
     });
   }
 
-  api.CreateFileW = &fake_create_file;
-  api.GetFileInformationByHandle = &fake_file_information;
-  api.CloseHandle = &fake_close;
-  api.EnumServicesStatusW = &fake_enum_services;
-  api.OpenServiceW = &fake_open_service;
-  api.CloseServiceHandle = &fake_close_service;
-  api.QueryServiceConfigW = &fake_query_config;
-  api.K32EnumProcesses = &fake_enum_processes;
-  api.OpenProcess = &fake_open_process;
-  api.K32GetModuleFileNameExW = &fake_module_name;
-  // The smaller table is searched ten times per sample, so that both samples
-  // last as long and a shared machine's preemptions weigh on them alike.
-  for (DWORD items : {1000u, 10000u}) {
-    item_count = items;
-    const int rounds = static_cast<int>(10000 / items);
-    const DWORD matches = items / match_every;
-    measure("scaling", "discovery", items, repetitions, rounds, [&] {
-      std::vector<brq_install::service_record> records;
-      DWORD error = brq_install::win::find_image_services(nullptr, target, records);
-      return error != ERROR_SUCCESS || records.size() != matches ? ERROR_INVALID_DATA : error;
-    });
-    measure("scaling", "process-check", items, repetitions, rounds, [&] {
-      std::vector<DWORD> ids;
-      DWORD error = brq_install::win::find_image_processes(target, ids);
-      return error != ERROR_SUCCESS || ids.size() != matches ? ERROR_INVALID_DATA : error;
-    });
-  }
-  api = real;
+  for (DWORD items : {1000u, 10000u}) on_minimal_fakes(items, repetitions);
+
+  // A real file for the shared fakes to find.
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring found = std::wstring(temp) + L"brq-scaling-target.exe";
+  CloseHandle(CreateFileW(found.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  for (DWORD items : {1000u, 10000u}) on_shared_fakes(items, shared_repetitions, found);
+  DeleteFileW(found.c_str());
   return 0;
 }
