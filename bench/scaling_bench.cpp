@@ -7,7 +7,9 @@
 //            (tests/support); file identities are the real file system's
 //   minimal  the fakes below, which answer every call in constant time, the
 //            file system included
-// and, first, the prefix's real service manager and processes. One line each:
+// and, first, the prefix's real service manager and processes, where one
+// pass for all three installed programs is measured beside the installer's
+// one search per program. One line each:
 //   KIND NAME ITEMS MIN_MS MEDIAN_MS MAX_MS
 #include <windows.h>
 
@@ -21,6 +23,7 @@
 #include "fake_clock.hpp"
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
+#include "win/file_identity.hpp"
 #include "win/platform.hpp"
 #include "win/processes.hpp"
 #include "win/service_query.hpp"
@@ -216,39 +219,98 @@ void on_shared_fakes(DWORD items, int repetitions, const std::wstring& path) {
   measure_searches("shared", path, items, repetitions, 1);  // samples of a second or more
 }
 
+// Every service, enumerated in one call with a buffer of the size asked for.
+std::vector<std::wstring> service_names(SC_HANDLE scm) {
+  DWORD needed = 0, count = 0, resume = 0;
+  EnumServicesStatusW(scm, SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0, &needed, &count, &resume);
+  std::vector<BYTE> buffer(needed);
+  auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.data());
+  resume = 0;
+  EnumServicesStatusW(scm, SERVICE_WIN32, SERVICE_STATE_ALL, entries, needed, &needed, &count, &resume);
+  std::vector<std::wstring> names;
+  for (DWORD i = 0; i < count; ++i) names.emplace_back(entries[i].lpServiceName);
+  return names;
+}
+
+// The first argument of a command line, as CommandLineToArgvW splits it.
+std::wstring program_of(const std::wstring& command_line) {
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(command_line.c_str(), &count);
+  std::wstring program = arguments != nullptr && count > 0 ? arguments[0] : L"";
+  LocalFree(arguments);
+  return program;
+}
+
+// The searches on the prefix's own service manager and processes: as the
+// installer runs them (one search per installed program), and, as a
+// proposal measured, one pass over the services and the processes that
+// compares each with all three programs.
+void on_real_system(int repetitions) {
+  namespace win = brq_install::win;
+  const std::wstring dir = L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq\\";
+  const std::wstring programs[] = {dir + L"qzv.ua.brq.exe", dir + L"qzv.ua.brq.ctrl.exe", dir + L"qzv.ua.brq.dev.exe"};
+  win::unique_sc_handle scm(api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+  std::vector<DWORD> ids;
+  std::vector<brq_install::service_record> records;
+  // The first discovery of a process binds CommandLineToArgvW: it loads shell32.dll.
+  measure("real-first", "discovery", 0, 1, 1, [&] { return win::find_image_services(scm.get(), target, records); });
+
+  const auto services = static_cast<DWORD>(service_names(scm.get()).size());
+  std::vector<DWORD> all;
+  win::enum_process_ids(all);
+  const auto processes = static_cast<DWORD>(all.size());
+  measure("real", "discovery", services, repetitions, 1, [&] {
+    records.clear();
+    return win::find_image_services(scm.get(), target, records);
+  });
+  measure("real", "process-check", processes, repetitions, 1, [&] {
+    ids.clear();
+    return win::find_image_processes(target, ids);
+  });
+  measure("real-three-programs", "discovery", services, repetitions, 1, [&] {
+    for (const std::wstring& program : programs) {
+      if (DWORD error = win::find_image_services(scm.get(), program, records)) return error;
+    }
+    return DWORD{ERROR_SUCCESS};
+  });
+  measure("real-one-pass", "discovery", services, repetitions, 1, [&] {
+    DWORD found = 0;
+    for (const std::wstring& name : service_names(scm.get())) {
+      brq_install::service_config config;
+      if (DWORD error = win::query_service_config(scm.get(), name, config)) return error;
+      std::wstring program = program_of(config.command_line);
+      for (const std::wstring& installed : programs) found += win::same_file(program, installed);
+    }
+    return found >= 1 ? DWORD{ERROR_SUCCESS} : DWORD{ERROR_NOT_FOUND};
+  });
+  measure("real-three-programs", "process-check", processes, repetitions, 1, [&] {
+    for (const std::wstring& program : programs) {
+      if (DWORD error = win::find_image_processes(program, ids)) return error;
+    }
+    return DWORD{ERROR_SUCCESS};
+  });
+  measure("real-one-pass", "process-check", processes, repetitions, 1, [&] {
+    std::vector<DWORD> every;
+    if (DWORD error = win::enum_process_ids(every)) return error;
+    for (DWORD id : every) {
+      HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+      if (process == nullptr) continue;
+      wchar_t module[MAX_PATH] = {};
+      if (K32GetModuleFileNameExW(process, nullptr, module, MAX_PATH) != 0) {
+        for (const std::wstring& installed : programs) ids.push_back(win::same_file(module, installed) ? id : 0);
+      }
+      CloseHandle(process);
+    }
+    return DWORD{ERROR_SUCCESS};
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int repetitions = argc > 1 ? std::atoi(argv[1]) : 9;
   int shared_repetitions = argc > 2 ? std::atoi(argv[2]) : 3;
-  // Each search once before the fakes, so that the lazily bound functions
-  // are bound and the table's stubs are out of the way.
-  {
-    std::vector<DWORD> ids;
-    brq_install::win::find_image_processes(target, ids);
-    brq_install::win::unique_sc_handle scm(api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
-    std::vector<brq_install::service_record> records;
-    // The first search binds CommandLineToArgvW: it loads shell32.dll.
-    measure("real-first", "discovery", 0, 1, 1, [&] { return brq_install::win::find_image_services(scm.get(), target, records); });
-
-    // How many services and processes the real searches visit.
-    std::vector<DWORD> all;
-    brq_install::win::enum_process_ids(all);
-    DWORD services = 0, needed = 0, resume = 0;
-    EnumServicesStatusW(scm.get(), SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0, &needed, &services, &resume);
-    std::vector<BYTE> buffer(needed);
-    EnumServicesStatusW(scm.get(), SERVICE_WIN32, SERVICE_STATE_ALL,
-                        reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.data()), needed, &needed, &services, &resume);
-    measure("real", "discovery", services, repetitions, 1, [&] {
-      records.clear();
-      return brq_install::win::find_image_services(scm.get(), target, records);
-    });
-    measure("real", "process-check", static_cast<DWORD>(all.size()), repetitions, 1, [&] {
-      ids.clear();
-      return brq_install::win::find_image_processes(target, ids);
-    });
-  }
-
+  on_real_system(repetitions);
   for (DWORD items : {1000u, 10000u}) on_minimal_fakes(items, repetitions);
 
   // A real file for the shared fakes to find.

@@ -71,10 +71,20 @@ bool start(SC_HANDLE service) {
   return status.dwCurrentState == SERVICE_RUNNING || failed("start", status.dwCurrentState);
 }
 
+// Stops the service and waits until its process has ended as well: until
+// then the process holds its image, and the service cannot start again.
 bool stop(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS running{};
+  DWORD size = 0;
+  QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running), sizeof running, &size);
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId);
   SERVICE_STATUS status{};
   if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) return failed("ControlService", GetLastError());
   wait_while(service, status, SERVICE_STOP_PENDING);
+  if (process != nullptr) {
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+  }
   return status.dwCurrentState == SERVICE_STOPPED || failed("stop", status.dwCurrentState);
 }
 
