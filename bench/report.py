@@ -204,7 +204,9 @@ if os.path.exists(path("scaling.txt")):
                      "real-three-programs": f"{name}, the prefix's real one, the three installed programs"
                                             " one search each (as the installer runs it)",
                      "real-one-pass": f"{name}, the prefix's real one, the three installed programs in"
-                                      " one pass (proposal)"}.get(kind, f"{name}, {kind}")
+                                      " one pass (proposal)",
+                     "real-one-pass-one-query": f"{name}, the same one pass, each configuration read in one"
+                                                " query of 8 KiB (proposal)"}.get(kind, f"{name}, {kind}")
             if kind in ("shared", "minimal"):
                 scaling[(kind, name, int(count))] = per_item
             per_item_text = f"{per_item:,.2f} µs" if int(count) > 0 else "–"
@@ -236,6 +238,15 @@ ratio = med["installer-first"] / med["floor-first"]
 add(f"| first installation ≤ 1.2 × floor's | {med['installer-first']:,.0f} / {med['floor-first']:,.0f} ms"
     f" = **{ratio:.2f} ×** (minimum {min(times['installer-first']) / min(times['floor-first']):.2f} ×,"
     f" CPU {cpu['installer-first'] / cpu['floor-first']:.2f} ×) | {verdict(ratio <= 1.2)} |")
+# Both programs poll a starting service at most once a second: a run whose
+# first query found the service still start pending takes about a second
+# more. Such runs lie 0.7 s or more above the fastest run.
+fast = {case: [t for t in times[case] if t < min(times[case]) + 700] for case in ("installer-first", "floor-first")}
+ratio = statistics.median(fast["installer-first"]) / statistics.median(fast["floor-first"])
+add(f"| the same, only the runs that did not wait for the 1-second start poll"
+    f" ({len(fast['installer-first'])} and {len(fast['floor-first'])} of {len(times['installer-first'])})"
+    f" | {statistics.median(fast['installer-first']):,.0f} / {statistics.median(fast['floor-first']):,.0f} ms"
+    f" = **{ratio:.2f} ×** | {verdict(ratio <= 1.2)} |")
 gap = med["installer-update"] - med["floor-update"]
 add(f"| update ≤ floor's update + 100 ms | {med['installer-update']:,.0f} − {med['floor-update']:,.0f} ms"
     f" = **{gap:+,.0f} ms** (minimum {min(times['installer-update']) - min(times['floor-update']):+,.0f} ms,"

@@ -17,13 +17,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "fake_clock.hpp"
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
-#include "win/file_identity.hpp"
 #include "win/platform.hpp"
 #include "win/processes.hpp"
 #include "win/service_query.hpp"
@@ -241,6 +241,33 @@ std::wstring program_of(const std::wstring& command_line) {
   return program;
 }
 
+// A file's identity (volume serial number and file index), through a handle
+// that is kept open, as the installer compares files; zeros when the file
+// cannot be opened.
+struct identity {
+  brq_install::win::unique_file_handle file;
+  DWORD volume = 0, high = 0, low = 0;
+  explicit identity(const std::wstring& path)
+      : file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file && GetFileInformationByHandle(file.get(), &info)) {
+      volume = info.dwVolumeSerialNumber, high = info.nFileIndexHigh, low = info.nFileIndexLow;
+    }
+  }
+  bool same(const identity& other) const {
+    return file && other.file && volume == other.volume && high == other.high && low == other.low;
+  }
+};
+
+// How many of `installed` are the file `path`, opening it once.
+DWORD matches(const std::wstring& path, const std::vector<identity>& installed) {
+  identity candidate(path);
+  DWORD count = 0;
+  for (const identity& program : installed) count += candidate.same(program);
+  return count;
+}
+
 // The searches on the prefix's own service manager and processes: as the
 // installer runs them (one search per installed program), and, as a
 // proposal measured, one pass over the services and the processes that
@@ -273,13 +300,35 @@ void on_real_system(int repetitions) {
     }
     return DWORD{ERROR_SUCCESS};
   });
+  // One pass: the three installed files opened once, each service's
+  // configuration queried once and its program opened once.
+  auto installed = [&] {
+    std::vector<identity> identities;
+    for (const std::wstring& program : programs) identities.emplace_back(program);
+    return identities;
+  };
   measure("real-one-pass", "discovery", services, repetitions, 1, [&] {
+    const std::vector<identity> identities = installed();
     DWORD found = 0;
     for (const std::wstring& name : service_names(scm.get())) {
       brq_install::service_config config;
       if (DWORD error = win::query_service_config(scm.get(), name, config)) return error;
-      std::wstring program = program_of(config.command_line);
-      for (const std::wstring& installed : programs) found += win::same_file(program, installed);
+      found += matches(program_of(config.command_line), identities);
+    }
+    return found >= 1 ? DWORD{ERROR_SUCCESS} : DWORD{ERROR_NOT_FOUND};
+  });
+  // The same, each configuration read in one query into a buffer of 8 KiB,
+  // the largest a configuration can take, instead of a size query first.
+  measure("real-one-pass-one-query", "discovery", services, repetitions, 1, [&] {
+    const std::vector<identity> identities = installed();
+    DWORD found = 0;
+    auto buffer = std::make_unique<std::byte[]>(8192);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.get());
+    for (const std::wstring& name : service_names(scm.get())) {
+      win::unique_sc_handle service(OpenServiceW(scm.get(), name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+      DWORD needed = 0;
+      if (!service || !QueryServiceConfigW(service.get(), config, 8192, &needed)) return GetLastError();
+      found += matches(program_of(config->lpBinaryPathName), identities);
     }
     return found >= 1 ? DWORD{ERROR_SUCCESS} : DWORD{ERROR_NOT_FOUND};
   });
@@ -290,14 +339,15 @@ void on_real_system(int repetitions) {
     return DWORD{ERROR_SUCCESS};
   });
   measure("real-one-pass", "process-check", processes, repetitions, 1, [&] {
+    const std::vector<identity> identities = installed();
     std::vector<DWORD> every;
     if (DWORD error = win::enum_process_ids(every)) return error;
     for (DWORD id : every) {
       HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
       if (process == nullptr) continue;
       wchar_t module[MAX_PATH] = {};
-      if (K32GetModuleFileNameExW(process, nullptr, module, MAX_PATH) != 0) {
-        for (const std::wstring& installed : programs) ids.push_back(win::same_file(module, installed) ? id : 0);
+      if (K32GetModuleFileNameExW(process, nullptr, module, MAX_PATH) != 0 && matches(module, identities) > 0) {
+        ids.push_back(id);
       }
       CloseHandle(process);
     }
