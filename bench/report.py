@@ -28,10 +28,16 @@ def spread(values):
 
 
 def timing(case):
-    with open(path(case + ".json")) as f:
-        result = json.load(f)["results"][0]
-    cpu[case] = (result["user"] + result["system"]) * 1000
-    return [t * 1000 for t in result["times"]]
+    """The times of all rounds of `case` (ms); its mean CPU time into `cpu`."""
+    values, cpu_sum = [], 0.0
+    for name in sorted(os.listdir(out_dir)):
+        if name.startswith(case + ".") and name.endswith(".json") and name[len(case) + 1:-5].isdigit():
+            with open(path(name)) as f:
+                result = json.load(f)["results"][0]
+            values += [t * 1000 for t in result["times"]]
+            cpu_sum += (result["user"] + result["system"]) * 1000 * len(result["times"])
+    cpu[case] = cpu_sum / len(values)
+    return values
 
 
 cpu = {}  # the process's own user + system time, mean (ms)
@@ -81,8 +87,10 @@ add(f"- **A shared machine**: other developers' builds ran beside the benchmark 
     " inflated and noisy; compare medians, and read ratios rather than milliseconds.")
 with open(path("duration.txt")) as f:
     add(f"- Repetitions: {machine['runs']} timed runs of each installation case,"
-        f" {2 * int(machine['runs'])} of the bare program and of `--version` (hyperfine, after"
-        f" warm-up runs); {machine['memory_runs']} runs of each memory case;"
+        f" in two rounds that alternate with the cases they are compared with;"
+        f" {4 * int(machine['runs'])} of the bare programs and of `--version`, in four alternating"
+        f" rounds (hyperfine, warm-up runs before each round); {machine['memory_runs']} runs of"
+        f" each memory case;"
         f" {machine['inflate_runs']} in-process repetitions of each inflate; {f.read().strip()}.")
 add("")
 
@@ -100,7 +108,7 @@ LABELS = {
 }
 
 # Timings
-cases = [case for case in LABELS if os.path.exists(path(case + ".json"))]
+cases = [case for case in LABELS if os.path.exists(path(case + ".1.json"))]
 times = {case: timing(case) for case in cases}
 med = {case: statistics.median(values) for case, values in times.items()}
 add("## Timings: whole processes under Wine (ms)")
