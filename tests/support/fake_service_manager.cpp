@@ -171,25 +171,25 @@ SC_HANDLE WINAPI create_service(SC_HANDLE scm, const wchar_t* name, const wchar_
   if (service* existing = m.find(name)) {
     return fail<SC_HANDLE>(existing->marked_for_delete ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
   }
-  service s;
-  s.name = name;
-  s.display_name = display_name != nullptr && *display_name != L'\0' ? display_name : name;
+  std::wstring shown = display_name != nullptr && *display_name != L'\0' ? display_name : name;
   for (const service& other : m.services) {
-    if (upper(other.name) == upper(s.display_name) || upper(other.display_name) == upper(s.display_name)) {
+    if (upper(other.name) == upper(shown) || upper(other.display_name) == upper(shown)) {
       return fail<SC_HANDLE>(ERROR_DUPLICATE_SERVICE_NAME);
     }
   }
-  s.command_line = command_line;
-  s.service_type = type;
-  s.start_type = start_type;
-  s.error_control = error_control;
-  if (group != nullptr) s.load_order_group = group;
+  service s{.name = name,
+            .display_name = shown,
+            .command_line = command_line,
+            .service_type = type,
+            .start_type = start_type,
+            .error_control = error_control,
+            .account = account != nullptr ? account : L"LocalSystem",
+            .load_order_group = group != nullptr ? group : L"",
+            .tag_id = tag != nullptr ? *tag = 1 : 0,
+            .password = password != nullptr ? password : L""};
   for (const wchar_t* d = dependencies; d != nullptr && *d != L'\0'; d += std::wcslen(d) + 1) {
     s.dependencies.emplace_back(d);
   }
-  if (account != nullptr) s.account = account;
-  if (password != nullptr) s.password = password;
-  if (tag != nullptr) *tag = s.tag_id = 1;
   m.add(std::move(s));
   return m.hand_out({false, name, access});
 }
