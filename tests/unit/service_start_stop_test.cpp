@@ -85,12 +85,14 @@ TEST_F(service_control_test, refused_requests_and_failed_queries_give_their_code
     DWORD stop_code, start_code;
   } cases[] = {
       {"not active", {.state = SERVICE_STOPPED}, ERROR_SERVICE_NOT_ACTIVE, 0},
+      // A service that runs already is where a start should leave it.
+      {"stop not accepted", {.state = SERVICE_RUNNING, .controls_accepted = 0}, ERROR_INVALID_SERVICE_CONTROL, 0},
       {"stop pending", {.state = SERVICE_STOP_PENDING, .stop_ms = never}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
-       ERROR_SERVICE_ALREADY_RUNNING},
-      {"stop not accepted", {.state = SERVICE_RUNNING, .controls_accepted = 0}, ERROR_INVALID_SERVICE_CONTROL,
-       ERROR_SERVICE_ALREADY_RUNNING},
+       1287},
+      {"start pending", {.state = SERVICE_START_PENDING, .start_ms = never}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
+       1287},
       {"query fails", {.state = SERVICE_RUNNING, .stop_ms = never, .status_error = ERROR_INVALID_HANDLE},
-       ERROR_INVALID_HANDLE, ERROR_SERVICE_ALREADY_RUNNING},
+       ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
       {"disabled", {.start_type = SERVICE_DISABLED}, ERROR_SERVICE_NOT_ACTIVE, ERROR_SERVICE_DISABLED},
       {"no rights", {.state = SERVICE_RUNNING, .denied_access = SERVICE_STOP | SERVICE_START}, ERROR_ACCESS_DENIED,
        ERROR_ACCESS_DENIED},
@@ -139,54 +141,96 @@ TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_pr
   }
 }
 
-TEST_F(service_control_test, running_services_are_stopped_and_started_again_then_registered_ones) {
+TEST_F(service_control_test, active_services_are_stopped_and_started_again_then_registered_ones) {
   install_plan plan;
-  plan.services[L"qzv.ua.brq.exe"] = {record(L"first", SERVICE_RUNNING), record(L"stopped", SERVICE_STOPPED),
-                                      record(L"paused", SERVICE_PAUSED), record(L"second", SERVICE_RUNNING)};
+  plan.services[L"qzv.ua.brq.exe"] = {
+      record(L"first", SERVICE_RUNNING),         record(L"stopped", SERVICE_STOPPED),
+      record(L"paused", SERVICE_PAUSED),         record(L"starting", SERVICE_START_PENDING),
+      record(L"pausing", SERVICE_PAUSE_PENDING), record(L"continuing", SERVICE_CONTINUE_PENDING),
+      record(L"stopping", SERVICE_STOP_PENDING), record(L"second", SERVICE_RUNNING)};
   plan.registered = {L"QZVOPCUA.BRQ"};
   scm.add({.name = L"first", .state = SERVICE_RUNNING});
   scm.add({.name = L"stopped"});
   scm.add({.name = L"paused", .state = SERVICE_PAUSED});
-  scm.add({.name = L"second", .state = SERVICE_RUNNING});
+  scm.add({.name = L"starting", .state = SERVICE_RUNNING});  // its start has ended since
+  scm.add({.name = L"pausing", .state = SERVICE_PAUSE_PENDING, .stop_ms = 2000});
+  scm.add({.name = L"continuing", .state = SERVICE_CONTINUE_PENDING, .wait_hint = 3000, .start_ms = 2000});
+  // Stopped by someone else: awaited without a request, and left stopped.
+  scm.add({.name = L"stopping", .state = SERVICE_STOP_PENDING, .stop_ms = 1500});
+  scm.add({.name = L"second", .state = SERVICE_RUNNING, .stop_ms = 3000});
   scm.add({.name = L"QZVOPCUA.BRQ"});
   stop_services(plan);
+  for (const auto& s : scm.services) EXPECT_EQ(s.state, static_cast<DWORD>(SERVICE_STOPPED)) << s.name;
   EXPECT_TRUE(start_services(plan));
   EXPECT_EQ(console.text(),
             "  service \"first\"... ok\n"
+            "  service \"paused\"... ok\n"
+            "  service \"starting\"... ok\n"
+            "  service \"pausing\"... ok\n"
+            "  service \"continuing\"... ok\n"
+            "  service \"stopping\"... ok\n"
             "  service \"second\"... ok\n"
             "Will start services...\n"
             "  service \"first\"... ok\n"
+            "  service \"paused\"... ok\n"
+            "  service \"starting\"... ok\n"
+            "  service \"pausing\"... ok\n"
+            "  service \"continuing\"... ok\n"
             "  service \"second\"... ok\n"
             "  service \"QZVOPCUA.BRQ\"... ok\n");
-  EXPECT_EQ(scm.requests, (std::vector<std::wstring>{L"stop first", L"stop second", L"start first",
-                                                     L"start second", L"start QZVOPCUA.BRQ"}));
-  EXPECT_EQ(scm.manager_access, std::vector<DWORD>(5, SC_MANAGER_CONNECT));
+  std::vector<std::wstring> requests;
+  for (const wchar_t* verb : {L"stop ", L"start "}) {
+    for (const wchar_t* name : {L"first", L"paused", L"starting", L"pausing", L"continuing", L"second"}) {
+      requests.push_back(verb + std::wstring(name));
+    }
+  }
+  requests.push_back(L"start QZVOPCUA.BRQ");
+  EXPECT_EQ(scm.requests, requests);
+  EXPECT_EQ(scm.service_access[5], (std::pair<std::wstring, DWORD>{L"stopping", SERVICE_QUERY_STATUS}));
+  EXPECT_EQ(scm.at(L"stopping").state, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(scm.manager_access, std::vector<DWORD>(14, SC_MANAGER_CONNECT));
 }
 
 TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows) {
   install_plan plan;
-  plan.services[L"qzv.ua.brq.exe"] = {record(L"gone", SERVICE_RUNNING), record(L"kept running", SERVICE_RUNNING)};
-  scm.add({.name = L"gone"});  // stopped since discovery
-  scm.add({.name = L"kept running", .state = SERVICE_RUNNING, .stop_ms = never});
+  plan.services[L"qzv.ua.brq.exe"] = {record(L"gone", SERVICE_RUNNING), record(L"kept running", SERVICE_RUNNING),
+                                      record(L"stuck", SERVICE_RUNNING)};
+  scm.add({.name = L"gone"});  // stopped since discovery: starts again
+  scm.add({.name = L"kept running", .state = SERVICE_RUNNING, .controls_accepted = 0});  // counts as started
+  scm.add({.name = L"stuck", .state = SERVICE_RUNNING, .stop_ms = never});  // neither stops nor starts
   stop_services(plan);
-  EXPECT_TRUE(start_services(plan));
+  EXPECT_FALSE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
                                 {"  service \"gone\"... ", plain},
                                 {warning(ERROR_SERVICE_NOT_ACTIVE), color_warning},
                                 {"  service \"kept running\"... ", plain},
+                                {warning(ERROR_INVALID_SERVICE_CONTROL), color_warning},
+                                {"  service \"stuck\"... ", plain},
                                 {warning(1287), color_warning},
                                 {"Will start services...\n  service \"gone\"... ok\n"
-                                 "  service \"kept running\"... ",
+                                 "  service \"kept running\"... ok\n"
+                                 "  service \"stuck\"... ",
                                  plain},
-                                {warning(ERROR_SERVICE_ALREADY_RUNNING), color_warning},
+                                {warning(1287), color_warning},
                             }));
 }
 
-TEST_F(service_control_test, no_connection_to_the_service_manager_is_a_warning) {
+TEST_F(service_control_test, a_service_left_down_is_a_warning_and_fails_the_step_after_the_others) {
   install_plan plan;
+  plan.services[L"qzv.ua.brq.exe"] = {record(L"fails", SERVICE_RUNNING)};
   plan.registered = {L"QZVOPCUA.BRQ"};
+  scm.add({.name = L"fails", .start_type = SERVICE_DISABLED});
+  scm.add({.name = L"QZVOPCUA.BRQ"});
+  EXPECT_FALSE(start_services(plan));
+  EXPECT_EQ(console.runs(), (std::vector<run>{
+                                {"Will start services...\n  service \"fails\"... ", plain},
+                                {warning(ERROR_SERVICE_DISABLED), color_warning},
+                                {"  service \"QZVOPCUA.BRQ\"... ok\n", plain},
+                            }));
+  console.clear();
   scm.open_error = ERROR_ACCESS_DENIED;
-  EXPECT_TRUE(start_services(plan));
+  plan.services.clear();
+  EXPECT_FALSE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
                                 {"Will start services...\n  service \"QZVOPCUA.BRQ\"... ", plain},
                                 {warning(ERROR_ACCESS_DENIED), color_warning},
