@@ -130,15 +130,14 @@ fake_process_table::process* fake_process_table::find(DWORD id) {
 }
 
 HANDLE fake_process_table::hand_out(open_handle handle) {
-  auto value = reinterpret_cast<HANDLE>(next_handle_);
-  next_handle_ += 4;
-  handles_.emplace_back(value, handle);
+  auto value = reinterpret_cast<HANDLE>(next_handle_ += 4);
+  handles_.emplace(value, handle);
   ++opened;
   return value;
 }
 
 fake_process_table::open_handle* fake_process_table::lookup(HANDLE handle) {
-  auto it = std::find_if(handles_.begin(), handles_.end(), [&](const auto& entry) { return entry.first == handle; });
+  auto it = handles_.find(handle);
   return it != handles_.end() ? &it->second : nullptr;
 }
 
@@ -148,9 +147,7 @@ bool fake_process_table::owns(HANDLE handle) const {
 }
 
 bool fake_process_table::close(HANDLE handle) {
-  auto it = std::find_if(handles_.begin(), handles_.end(), [&](const auto& entry) { return entry.first == handle; });
-  if (it == handles_.end()) return false;
-  handles_.erase(it);
+  if (handles_.erase(handle) == 0) return false;
   ++closed;
   return true;
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -78,7 +79,7 @@ class fake_process_table {
   decltype(win::api.CloseHandle) previous_close;
 
  private:
-  std::vector<std::pair<HANDLE, open_handle>> handles_;
+  std::map<HANDLE, open_handle> handles_;
   uintptr_t next_handle_;
   scoped_platform saved_;
 };

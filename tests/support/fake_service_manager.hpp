@@ -7,6 +7,7 @@
 // checks that every handle it gave out was closed once.
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -80,7 +81,6 @@ class fake_service_manager {
   service& add(service s);
   service* find(std::wstring_view name);  // null when there is none
   service& at(std::wstring_view name);    // fails the test when there is none
-  SERVICE_STATUS status_of(std::wstring_view name);  // as QueryServiceStatus reports it now
 
   std::vector<service> services;  // in the order EnumServicesStatusW lists them
 
@@ -127,10 +127,9 @@ class fake_service_manager {
 
  private:
   fake_clock& clock_;
-  std::vector<std::pair<SC_HANDLE, open_handle>> handles_;
+  std::map<SC_HANDLE, open_handle> handles_;
   uintptr_t next_handle_;
   std::unordered_map<std::wstring, size_t> index_;  // upper-case name -> position
-  size_t indexed_ = 0;                              // services.size() when indexed
   scoped_platform saved_;
 };
 
