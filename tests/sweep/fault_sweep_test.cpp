@@ -73,15 +73,15 @@ const std::wstring file_names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"
 // as given back; that release is then done for real below the driver, so
 // that the test process keeps nothing.
 struct ledger {
-  std::multiset<const void*> handles, service_handles, locals;
+  using values = std::multiset<const void*>;
+  values handles, service_handles, locals;
   int bad_releases = 0;
   win::platform_table below_driver;  // the fakes and the real functions
   win::platform_table driver;        // the driver's shims
   testing::fault_driver* faults = nullptr;
 
   bool empty() const { return handles.empty() && service_handles.empty() && locals.empty(); }
-  void acquired(std::multiset<const void*>& set, const void* value) { set.insert(value); }
-  void released(std::multiset<const void*>& set, const void* value) {
+  void released(values& set, const void* value) {
     auto it = set.find(value);
     if (it == set.end()) {
       ++bad_releases;
@@ -89,86 +89,63 @@ struct ledger {
       set.erase(it);
     }
   }
-  // Whether the driver failed the call that just returned.
-  template <typename Call>
-  bool failed_by_driver(Call call) {
-    size_t before = faults->failures;
-    call();
-    return faults->failures != before;
-  }
 };
 ledger* books = nullptr;
 
+template <typename Function>
+struct counted;
+
+template <typename Result, typename... Args>
+struct counted<Result (*)(Args...)> {
+  // A call that hands out a value, `failure` when it fails.
+  template <auto slot, ledger::values ledger::*set, uintptr_t failure>
+  static Result WINAPI acquire(Args... args) {
+    Result value = (books->driver.*slot)(args...);
+    if (value != reinterpret_cast<Result>(failure)) (books->*set).insert(value);
+    return value;
+  }
+  // A call that gives a value back.
+  template <auto slot, ledger::values ledger::*set>
+  static Result WINAPI release(Args... args) {
+    size_t failures = books->faults->failures;
+    Result result = (books->driver.*slot)(args...);
+    if (books->faults->failures != failures) (books->below_driver.*slot)(args...);
+    books->released(books->*set, args...);
+    return result;
+  }
+};
+
+template <auto slot, ledger::values ledger::*set, uintptr_t failure = 0>
+void acquires() {
+  api.*slot = &counted<std::remove_reference_t<decltype(api.*slot)>>::template acquire<slot, set, failure>;
+}
+
+template <auto slot, ledger::values ledger::*set>
+void releases() {
+  api.*slot = &counted<std::remove_reference_t<decltype(api.*slot)>>::template release<slot, set>;
+}
+
 void install_ledger(ledger& l) {
+  using table = win::platform_table;
   books = &l;
   l.driver = api;
-  api.CreateFileW = [](LPCWSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g) {
-    HANDLE h = books->driver.CreateFileW(a, b, c, d, e, f, g);
-    if (h != INVALID_HANDLE_VALUE) books->acquired(books->handles, h);
-    return h;
-  };
-  api.CreateMutexExW = [](LPSECURITY_ATTRIBUTES a, LPCWSTR b, DWORD c, DWORD d) {
-    HANDLE h = books->driver.CreateMutexExW(a, b, c, d);
-    if (h != nullptr) books->acquired(books->handles, h);
-    return h;
-  };
-  api.OpenProcess = [](DWORD a, BOOL b, DWORD c) {
-    HANDLE h = books->driver.OpenProcess(a, b, c);
-    if (h != nullptr) books->acquired(books->handles, h);
-    return h;
-  };
-  api.CloseHandle = [](HANDLE h) {
-    BOOL result = TRUE;
-    if (books->failed_by_driver([&] { result = books->driver.CloseHandle(h); })) {
-      books->below_driver.CloseHandle(h);
-    }
-    books->released(books->handles, h);
-    return result;
-  };
-  api.OpenSCManagerW = [](LPCWSTR a, LPCWSTR b, DWORD c) {
-    SC_HANDLE h = books->driver.OpenSCManagerW(a, b, c);
-    if (h != nullptr) books->acquired(books->service_handles, h);
-    return h;
-  };
-  api.OpenServiceW = [](SC_HANDLE a, LPCWSTR b, DWORD c) {
-    SC_HANDLE h = books->driver.OpenServiceW(a, b, c);
-    if (h != nullptr) books->acquired(books->service_handles, h);
-    return h;
-  };
-  api.CreateServiceW = [](SC_HANDLE a, LPCWSTR b, LPCWSTR c, DWORD d, DWORD e, DWORD f, DWORD g, LPCWSTR h,
-                          LPCWSTR i, LPDWORD j, LPCWSTR k, LPCWSTR l, LPCWSTR m) {
-    SC_HANDLE s = books->driver.CreateServiceW(a, b, c, d, e, f, g, h, i, j, k, l, m);
-    if (s != nullptr) books->acquired(books->service_handles, s);
-    return s;
-  };
-  api.CloseServiceHandle = [](SC_HANDLE h) {
-    BOOL result = TRUE;
-    if (books->failed_by_driver([&] { result = books->driver.CloseServiceHandle(h); })) {
-      books->below_driver.CloseServiceHandle(h);
-    }
-    books->released(books->service_handles, h);
-    return result;
-  };
+  acquires<&table::CreateFileW, &ledger::handles, static_cast<uintptr_t>(-1)>();
+  acquires<&table::CreateMutexExW, &ledger::handles>();
+  acquires<&table::OpenProcess, &ledger::handles>();
+  releases<&table::CloseHandle, &ledger::handles>();
+  acquires<&table::OpenSCManagerW, &ledger::service_handles>();
+  acquires<&table::OpenServiceW, &ledger::service_handles>();
+  acquires<&table::CreateServiceW, &ledger::service_handles>();
+  releases<&table::CloseServiceHandle, &ledger::service_handles>();
+  acquires<&table::CommandLineToArgvW, &ledger::locals>();
+  releases<&table::LocalFree, &ledger::locals>();
   api.FormatMessageW = [](DWORD flags, LPCVOID source, DWORD id, DWORD language, LPWSTR buffer, DWORD size,
                           va_list* arguments) {
     DWORD length = books->driver.FormatMessageW(flags, source, id, language, buffer, size, arguments);
     if (length != 0 && (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
-      books->acquired(books->locals, *reinterpret_cast<wchar_t**>(buffer));
+      books->locals.insert(*reinterpret_cast<wchar_t**>(buffer));
     }
     return length;
-  };
-  api.CommandLineToArgvW = [](LPCWSTR line, int* count) {
-    LPWSTR* arguments = books->driver.CommandLineToArgvW(line, count);
-    if (arguments != nullptr) books->acquired(books->locals, arguments);
-    return arguments;
-  };
-  api.LocalFree = [](HLOCAL memory) {
-    HLOCAL result = nullptr;
-    if (books->failed_by_driver([&] { result = books->driver.LocalFree(memory); })) {
-      books->below_driver.LocalFree(memory);
-    }
-    if (memory != nullptr) books->released(books->locals, memory);
-    return result;
   };
 }
 
