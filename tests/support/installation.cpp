@@ -73,9 +73,12 @@ void remove_installation() {
   for (const wchar_t* name : {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"}) {
     std::wstring path = installed_path(name);
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    for (int i = 0; i < 50 && !DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND;
+    // Gone already (its directory too: error 3) ends the loop; an ended
+    // service's image may be held for a moment.
+    for (int i = 0; i < 50 && !DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
+                    GetLastError() != ERROR_PATH_NOT_FOUND;
          ++i) {
-      Sleep(100);  // an ended service's image may be held for a moment
+      Sleep(100);
     }
   }
   for (const wchar_t* level : {L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq",
