@@ -17,7 +17,7 @@ namespace {
 // The services of one installed program, or the code of the failed search.
 DWORD find_services(const std::wstring& path, std::vector<service_record>& records) {
   win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
-  if (!scm) return win::api.GetLastError();
+  if (!scm) return win::last_error();
   return win::find_image_services(scm.get(), path, records);
 }
 

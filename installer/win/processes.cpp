@@ -27,7 +27,7 @@ DWORD enum_process_ids(std::vector<DWORD>& ids) {
   for (;;) {
     DWORD size = static_cast<DWORD>(all.size() * sizeof(DWORD));
     DWORD returned = 0;
-    if (!api.K32EnumProcesses(all.data(), size, &returned)) return api.GetLastError();
+    if (!api.K32EnumProcesses(all.data(), size, &returned)) return last_error();
     if (returned < size) {
       all.resize(returned / sizeof(DWORD));
       ids = std::move(all);
@@ -52,10 +52,10 @@ DWORD terminate_image_process(DWORD id, std::wstring_view path, bool& other_prog
   // another program since the search is never ended.
   other_program = false;
   unique_handle process(api.OpenProcess(PROCESS_TERMINATE | query_access, FALSE, id));
-  if (!process) return api.GetLastError();
+  if (!process) return last_error();
   other_program = !runs_image(process.get(), path);
   if (other_program) return ERROR_SUCCESS;
-  if (!api.TerminateProcess(process.get(), 0)) return api.GetLastError();
+  if (!api.TerminateProcess(process.get(), 0)) return last_error();
   return ERROR_SUCCESS;
 }
 

@@ -43,6 +43,14 @@ child_process::~child_process() {
   DeleteFileW(err_path_.c_str());
 }
 
+bool child_process::wait_for_output(const std::string& text) {
+  for (int i = 0; i < 600 && process_.hProcess != nullptr; ++i) {
+    if (read_file(out_path_).find(text) != std::string::npos) return true;
+    if (WaitForSingleObject(process_.hProcess, 100) == WAIT_OBJECT_0) break;
+  }
+  return read_file(out_path_).find(text) != std::string::npos;
+}
+
 child_result child_process::wait(DWORD limit_ms) {
   child_result result;
   result.exit_code = 0xFFFFFFFF;

@@ -26,6 +26,9 @@ class child_process {
   child_process& operator=(const child_process&) = delete;
 
   DWORD id() const { return process_.dwProcessId; }
+  // Waits until the standard output so far holds `text` (true), or the
+  // program ended or a minute passed without it (false).
+  bool wait_for_output(const std::string& text);
   // Waits for the end and collects the exit code and the output; exit code
   // 0xFFFFFFFF when the program never started. A program still running after
   // `limit_ms` is ended (exit code 1) and reported as timed out, so that a

@@ -165,8 +165,9 @@ TEST_F(service_control_test, failed_requests_and_queries_give_their_codes) {
   EXPECT_EQ(stop(L"query fails"), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   EXPECT_EQ(stop(L"missing"), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_EQ(start_it(L"missing"), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-  services[L"running"] = {ERROR_SERVICE_ALREADY_RUNNING};
-  EXPECT_EQ(start_it(L"running"), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+  // A service that runs already is where a start should leave it.
+  services[L"running"] = {ERROR_SERVICE_ALREADY_RUNNING, {}, {status(SERVICE_RUNNING)}};
+  EXPECT_EQ(start_it(L"running"), 0u);
 }
 
 TEST_F(service_control_test, start_waits_while_the_check_point_advances) {
@@ -216,24 +217,42 @@ service_record record(const wchar_t* name, DWORD state) {
   return r;
 }
 
-TEST_F(service_control_test, running_services_are_stopped_and_started_again_then_registered_ones) {
+TEST_F(service_control_test, active_services_are_stopped_and_started_again_then_registered_ones) {
   install_plan plan;
-  plan.services[L"qzv.ua.brq.exe"] = {record(L"first", SERVICE_RUNNING), record(L"stopped", SERVICE_STOPPED),
-                                      record(L"paused", SERVICE_PAUSED), record(L"second", SERVICE_RUNNING)};
+  plan.services[L"qzv.ua.brq.exe"] = {
+      record(L"first", SERVICE_RUNNING),         record(L"stopped", SERVICE_STOPPED),
+      record(L"paused", SERVICE_PAUSED),         record(L"starting", SERVICE_START_PENDING),
+      record(L"pausing", SERVICE_PAUSE_PENDING), record(L"continuing", SERVICE_CONTINUE_PENDING),
+      record(L"stopping", SERVICE_STOP_PENDING), record(L"second", SERVICE_RUNNING)};
   plan.registered = {L"QZVOPCUA.BRQ"};
-  for (const wchar_t* name : {L"first", L"second", L"QZVOPCUA.BRQ"}) {
+  for (const wchar_t* name :
+       {L"first", L"paused", L"starting", L"pausing", L"continuing", L"second", L"QZVOPCUA.BRQ"}) {
     services[name] = {0, status(SERVICE_STOPPED), {status(SERVICE_RUNNING)}};
   }
+  // Stopped by someone else: awaited without a request, and left stopped.
+  services[L"stopping"] = {0, {}, {status(SERVICE_STOP_PENDING), status(SERVICE_STOPPED)}};
   stop_services(plan);
   EXPECT_TRUE(start_services(plan));
   EXPECT_EQ(console.text(),
             "  service \"first\"... ok\n"
+            "  service \"paused\"... ok\n"
+            "  service \"starting\"... ok\n"
+            "  service \"pausing\"... ok\n"
+            "  service \"continuing\"... ok\n"
+            "  service \"stopping\"... ok\n"
             "  service \"second\"... ok\n"
             "Will start services...\n"
             "  service \"first\"... ok\n"
+            "  service \"paused\"... ok\n"
+            "  service \"starting\"... ok\n"
+            "  service \"pausing\"... ok\n"
+            "  service \"continuing\"... ok\n"
             "  service \"second\"... ok\n"
             "  service \"QZVOPCUA.BRQ\"... ok\n");
-  EXPECT_EQ(calls, (std::vector<std::string>{"stop", "stop", "start", "start", "start"}));
+  std::vector<std::string> requests(6, "stop");
+  requests.resize(13, "start");
+  EXPECT_EQ(calls, requests);
+  EXPECT_EQ(opened[5], (std::pair<std::wstring, DWORD>{L"stopping", SERVICE_QUERY_STATUS}));
 }
 
 TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows) {
@@ -243,7 +262,8 @@ TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows)
   services[L"kept running"] = {0, status(SERVICE_RUNNING), {status(SERVICE_STOP_PENDING)}};
   stop_services(plan);
   services[L"gone"].request_error = 0;                              // starts again
-  services[L"kept running"].request_error = ERROR_SERVICE_ALREADY_RUNNING;
+  services[L"kept running"].request_error = ERROR_SERVICE_ALREADY_RUNNING;  // counts as started
+  services[L"kept running"].queries = {status(SERVICE_RUNNING)};
   EXPECT_TRUE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
                                 {"  service \"gone\"... ", plain},
@@ -251,17 +271,27 @@ TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows)
                                 {"  service \"kept running\"... ", plain},
                                 {warning(1287), color_warning},
                                 {"Will start services...\n  service \"gone\"... ok\n"
-                                 "  service \"kept running\"... ",
+                                 "  service \"kept running\"... ok\n",
                                  plain},
-                                {warning(ERROR_SERVICE_ALREADY_RUNNING), color_warning},
                             }));
 }
 
-TEST_F(service_control_test, no_connection_to_the_service_manager_is_a_warning) {
+TEST_F(service_control_test, a_service_left_down_is_a_warning_and_fails_the_step_after_the_others) {
   install_plan plan;
+  plan.services[L"qzv.ua.brq.exe"] = {record(L"fails", SERVICE_RUNNING)};
   plan.registered = {L"QZVOPCUA.BRQ"};
+  services[L"fails"] = {ERROR_SERVICE_DISABLED};
+  services[L"QZVOPCUA.BRQ"] = {0, {}, {status(SERVICE_RUNNING)}};
+  EXPECT_FALSE(start_services(plan));
+  EXPECT_EQ(console.runs(), (std::vector<run>{
+                                {"Will start services...\n  service \"fails\"... ", plain},
+                                {warning(ERROR_SERVICE_DISABLED), color_warning},
+                                {"  service \"QZVOPCUA.BRQ\"... ok\n", plain},
+                            }));
+  console.clear();
   manager_error = ERROR_ACCESS_DENIED;
-  EXPECT_TRUE(start_services(plan));
+  plan.services.clear();
+  EXPECT_FALSE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
                                 {"Will start services...\n  service \"QZVOPCUA.BRQ\"... ", plain},
                                 {warning(ERROR_ACCESS_DENIED), color_warning},
