@@ -40,6 +40,7 @@ bool discover_services(install_plan& plan) {
     std::vector<service_record> records;
     if (DWORD error = find_services(*path, records)) {
       report_warning({"failed to enum services\n"}, error);
+      plan.undiscovered.push_back(file->name);
       continue;  // what was matched so far is discarded
     }
     if (records.empty()) continue;

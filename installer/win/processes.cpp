@@ -22,6 +22,10 @@ bool runs_image(HANDLE process, std::wstring_view path) {
 
 }  // namespace
 
+// Far more processes than any system runs; a list that still seems cut off
+// at this size is not believed.
+constexpr size_t max_process_ids = size_t{1} << 20;
+
 DWORD enum_process_ids(std::vector<DWORD>& ids) {
   std::vector<DWORD> all(256);
   for (;;) {
@@ -33,6 +37,7 @@ DWORD enum_process_ids(std::vector<DWORD>& ids) {
       ids = std::move(all);
       return ERROR_SUCCESS;
     }
+    if (all.size() >= max_process_ids) return ERROR_MORE_DATA;
     all.assign(all.size() * 2, 0);  // may have been too small: ask again
   }
 }

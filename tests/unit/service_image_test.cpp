@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "argument_arrays.hpp"
+#include "check_processes.hpp"
 #include "console/console.hpp"
 #include "console_recorder.hpp"
 #include "discover_services.hpp"
+#include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
 #include "install_plan.hpp"
@@ -111,6 +113,24 @@ TEST_F(service_image_test, an_enumeration_without_progress_asks_once_for_all_the
                                 text_of(ERROR_MORE_DATA) + "\nWill attempt to continue...\n");
   EXPECT_TRUE(plan.services.empty());
   EXPECT_EQ(manager.enum_sizes.size(), 2u);
+}
+
+// Services that could not be discovered are neither stopped nor started
+// again: ending the server's process would leave its service down.
+TEST_F(service_image_test, processes_of_a_file_whose_services_are_unknown_are_not_ended) {
+  manager.add({.name = L"QZVOPCUA.BRQ", .command_line = L"\"" + server + L"\"", .state = SERVICE_RUNNING});
+  manager.at(L"QZVOPCUA.BRQ").config_error = ERROR_ACCESS_DENIED;
+  testing::fake_process_table processes;
+  processes.add(4242, server);
+  install_plan plan;
+  plan.destination = dir;
+  add_payload_file(plan, 101, "qzv.ua.brq.exe");
+  testing::console_recorder console;
+  EXPECT_TRUE(discover_services(plan));
+  EXPECT_TRUE(check_processes(plan));
+  EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.exe\"...\nfailed to enum services\n" +
+                                text_of(ERROR_ACCESS_DENIED) + "\nWill attempt to continue...\n");
+  EXPECT_TRUE(processes.terminated.empty());
 }
 
 }  // namespace
