@@ -1,9 +1,8 @@
 #include "fake_service_manager.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cwctype>
+#include <stdexcept>
 
 namespace brq_install::testing {
 
@@ -12,10 +11,6 @@ fake_service_manager* fake_service_manager::current = nullptr;
 namespace {
 
 using service = fake_service_manager::service;
-
-// Far outside any address a process can hold, so that a fake handle never
-// equals a real one and a real handle never reaches the fake unnoticed.
-constexpr uintptr_t first_handle = 0x5C00'0000'0000'0000;
 
 fake_service_manager& manager() { return *fake_service_manager::current; }
 
@@ -39,7 +34,7 @@ bool pending(DWORD state) {
 // The service behind `handle` if the handle was opened with `right`; null
 // with the last error set otherwise.
 service* opened_service(SC_HANDLE handle, DWORD right) {
-  fake_service_manager::open_handle* opened = manager().lookup(handle);
+  service_handle* opened = manager().lookup(handle);
   service* s = opened && !opened->manager ? manager().find(opened->name) : nullptr;
   if (s == nullptr) return fail<service*>(ERROR_INVALID_HANDLE);
   if ((opened->access & right) != right) return fail<service*>(ERROR_ACCESS_DENIED);
@@ -48,7 +43,7 @@ service* opened_service(SC_HANDLE handle, DWORD right) {
 }
 
 bool opened_manager(SC_HANDLE handle, DWORD right) {
-  fake_service_manager::open_handle* opened = manager().lookup(handle);
+  service_handle* opened = manager().lookup(handle);
   if (opened == nullptr || !opened->manager) return fail(ERROR_INVALID_HANDLE);
   if ((opened->access & right) != right) return fail(ERROR_ACCESS_DENIED);
   return true;
@@ -64,9 +59,7 @@ SC_HANDLE WINAPI open_sc_manager(const wchar_t* machine, const wchar_t* database
 }
 
 BOOL WINAPI close_service_handle(SC_HANDLE handle) {
-  if (manager().close(handle)) return TRUE;
-  ++manager().bad_closes;
-  return fail(ERROR_INVALID_HANDLE);
+  return manager().close(handle) ? TRUE : fail(ERROR_INVALID_HANDLE);
 }
 
 size_t entry_size(const service& s) {
@@ -249,7 +242,8 @@ BOOL WINAPI query_service_status(SC_HANDLE handle, SERVICE_STATUS* status) {
 
 }  // namespace
 
-fake_service_manager::fake_service_manager(fake_clock& clock) : clock_(clock), next_handle_(first_handle) {
+fake_service_manager::fake_service_manager(fake_clock& clock)
+    : fake_handles(0x5C00'0000'0000'0000, "service"), clock_(clock) {
   current = this;
   win::api.OpenSCManagerW = &open_sc_manager;
   win::api.CloseServiceHandle = &close_service_handle;
@@ -263,11 +257,7 @@ fake_service_manager::fake_service_manager(fake_clock& clock) : clock_(clock), n
   win::api.QueryServiceStatus = &query_service_status;
 }
 
-fake_service_manager::~fake_service_manager() {
-  EXPECT_EQ(live_handles(), 0) << "service handles left open";
-  EXPECT_EQ(bad_closes, 0) << "service handles closed that were not open";
-  current = nullptr;
-}
+fake_service_manager::~fake_service_manager() { current = nullptr; }
 
 fake_service_manager::service& fake_service_manager::add(service s) {
   if (s.display_name.empty()) s.display_name = s.name;
@@ -329,24 +319,6 @@ void fake_service_manager::settle(service& s) {
   if (pending(s.state) && s.pending_ms != never && clock_.now - s.pending_since >= s.pending_ms) {
     s.state = s.pending_end;
   }
-}
-
-SC_HANDLE fake_service_manager::hand_out(open_handle handle) {
-  auto value = reinterpret_cast<SC_HANDLE>(next_handle_ += 4);
-  handles_.emplace(value, std::move(handle));
-  ++opened;
-  return value;
-}
-
-fake_service_manager::open_handle* fake_service_manager::lookup(SC_HANDLE handle) {
-  auto it = handles_.find(handle);
-  return it != handles_.end() ? &it->second : nullptr;
-}
-
-bool fake_service_manager::close(SC_HANDLE handle) {
-  if (handles_.erase(handle) == 0) return false;
-  ++closed;
-  return true;
 }
 
 }  // namespace brq_install::testing
