@@ -38,7 +38,7 @@ class fault_driver {
     bool can_fail;  // not GetLastError, SetLastError or a function returning nothing
   };
   std::vector<call> calls;  // every call since fail(), in order
-  size_t failures = 0;             // calls made to fail since fail()
+  size_t failures = 0;      // calls made to fail since fail()
   // Runs at each failed call, before the shim returns.
   std::function<void(const char* function)> on_failure;
 
