@@ -14,9 +14,14 @@ namespace {
 constexpr DWORD query_access = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 
 // Whether the main module of the process behind `process` is the file `path`.
+// The buffer holds the longest path there is; a path cut at its end never
+// matches, because the part that fits may name another file.
 bool runs_image(HANDLE process, std::wstring_view path) {
-  wchar_t module[MAX_PATH] = {};
-  if (api.K32GetModuleFileNameExW(process, nullptr, module, MAX_PATH) == 0) return false;
+  constexpr DWORD size = 32768;
+  std::wstring module(size, L'\0');
+  DWORD length = api.K32GetModuleFileNameExW(process, nullptr, module.data(), size);
+  if (length == 0 || length >= size) return false;
+  module.resize(length);
   return same_file(module, path);
 }
 

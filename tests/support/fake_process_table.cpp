@@ -1,7 +1,5 @@
 #include "fake_process_table.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 
 namespace brq_install::testing {
@@ -11,11 +9,6 @@ fake_process_table* fake_process_table::current = nullptr;
 namespace {
 
 using process = fake_process_table::process;
-
-// Far outside any address a process can hold, and apart from the service
-// manager's fake handles.
-constexpr uintptr_t first_handle = 0x9E00'0000'0000'0000;
-constexpr uintptr_t handle_range = 0x0100'0000'0000'0000;
 
 fake_process_table& table() { return *fake_process_table::current; }
 
@@ -28,7 +21,7 @@ Result fail(DWORD error, Result result) {
 // The process behind `handle` if the handle was opened with every right in
 // `rights`; null with the last error set otherwise.
 process* opened_process(HANDLE handle, DWORD rights) {
-  fake_process_table::open_handle* opened = table().lookup(handle);
+  process_handle* opened = table().lookup(handle);
   if (opened == nullptr) return fail(ERROR_INVALID_HANDLE, nullptr);
   if ((opened->access & rights) != rights) return fail(ERROR_ACCESS_DENIED, nullptr);
   return table().find(opened->id);
@@ -63,7 +56,7 @@ HANDLE WINAPI open_process(DWORD access, BOOL, DWORD id) {
 // Cut to the buffer as the system cuts it: at most size - 1 characters and
 // a null, and then the size itself is returned.
 DWORD WINAPI module_file_name(HANDLE handle, HMODULE module, wchar_t* name, DWORD size) {
-  fake_process_table::open_handle* opened = table().lookup(handle);
+  process_handle* opened = table().lookup(handle);
   if (opened == nullptr) return fail(ERROR_INVALID_HANDLE, DWORD{0});
   bool may_query = (opened->access & (PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION)) != 0;
   if (!may_query || (opened->access & PROCESS_VM_READ) == 0) return fail(ERROR_ACCESS_DENIED, DWORD{0});
@@ -96,14 +89,13 @@ BOOL WINAPI terminate_process(HANDLE handle, UINT exit_code) {
 BOOL WINAPI close_handle(HANDLE handle) {
   fake_process_table& t = table();
   if (!t.owns(handle)) return t.previous_close(handle);
-  if (t.close(handle)) return TRUE;
-  ++t.bad_closes;
-  return fail(ERROR_INVALID_HANDLE, FALSE);
+  return t.close(handle) ? TRUE : fail(ERROR_INVALID_HANDLE, FALSE);
 }
 
 }  // namespace
 
-fake_process_table::fake_process_table() : previous_close(win::api.CloseHandle), next_handle_(first_handle) {
+fake_process_table::fake_process_table()
+    : fake_handles(0x9E00'0000'0000'0000, "process"), previous_close(win::api.CloseHandle) {
   current = this;
   win::api.K32EnumProcesses = &enum_processes;
   win::api.OpenProcess = &open_process;
@@ -112,11 +104,7 @@ fake_process_table::fake_process_table() : previous_close(win::api.CloseHandle),
   win::api.CloseHandle = &close_handle;
 }
 
-fake_process_table::~fake_process_table() {
-  EXPECT_EQ(live_handles(), 0) << "process handles left open";
-  EXPECT_EQ(bad_closes, 0) << "process handles closed that were not open";
-  current = nullptr;
-}
+fake_process_table::~fake_process_table() { current = nullptr; }
 
 fake_process_table::process& fake_process_table::add(DWORD id, std::wstring module) {
   processes.push_back(process{id, std::move(module)});
@@ -127,32 +115,6 @@ fake_process_table::process* fake_process_table::find(DWORD id) {
   // The last one of an id: a test may add a new process under an old id.
   auto it = std::find_if(processes.rbegin(), processes.rend(), [&](const process& p) { return p.id == id; });
   return it != processes.rend() ? &*it : nullptr;
-}
-
-HANDLE fake_process_table::hand_out(open_handle handle) {
-  auto value = reinterpret_cast<HANDLE>(next_handle_);
-  next_handle_ += 4;
-  handles_.emplace_back(value, handle);
-  ++opened;
-  return value;
-}
-
-fake_process_table::open_handle* fake_process_table::lookup(HANDLE handle) {
-  auto it = std::find_if(handles_.begin(), handles_.end(), [&](const auto& entry) { return entry.first == handle; });
-  return it != handles_.end() ? &it->second : nullptr;
-}
-
-bool fake_process_table::owns(HANDLE handle) const {
-  auto value = reinterpret_cast<uintptr_t>(handle);
-  return value >= first_handle && value < first_handle + handle_range;
-}
-
-bool fake_process_table::close(HANDLE handle) {
-  auto it = std::find_if(handles_.begin(), handles_.end(), [&](const auto& entry) { return entry.first == handle; });
-  if (it == handles_.end()) return false;
-  handles_.erase(it);
-  ++closed;
-  return true;
 }
 
 }  // namespace brq_install::testing

@@ -12,11 +12,18 @@
 #include <utility>
 #include <vector>
 
+#include "fake_handles.hpp"
 #include "platform_override.hpp"
 
 namespace brq_install::testing {
 
-class fake_process_table {
+// What a process handle was opened for.
+struct process_handle {
+  DWORD id;
+  DWORD access;
+};
+
+class fake_process_table : public fake_handles<HANDLE, process_handle> {
  public:
   struct process {
     DWORD id = 0;
@@ -36,7 +43,7 @@ class fake_process_table {
   // scope; CloseHandle of any handle not made here goes to the entry that
   // was in the table before.
   fake_process_table();
-  ~fake_process_table();  // also checks that the handles balance
+  ~fake_process_table();
   fake_process_table(const fake_process_table&) = delete;
   fake_process_table& operator=(const fake_process_table&) = delete;
 
@@ -57,29 +64,11 @@ class fake_process_table {
   std::vector<std::pair<DWORD, DWORD>> opens;     // every OpenProcess: id, rights
   std::vector<std::pair<DWORD, UINT>> terminated; // every process ended: id, exit code
 
-  // Process handles given out, closed, and closings of one no longer open.
-  int opened = 0;
-  int closed = 0;
-  int bad_closes = 0;
-  int live_handles() const { return opened - closed; }
-  bool balanced() const { return live_handles() == 0 && bad_closes == 0; }
-
   static fake_process_table* current;
 
-  // Handle bookkeeping, for the fake's own functions.
-  struct open_handle {
-    DWORD id;
-    DWORD access;
-  };
-  HANDLE hand_out(open_handle handle);
-  open_handle* lookup(HANDLE handle);
-  bool owns(HANDLE handle) const;  // within the fake's range of values, open or not
-  bool close(HANDLE handle);
   decltype(win::api.CloseHandle) previous_close;
 
  private:
-  std::vector<std::pair<HANDLE, open_handle>> handles_;
-  uintptr_t next_handle_;
   scoped_platform saved_;
 };
 

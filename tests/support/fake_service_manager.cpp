@@ -1,9 +1,8 @@
 #include "fake_service_manager.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cwctype>
+#include <stdexcept>
 
 namespace brq_install::testing {
 
@@ -13,20 +12,12 @@ namespace {
 
 using service = fake_service_manager::service;
 
-// Far outside any address a process can hold, so that a fake handle never
-// equals a real one and a real handle never reaches the fake unnoticed.
-constexpr uintptr_t first_handle = 0x5C00'0000'0000'0000;
-
 fake_service_manager& manager() { return *fake_service_manager::current; }
 
-BOOL fail(DWORD error) {
+template <typename Result = BOOL>
+Result fail(DWORD error) {
   ::SetLastError(error);
-  return FALSE;
-}
-
-SC_HANDLE fail_handle(DWORD error) {
-  ::SetLastError(error);
-  return nullptr;
+  return Result{};
 }
 
 std::wstring upper(std::wstring_view text) {
@@ -40,51 +31,19 @@ bool pending(DWORD state) {
          state == SERVICE_PAUSE_PENDING;
 }
 
-// Generic rights as the service manager maps them.
-DWORD mapped(DWORD access, DWORD read, DWORD write, DWORD execute, DWORD all) {
-  if (access & GENERIC_READ) access |= read;
-  if (access & GENERIC_WRITE) access |= write;
-  if (access & GENERIC_EXECUTE) access |= execute;
-  if (access & GENERIC_ALL) access |= all;
-  return access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-}
-
-DWORD manager_rights(DWORD access) {
-  return mapped(access, STANDARD_RIGHTS_READ | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS,
-                STANDARD_RIGHTS_WRITE | SC_MANAGER_CREATE_SERVICE | SC_MANAGER_MODIFY_BOOT_CONFIG,
-                STANDARD_RIGHTS_EXECUTE | SC_MANAGER_CONNECT | SC_MANAGER_LOCK, SC_MANAGER_ALL_ACCESS) |
-         SC_MANAGER_CONNECT;
-}
-
-DWORD service_rights(DWORD access) {
-  return mapped(access,
-                STANDARD_RIGHTS_READ | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
-                    SERVICE_ENUMERATE_DEPENDENTS,
-                STANDARD_RIGHTS_WRITE | SERVICE_CHANGE_CONFIG,
-                STANDARD_RIGHTS_EXECUTE | SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
-                    SERVICE_USER_DEFINED_CONTROL,
-                SERVICE_ALL_ACCESS);
-}
-
 // The service behind `handle` if the handle was opened with `right`; null
 // with the last error set otherwise.
 service* opened_service(SC_HANDLE handle, DWORD right) {
-  fake_service_manager::open_handle* opened = manager().lookup(handle);
+  service_handle* opened = manager().lookup(handle);
   service* s = opened && !opened->manager ? manager().find(opened->name) : nullptr;
-  if (s == nullptr) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  if ((opened->access & right) != right) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
+  if (s == nullptr) return fail<service*>(ERROR_INVALID_HANDLE);
+  if ((opened->access & right) != right) return fail<service*>(ERROR_ACCESS_DENIED);
   manager().settle(*s);
   return s;
 }
 
 bool opened_manager(SC_HANDLE handle, DWORD right) {
-  fake_service_manager::open_handle* opened = manager().lookup(handle);
+  service_handle* opened = manager().lookup(handle);
   if (opened == nullptr || !opened->manager) return fail(ERROR_INVALID_HANDLE);
   if ((opened->access & right) != right) return fail(ERROR_ACCESS_DENIED);
   return true;
@@ -93,16 +52,14 @@ bool opened_manager(SC_HANDLE handle, DWORD right) {
 SC_HANDLE WINAPI open_sc_manager(const wchar_t* machine, const wchar_t* database, DWORD access) {
   fake_service_manager& m = manager();
   m.manager_access.push_back(access);
-  if (machine != nullptr || database != nullptr) return fail_handle(ERROR_INVALID_PARAMETER);
-  if (m.open_error != 0) return fail_handle(m.open_error);
-  if (access & m.denied_access) return fail_handle(ERROR_ACCESS_DENIED);
-  return m.hand_out({true, L"", manager_rights(access)});
+  if (machine != nullptr || database != nullptr) return fail<SC_HANDLE>(ERROR_INVALID_PARAMETER);
+  if (m.open_error != 0) return fail<SC_HANDLE>(m.open_error);
+  if (access & m.denied_access) return fail<SC_HANDLE>(ERROR_ACCESS_DENIED);
+  return m.hand_out({true, L"", access | SC_MANAGER_CONNECT});
 }
 
 BOOL WINAPI close_service_handle(SC_HANDLE handle) {
-  if (manager().close(handle)) return TRUE;
-  ++manager().bad_closes;
-  return fail(ERROR_INVALID_HANDLE);
+  return manager().close(handle) ? TRUE : fail(ERROR_INVALID_HANDLE);
 }
 
 size_t entry_size(const service& s) {
@@ -122,7 +79,6 @@ BOOL WINAPI enum_services_status(SC_HANDLE scm, DWORD type, DWORD state, ENUM_SE
   m.enum_sizes.push_back(size);
   m.enum_resumes.push_back(resume != nullptr ? *resume : 0);
   if (!opened_manager(scm, SC_MANAGER_ENUMERATE_SERVICE)) return FALSE;
-  if (needed == nullptr || returned == nullptr) return fail(ERROR_INVALID_ADDRESS);
   if (type == 0 || state == 0) return fail(ERROR_INVALID_PARAMETER);
   if (m.enum_error != 0) return fail(m.enum_error);
 
@@ -164,19 +120,17 @@ BOOL WINAPI enum_services_status(SC_HANDLE scm, DWORD type, DWORD state, ENUM_SE
 SC_HANDLE WINAPI open_service(SC_HANDLE scm, const wchar_t* name, DWORD access) {
   fake_service_manager& m = manager();
   if (!opened_manager(scm, SC_MANAGER_CONNECT)) return nullptr;
-  if (name == nullptr) return fail_handle(ERROR_INVALID_ADDRESS);
   m.service_access.emplace_back(name, access);
   service* s = m.find(name);
-  if (s == nullptr) return fail_handle(ERROR_SERVICE_DOES_NOT_EXIST);
-  if (s->open_error != 0) return fail_handle(s->open_error);
-  if (access & s->denied_access) return fail_handle(ERROR_ACCESS_DENIED);
-  return m.hand_out({false, s->name, service_rights(access)});
+  if (s == nullptr) return fail<SC_HANDLE>(ERROR_SERVICE_DOES_NOT_EXIST);
+  if (s->open_error != 0) return fail<SC_HANDLE>(s->open_error);
+  if (access & s->denied_access) return fail<SC_HANDLE>(ERROR_ACCESS_DENIED);
+  return m.hand_out({false, s->name, access});
 }
 
 BOOL WINAPI query_service_config(SC_HANDLE handle, QUERY_SERVICE_CONFIGW* config, DWORD size, DWORD* needed) {
   service* s = opened_service(handle, SERVICE_QUERY_CONFIG);
   if (s == nullptr) return FALSE;
-  if (needed == nullptr) return fail(ERROR_INVALID_ADDRESS);
   std::wstring dependencies;  // each name ends in a null, the list in one more
   for (const std::wstring& name : s->dependencies) dependencies += name + L'\0';
   const std::wstring* strings[] = {&s->command_line, &s->load_order_group, &dependencies, &s->account,
@@ -204,37 +158,33 @@ SC_HANDLE WINAPI create_service(SC_HANDLE scm, const wchar_t* name, const wchar_
                                 const wchar_t* account, const wchar_t* password) {
   fake_service_manager& m = manager();
   if (!opened_manager(scm, SC_MANAGER_CREATE_SERVICE)) return nullptr;
-  m.requests.push_back(L"create " + std::wstring(name != nullptr ? name : L""));
-  if (m.create_error != 0) return fail_handle(m.create_error);
-  if (name == nullptr || *name == L'\0' || std::wcspbrk(name, L"/\\") != nullptr) {
-    return fail_handle(ERROR_INVALID_NAME);
-  }
-  if (command_line == nullptr || *command_line == L'\0') return fail_handle(ERROR_INVALID_PARAMETER);
-  if (tag != nullptr && (group == nullptr || *group == L'\0')) return fail_handle(ERROR_INVALID_PARAMETER);
+  m.requests.push_back(L"create " + std::wstring(name));
+  if (m.create_error != 0) return fail<SC_HANDLE>(m.create_error);
+  if (*name == L'\0' || *command_line == L'\0') return fail<SC_HANDLE>(ERROR_INVALID_PARAMETER);
   if (service* existing = m.find(name)) {
-    return fail_handle(existing->marked_for_delete ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
+    return fail<SC_HANDLE>(existing->marked_for_delete ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
   }
-  service s;
-  s.name = name;
-  s.display_name = display_name != nullptr && *display_name != L'\0' ? display_name : name;
+  std::wstring shown = display_name != nullptr && *display_name != L'\0' ? display_name : name;
   for (const service& other : m.services) {
-    if (upper(other.name) == upper(s.display_name) || upper(other.display_name) == upper(s.display_name)) {
-      return fail_handle(ERROR_DUPLICATE_SERVICE_NAME);
+    if (upper(other.name) == upper(shown) || upper(other.display_name) == upper(shown)) {
+      return fail<SC_HANDLE>(ERROR_DUPLICATE_SERVICE_NAME);
     }
   }
-  s.command_line = command_line;
-  s.service_type = type;
-  s.start_type = start_type;
-  s.error_control = error_control;
-  if (group != nullptr) s.load_order_group = group;
+  service s{.name = name,
+            .display_name = shown,
+            .command_line = command_line,
+            .service_type = type,
+            .start_type = start_type,
+            .error_control = error_control,
+            .account = account != nullptr ? account : L"LocalSystem",
+            .load_order_group = group != nullptr ? group : L"",
+            .tag_id = tag != nullptr ? *tag = 1 : 0,
+            .password = password != nullptr ? password : L""};
   for (const wchar_t* d = dependencies; d != nullptr && *d != L'\0'; d += std::wcslen(d) + 1) {
     s.dependencies.emplace_back(d);
   }
-  if (account != nullptr) s.account = account;
-  if (password != nullptr) s.password = password;
-  if (tag != nullptr) *tag = s.tag_id = 1;
   m.add(std::move(s));
-  return m.hand_out({false, name, service_rights(access)});
+  return m.hand_out({false, name, access});
 }
 
 BOOL WINAPI change_service_config2(SC_HANDLE handle, DWORD level, void* info) {
@@ -243,29 +193,23 @@ BOOL WINAPI change_service_config2(SC_HANDLE handle, DWORD level, void* info) {
   if (level != SERVICE_CONFIG_DESCRIPTION) return fail(ERROR_INVALID_LEVEL);
   manager().requests.push_back(L"describe " + s->name);
   if (manager().describe_error != 0) return fail(manager().describe_error);
-  if (info == nullptr) return fail(ERROR_INVALID_ADDRESS);
   const wchar_t* text = static_cast<SERVICE_DESCRIPTIONW*>(info)->lpDescription;
   if (text != nullptr) s->description = text;  // null leaves it as it was
   return TRUE;
 }
 
 BOOL WINAPI control_service(SC_HANDLE handle, DWORD control, SERVICE_STATUS* status) {
-  DWORD right = control == SERVICE_CONTROL_STOP          ? SERVICE_STOP
-                : control == SERVICE_CONTROL_INTERROGATE ? SERVICE_INTERROGATE
-                                                         : SERVICE_PAUSE_CONTINUE;
-  service* s = opened_service(handle, right);
+  if (control != SERVICE_CONTROL_STOP) return fail(ERROR_INVALID_SERVICE_CONTROL);  // the only one it knows
+  service* s = opened_service(handle, SERVICE_STOP);
   if (s == nullptr) return FALSE;
   fake_service_manager& m = manager();
-  m.requests.push_back((control == SERVICE_CONTROL_STOP ? L"stop " : L"control " + std::to_wstring(control) + L" ") +
-                       s->name);
-  if (status == nullptr) return fail(ERROR_INVALID_ADDRESS);
+  m.requests.push_back(L"stop " + s->name);
   if (s->control_error != 0) return fail(s->control_error);
   // The refusals report the status as well.
   auto answer = [&](DWORD error) {
     *status = m.status_of(*s);
     return error == 0 ? TRUE : fail(error);
   };
-  if (control != SERVICE_CONTROL_STOP) return answer(ERROR_INVALID_SERVICE_CONTROL);
   if (s->state == SERVICE_STOPPED) return answer(ERROR_SERVICE_NOT_ACTIVE);
   if (s->state == SERVICE_START_PENDING || s->state == SERVICE_STOP_PENDING) {
     return answer(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
@@ -291,7 +235,6 @@ BOOL WINAPI start_service(SC_HANDLE handle, DWORD count, const wchar_t** argumen
 BOOL WINAPI query_service_status(SC_HANDLE handle, SERVICE_STATUS* status) {
   service* s = opened_service(handle, SERVICE_QUERY_STATUS);
   if (s == nullptr) return FALSE;
-  if (status == nullptr) return fail(ERROR_INVALID_ADDRESS);
   if (s->status_error != 0) return fail(s->status_error);
   *status = manager().status_of(*s);
   return TRUE;
@@ -299,7 +242,8 @@ BOOL WINAPI query_service_status(SC_HANDLE handle, SERVICE_STATUS* status) {
 
 }  // namespace
 
-fake_service_manager::fake_service_manager(fake_clock& clock) : clock_(clock), next_handle_(first_handle) {
+fake_service_manager::fake_service_manager(fake_clock& clock)
+    : fake_handles(0x5C00'0000'0000'0000, "service"), clock_(clock) {
   current = this;
   win::api.OpenSCManagerW = &open_sc_manager;
   win::api.CloseServiceHandle = &close_service_handle;
@@ -313,47 +257,33 @@ fake_service_manager::fake_service_manager(fake_clock& clock) : clock_(clock), n
   win::api.QueryServiceStatus = &query_service_status;
 }
 
-fake_service_manager::~fake_service_manager() {
-  EXPECT_EQ(live_handles(), 0) << "service handles left open";
-  EXPECT_EQ(bad_closes, 0) << "service handles closed that were not open";
-  current = nullptr;
-}
+fake_service_manager::~fake_service_manager() { current = nullptr; }
 
 fake_service_manager::service& fake_service_manager::add(service s) {
   if (s.display_name.empty()) s.display_name = s.name;
   services.push_back(std::move(s));
   service& added = services.back();
   DWORD state = added.state;
-  switch (state) {
-    case SERVICE_START_PENDING:
-      start_pending(added, state, added.start_ms, added.start_fails ? SERVICE_STOPPED : SERVICE_RUNNING);
-      break;
-    case SERVICE_CONTINUE_PENDING:
-      start_pending(added, state, added.start_ms, SERVICE_RUNNING);
-      break;
-    case SERVICE_STOP_PENDING:
-      start_pending(added, state, added.stop_ms, SERVICE_STOPPED);
-      break;
-    case SERVICE_PAUSE_PENDING:
-      start_pending(added, state, added.stop_ms, SERVICE_PAUSED);
-      break;
-  }
+  bool starting = state == SERVICE_START_PENDING || state == SERVICE_CONTINUE_PENDING;
+  DWORD end = state == SERVICE_STOP_PENDING   ? SERVICE_STOPPED
+              : state == SERVICE_PAUSE_PENDING ? SERVICE_PAUSED
+              : added.start_fails              ? SERVICE_STOPPED
+                                               : SERVICE_RUNNING;
+  if (pending(state)) start_pending(added, state, starting ? added.start_ms : added.stop_ms, end);
   return added;
 }
 
 fake_service_manager::service* fake_service_manager::find(std::wstring_view name) {
-  // The index is made again whenever it may be out of date: tests change
-  // `services` as they like.
+  // Indexed anew when the index misses: tests change `services` freely.
   std::wstring key = upper(name);
   auto indexed = [&]() -> service* {
     auto it = index_.find(key);
-    bool current = it != index_.end() && it->second < services.size() && upper(services[it->second].name) == key;
-    return current ? &services[it->second] : nullptr;
+    bool hit = it != index_.end() && it->second < services.size() && upper(services[it->second].name) == key;
+    return hit ? &services[it->second] : nullptr;
   };
-  if (service* s = indexed(); s != nullptr && indexed_ == services.size()) return s;
+  if (service* s = indexed()) return s;
   index_.clear();
   for (size_t i = 0; i < services.size(); ++i) index_.emplace(upper(services[i].name), i);
-  indexed_ = services.size();
   return indexed();
 }
 
@@ -362,8 +292,6 @@ fake_service_manager::service& fake_service_manager::at(std::wstring_view name) 
   if (s == nullptr) throw std::runtime_error("no such fake service");
   return *s;
 }
-
-SERVICE_STATUS fake_service_manager::status_of(std::wstring_view name) { return status_of(at(name)); }
 
 SERVICE_STATUS fake_service_manager::status_of(service& s) {
   settle(s);
@@ -391,27 +319,6 @@ void fake_service_manager::settle(service& s) {
   if (pending(s.state) && s.pending_ms != never && clock_.now - s.pending_since >= s.pending_ms) {
     s.state = s.pending_end;
   }
-}
-
-SC_HANDLE fake_service_manager::hand_out(open_handle handle) {
-  auto value = reinterpret_cast<SC_HANDLE>(next_handle_);
-  next_handle_ += 4;
-  handles_.emplace_back(value, std::move(handle));
-  ++opened;
-  return value;
-}
-
-fake_service_manager::open_handle* fake_service_manager::lookup(SC_HANDLE handle) {
-  auto it = std::find_if(handles_.begin(), handles_.end(), [&](const auto& entry) { return entry.first == handle; });
-  return it != handles_.end() ? &it->second : nullptr;
-}
-
-bool fake_service_manager::close(SC_HANDLE handle) {
-  auto it = std::find_if(handles_.begin(), handles_.end(), [&](const auto& entry) { return entry.first == handle; });
-  if (it == handles_.end()) return false;
-  handles_.erase(it);
-  ++closed;
-  return true;
 }
 
 }  // namespace brq_install::testing

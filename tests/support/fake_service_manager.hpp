@@ -14,11 +14,19 @@
 #include <vector>
 
 #include "fake_clock.hpp"
+#include "fake_handles.hpp"
 #include "platform_override.hpp"
 
 namespace brq_install::testing {
 
-class fake_service_manager {
+// What a service manager handle was opened for.
+struct service_handle {
+  bool manager;
+  std::wstring name;  // of the service
+  DWORD access;
+};
+
+class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
  public:
   static constexpr DWORD never = INFINITE;  // a pending state that does not end
 
@@ -71,7 +79,7 @@ class fake_service_manager {
   // Replaces the service functions until the end of the scope. States move
   // by `clock`.
   explicit fake_service_manager(fake_clock& clock);
-  ~fake_service_manager();  // also checks that the handles balance
+  ~fake_service_manager();
   fake_service_manager(const fake_service_manager&) = delete;
   fake_service_manager& operator=(const fake_service_manager&) = delete;
 
@@ -80,7 +88,6 @@ class fake_service_manager {
   service& add(service s);
   service* find(std::wstring_view name);  // null when there is none
   service& at(std::wstring_view name);    // fails the test when there is none
-  SERVICE_STATUS status_of(std::wstring_view name);  // as QueryServiceStatus reports it now
 
   std::vector<service> services;  // in the order EnumServicesStatusW lists them
 
@@ -102,35 +109,16 @@ class fake_service_manager {
   std::vector<DWORD> enum_resumes;                               // ... and resume handle passed in
   std::vector<std::wstring> requests;  // "stop NAME", "start NAME", "create NAME", "describe NAME"
 
-  // Handles: given out, closed, and closings of a handle not (or no longer)
-  // open, which fail with ERROR_INVALID_HANDLE.
-  int opened = 0;
-  int closed = 0;
-  int bad_closes = 0;
-  int live_handles() const { return opened - closed; }
-  bool balanced() const { return live_handles() == 0 && bad_closes == 0; }
-
   static fake_service_manager* current;
 
-  // Handle bookkeeping, for the fake's own functions.
-  struct open_handle {
-    bool manager;
-    std::wstring name;  // of the service
-    DWORD access;
-  };
-  SC_HANDLE hand_out(open_handle handle);
-  open_handle* lookup(SC_HANDLE handle);
-  bool close(SC_HANDLE handle);
+  // For the fake's own functions.
   void settle(service& s);  // ends a pending state whose time is up
   SERVICE_STATUS status_of(service& s);
   void start_pending(service& s, DWORD state, DWORD ms, DWORD end_state);
 
  private:
   fake_clock& clock_;
-  std::vector<std::pair<SC_HANDLE, open_handle>> handles_;
-  uintptr_t next_handle_;
   std::unordered_map<std::wstring, size_t> index_;  // upper-case name -> position
-  size_t indexed_ = 0;                              // services.size() when indexed
   scoped_platform saved_;
 };
 
