@@ -9,6 +9,7 @@
 #include "firewall.hpp"
 #include "install_plan.hpp"
 #include "os_version.hpp"
+#include "product.h"
 #include "register_services.hpp"
 #include "service_start_stop.hpp"
 
@@ -19,7 +20,7 @@ int run(int argc, const char* const* argv) {
   arg.action = install_action::install;
   if (!brq_install_arg::parse(argc, argv, arg)) return 1;
   if (arg.action == install_action::show_version) {
-    print_text("1.0.0.0\n");
+    print_text(BRQ_VERSION_TEXT "\n");
     return 0;
   }
 
