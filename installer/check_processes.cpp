@@ -1,5 +1,6 @@
 #include "check_processes.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,7 +33,7 @@ void end_process(DWORD id, const std::wstring& path) {
 bool check_processes(install_plan& plan) {
   for (const auto& file : plan.files) {
     std::optional<std::wstring> path = installed_program(plan, *file);
-    if (!path) continue;
+    if (!path || std::ranges::count(plan.undiscovered, file->name) != 0) continue;
 
     print_text("Checking processes for \"");
     print_wide(file->name);

@@ -17,7 +17,7 @@ namespace {
 // The services of one installed program, or the code of the failed search.
 DWORD find_services(const std::wstring& path, std::vector<service_record>& records) {
   win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
-  if (!scm) return win::api.GetLastError();
+  if (!scm) return win::last_error();
   return win::find_image_services(scm.get(), path, records);
 }
 
@@ -40,6 +40,7 @@ bool discover_services(install_plan& plan) {
     std::vector<service_record> records;
     if (DWORD error = find_services(*path, records)) {
       report_warning({"failed to enum services\n"}, error);
+      plan.undiscovered.push_back(file->name);
       continue;  // what was matched so far is discarded
     }
     if (records.empty()) continue;

@@ -36,6 +36,11 @@ struct install_plan {
   // when a service was found; a key, once inserted, keeps its first list.
   std::unordered_map<std::wstring, std::vector<service_record>> services;
   std::vector<std::wstring> registered;  // services created in this run
+  // Payload file names whose services could not be discovered. A service of
+  // such a file would be neither stopped nor started again, so its processes
+  // are not ended either: the copy then finds the file held, and the run
+  // ends with the services as they were.
+  std::vector<std::wstring> undiscovered;
 };
 
 // Appends a payload file with `resource_id` and `name` (UTF-8) and no other

@@ -13,7 +13,7 @@ namespace {
 
 DWORD register_service(const install_plan& plan, const payload_file& file) {
   win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-  if (!scm) return win::api.GetLastError();
+  if (!scm) return win::last_error();
   return win::create_service(scm.get(), service_command_line(plan, file), file.service_name, file.display_name,
                              file.description);
 }

@@ -8,6 +8,7 @@
 #include "discover_services.hpp"
 #include "firewall.hpp"
 #include "install_plan.hpp"
+#include "installation_lock.hpp"
 #include "os_version.hpp"
 #include "product.h"
 #include "register_services.hpp"
@@ -23,6 +24,9 @@ int run(int argc, const char* const* argv) {
     print_text(BRQ_VERSION_TEXT "\n");
     return 0;
   }
+
+  installation_lock lock;  // held until the run ends, whichever way
+  if (!lock.acquire()) return 1;
 
   install_plan plan = build_install_plan();
   detect_os(plan);  // always true

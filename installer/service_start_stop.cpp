@@ -14,40 +14,57 @@ namespace {
 using service_action = DWORD (*)(SC_HANDLE, std::wstring_view);
 
 // "  service \"name\"... " then "ok" or a warning block; every service gets
-// a connection of its own.
-void report_service(const std::wstring& name, service_action action) {
+// a connection of its own. True for "ok".
+bool report_service(const std::wstring& name, service_action action) {
   print_text("  service \"");
   print_wide(name);
   print_text("\"... ");
   win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  DWORD error = scm ? action(scm.get(), name) : win::api.GetLastError();
+  DWORD error = scm ? action(scm.get(), name) : win::last_error();
   if (error != ERROR_SUCCESS) {
     report_warning({"failed\n"}, error);
-  } else {
-    print_text("ok\n");
+    return false;
   }
+  print_text("ok\n");
+  return true;
 }
 
-// Runs `action` on every discovered service recorded as running, in the
-// map's order and each list's order.
-void for_each_running(const install_plan& plan, service_action action) {
+// Every discovered record, in the map's order and each list's order.
+template <typename Visit>
+void for_each_record(const install_plan& plan, Visit visit) {
   for (const auto& [file, records] : plan.services) {
-    for (const service_record& record : records) {
-      if (record.status.dwCurrentState == SERVICE_RUNNING) report_service(record.name, action);
-    }
+    for (const service_record& record : records) visit(record);
   }
 }
 
 }  // namespace
 
-void stop_services(const install_plan& plan) { for_each_running(plan, &win::stop_service); }
+void stop_services(const install_plan& plan) {
+  for_each_record(plan, [](const service_record& record) {
+    DWORD state = record.status.dwCurrentState;
+    if (win::is_active_state(state)) {
+      report_service(record.name, &win::stop_service);
+    } else if (state == SERVICE_STOP_PENDING) {
+      // Someone else is stopping it: it is awaited, so that its file is free,
+      // and left stopped as that someone intended.
+      report_service(record.name, &win::wait_for_stop);
+    }
+  });
+}
 
 bool start_services(install_plan& plan) {
   if (plan.services.empty() && plan.registered.empty()) return true;
   print_text("Will start services...\n");
-  for_each_running(plan, &win::start_service);
-  for (const std::wstring& name : plan.registered) report_service(name, &win::start_service);
-  return true;
+  // Every service is tried, whatever happened to the one before; but a run
+  // that leaves one of them down has not done its job.
+  bool all_running = true;
+  for_each_record(plan, [&all_running](const service_record& record) {
+    if (win::is_active_state(record.status.dwCurrentState)) {
+      all_running &= report_service(record.name, &win::start_service);
+    }
+  });
+  for (const std::wstring& name : plan.registered) all_running &= report_service(name, &win::start_service);
+  return all_running;
 }
 
 }  // namespace brq_install

@@ -8,7 +8,7 @@ namespace {
 constexpr uInt chunk_size = 524288;
 }
 
-bool inflate_zlib(const void* data, uint32_t size, std::vector<uint8_t>& out) {
+bool inflate_zlib(const void* data, uint32_t size, const inflate_sink& sink) {
   z_stream stream{};
   stream.next_in = static_cast<Bytef*>(const_cast<void*>(data));
   stream.avail_in = size;
@@ -19,16 +19,21 @@ bool inflate_zlib(const void* data, uint32_t size, std::vector<uint8_t>& out) {
     stream.next_out = chunk.data();
     stream.avail_out = chunk_size;
     int result = inflate(&stream, Z_NO_FLUSH);
-    if (result != Z_OK && result != Z_STREAM_END) {
+    bool ok = result == Z_OK || result == Z_STREAM_END;
+    size_t produced = chunk_size - stream.avail_out;
+    if (ok && produced > 0) ok = sink(chunk.data(), produced);
+    if (!ok || result == Z_STREAM_END) {
       inflateEnd(&stream);
-      return false;
-    }
-    out.insert(out.end(), chunk.begin(), chunk.begin() + (chunk_size - stream.avail_out));
-    if (result == Z_STREAM_END) {
-      inflateEnd(&stream);
-      return true;
+      return ok;
     }
   }
+}
+
+bool inflate_zlib(const void* data, uint32_t size, std::vector<uint8_t>& out) {
+  return inflate_zlib(data, size, [&out](const uint8_t* bytes, size_t count) {
+    out.insert(out.end(), bytes, bytes + count);
+    return true;
+  });
 }
 
 }  // namespace brq_install

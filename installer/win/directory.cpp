@@ -1,12 +1,12 @@
 #include "win/directory.hpp"
 
-#include "win/platform.hpp"
+#include "win/last_error.hpp"
 
 namespace brq_install::win {
 
 DWORD create_directory(const std::wstring& path) {
   if (api.CreateDirectoryW(path.c_str(), nullptr)) return 0;
-  return api.GetLastError();
+  return last_error();
 }
 
 }  // namespace brq_install::win

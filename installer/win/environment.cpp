@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "win/platform.hpp"
+#include "win/last_error.hpp"
 
 namespace brq_install::win {
 
@@ -10,10 +10,7 @@ namespace {
 
 // GetEnvironmentVariableW answers 0 both for a failure and for an empty
 // value; the last error, cleared before the call, tells them apart.
-DWORD read_failure() {
-  DWORD error = api.GetLastError();
-  return error != 0 ? error : ERROR_ENVVAR_NOT_FOUND;
-}
+DWORD read_failure() { return last_error(ERROR_ENVVAR_NOT_FOUND); }
 
 }  // namespace
 

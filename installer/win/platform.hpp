@@ -34,10 +34,15 @@ namespace brq_install::win {
   X(LocalFree)                  \
   X(CloseHandle)                \
   X(GetTickCount)               \
-  X(Sleep)
+  X(Sleep)                      \
+  X(CreateMutexExW)             \
+  X(WaitForSingleObject)        \
+  X(ReleaseMutex)
 
 #define BRQ_ENVIRONMENT_FUNCTIONS(X) \
   X(GetEnvironmentVariableW)         \
+  X(ExpandEnvironmentStringsW)       \
+  X(GetSystemDirectoryW)             \
   X(GetModuleHandleW)                \
   X(GetProcAddress)                  \
   X(LoadLibraryExW)                  \
@@ -48,7 +53,9 @@ namespace brq_install::win {
   X(CreateDirectoryW)          \
   X(GetFileAttributesW)        \
   X(CreateFileW)               \
-  X(GetFileInformationByHandle)
+  X(GetFileInformationByHandle) \
+  X(MoveFileExW)               \
+  X(DeleteFileW)
 
 #define BRQ_SERVICE_FUNCTIONS(X) \
   X(OpenSCManagerW)              \

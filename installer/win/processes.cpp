@@ -14,25 +14,35 @@ namespace {
 constexpr DWORD query_access = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 
 // Whether the main module of the process behind `process` is the file `path`.
+// The buffer holds the longest path there is; a path cut at its end never
+// matches, because the part that fits may name another file.
 bool runs_image(HANDLE process, std::wstring_view path) {
-  wchar_t module[MAX_PATH] = {};
-  if (api.K32GetModuleFileNameExW(process, nullptr, module, MAX_PATH) == 0) return false;
+  constexpr DWORD size = 32768;
+  std::wstring module(size, L'\0');
+  DWORD length = api.K32GetModuleFileNameExW(process, nullptr, module.data(), size);
+  if (length == 0 || length >= size) return false;
+  module.resize(length);
   return same_file(module, path);
 }
 
 }  // namespace
+
+// Far more processes than any system runs; a list that still seems cut off
+// at this size is not believed.
+constexpr size_t max_process_ids = size_t{1} << 20;
 
 DWORD enum_process_ids(std::vector<DWORD>& ids) {
   std::vector<DWORD> all(256);
   for (;;) {
     DWORD size = static_cast<DWORD>(all.size() * sizeof(DWORD));
     DWORD returned = 0;
-    if (!api.K32EnumProcesses(all.data(), size, &returned)) return api.GetLastError();
+    if (!api.K32EnumProcesses(all.data(), size, &returned)) return last_error();
     if (returned < size) {
       all.resize(returned / sizeof(DWORD));
       ids = std::move(all);
       return ERROR_SUCCESS;
     }
+    if (all.size() >= max_process_ids) return ERROR_MORE_DATA;
     all.assign(all.size() * 2, 0);  // may have been too small: ask again
   }
 }
@@ -52,10 +62,10 @@ DWORD terminate_image_process(DWORD id, std::wstring_view path, bool& other_prog
   // another program since the search is never ended.
   other_program = false;
   unique_handle process(api.OpenProcess(PROCESS_TERMINATE | query_access, FALSE, id));
-  if (!process) return api.GetLastError();
+  if (!process) return last_error();
   other_program = !runs_image(process.get(), path);
   if (other_program) return ERROR_SUCCESS;
-  if (!api.TerminateProcess(process.get(), 0)) return api.GetLastError();
+  if (!api.TerminateProcess(process.get(), 0)) return last_error();
   return ERROR_SUCCESS;
 }
 

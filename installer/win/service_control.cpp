@@ -20,38 +20,73 @@ DWORD poll_interval(const SERVICE_STATUS& status) {
 // wrap of the 32-bit tick counter.
 DWORD elapsed_since(DWORD start) { return api.GetTickCount() - start; }
 
-}  // namespace
+unique_sc_handle open_service(SC_HANDLE scm, std::wstring_view name, DWORD access) {
+  return unique_sc_handle(api.OpenServiceW(scm, std::wstring(name).c_str(), access));
+}
 
-DWORD stop_service(SC_HANDLE scm, std::wstring_view name) {
-  unique_sc_handle service(
-      api.OpenServiceW(scm, std::wstring(name).c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS));
-  if (!service) return api.GetLastError();
-
-  SERVICE_STATUS status{};
-  if (!api.ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) return api.GetLastError();
-  DWORD start = api.GetTickCount();
+// Polls `service`, last seen as `status`, until it has stopped: 0, or 1287
+// at the first poll that ends more than 30 s after `start`, or the code of
+// a failed query.
+DWORD wait_until_stopped(SC_HANDLE service, SERVICE_STATUS& status, DWORD start) {
   while (status.dwCurrentState != SERVICE_STOPPED) {
     api.Sleep(poll_interval(status));
-    if (!api.QueryServiceStatus(service.get(), &status)) return api.GetLastError();
+    if (!api.QueryServiceStatus(service, &status)) return last_error();
     if (status.dwCurrentState == SERVICE_STOPPED) break;
     if (elapsed_since(start) > stop_timeout_ms) return error_state_not_reached;
   }
   return ERROR_SUCCESS;
 }
 
-DWORD start_service(SC_HANDLE scm, std::wstring_view name) {
-  unique_sc_handle service(
-      api.OpenServiceW(scm, std::wstring(name).c_str(), SERVICE_START | SERVICE_QUERY_STATUS));
-  if (!service) return api.GetLastError();
+}  // namespace
 
-  if (!api.StartServiceW(service.get(), 0, nullptr)) return api.GetLastError();
+bool is_active_state(DWORD state) {
+  switch (state) {
+    case SERVICE_RUNNING:
+    case SERVICE_PAUSED:
+    case SERVICE_START_PENDING:
+    case SERVICE_PAUSE_PENDING:
+    case SERVICE_CONTINUE_PENDING:
+      return true;
+    default:
+      return false;
+  }
+}
+
+DWORD stop_service(SC_HANDLE scm, std::wstring_view name) {
+  unique_sc_handle service = open_service(scm, name, SERVICE_STOP | SERVICE_QUERY_STATUS);
+  if (!service) return last_error();
+
   SERVICE_STATUS status{};
-  if (!api.QueryServiceStatus(service.get(), &status)) return api.GetLastError();
+  if (!api.ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) return last_error();
+  return wait_until_stopped(service.get(), status, api.GetTickCount());
+}
+
+DWORD wait_for_stop(SC_HANDLE scm, std::wstring_view name) {
+  unique_sc_handle service = open_service(scm, name, SERVICE_QUERY_STATUS);
+  if (!service) return last_error();
+
+  SERVICE_STATUS status{};
+  if (!api.QueryServiceStatus(service.get(), &status)) return last_error();
+  return wait_until_stopped(service.get(), status, api.GetTickCount());
+}
+
+DWORD start_service(SC_HANDLE scm, std::wstring_view name) {
+  unique_sc_handle service = open_service(scm, name, SERVICE_START | SERVICE_QUERY_STATUS);
+  if (!service) return last_error();
+
+  // A service that runs already (started by someone else, or one whose stop
+  // failed) is where it should be: its state is awaited like any other.
+  if (!api.StartServiceW(service.get(), 0, nullptr)) {
+    DWORD error = last_error();
+    if (error != ERROR_SERVICE_ALREADY_RUNNING) return error;
+  }
+  SERVICE_STATUS status{};
+  if (!api.QueryServiceStatus(service.get(), &status)) return last_error();
   DWORD start = api.GetTickCount();
   DWORD check_point = status.dwCheckPoint;
   while (status.dwCurrentState == SERVICE_START_PENDING) {
     api.Sleep(poll_interval(status));
-    if (!api.QueryServiceStatus(service.get(), &status)) return api.GetLastError();
+    if (!api.QueryServiceStatus(service.get(), &status)) return last_error();
     if (status.dwCheckPoint > check_point) {
       // The service made progress: its wait hint counts anew from here.
       start = api.GetTickCount();

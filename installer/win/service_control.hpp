@@ -10,14 +10,24 @@ namespace brq_install::win {
 // The code for a service that did not reach the awaited state.
 inline constexpr DWORD error_state_not_reached = ERROR_UNIDENTIFIED_ERROR;  // 1287
 
+// Whether a service in `state` is active: running, paused, or on its way
+// into or out of either (start, pause or continue pending). An update stops
+// an active service and starts it again afterwards.
+bool is_active_state(DWORD state);
+
 // Asks the service `name` to stop and waits until it has stopped: 0, or
 // 1287 when it has not stopped at the first poll that ends more than 30 s
 // after the stop was accepted, or the code of the failed call.
 DWORD stop_service(SC_HANDLE scm, std::wstring_view name);
 
+// Waits, as stop_service does after its request, for the service `name` to
+// finish stopping on its own (someone else asked it to stop).
+DWORD wait_for_stop(SC_HANDLE scm, std::wstring_view name);
+
 // Starts the service `name` and waits while it reports start-pending: 0 when
 // it runs then, 1287 when it ended in another state or its check point did
-// not advance within its wait hint, or the code of the failed call.
+// not advance within its wait hint, or the code of the failed call. A
+// service that runs already (1056) counts as started.
 DWORD start_service(SC_HANDLE scm, std::wstring_view name);
 
 }  // namespace brq_install::win

@@ -12,7 +12,7 @@ DWORD create_service(SC_HANDLE scm, std::wstring_view command_line, std::wstring
       scm, std::wstring(name).c_str(), std::wstring(display_name).c_str(), SERVICE_ALL_ACCESS,
       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, std::wstring(command_line).c_str(),
       nullptr, nullptr, nullptr, nullptr, nullptr));
-  if (!service) return api.GetLastError();
+  if (!service) return last_error();
 
   std::wstring text(description);
   SERVICE_DESCRIPTIONW info{text.data()};

@@ -3,6 +3,7 @@
 // class naming the value that means "nothing owned" and how to release a
 // resource; releasing keeps the caller's last error intact, so a wrapper may
 // read GetLastError after an owner went out of scope.
+#include "win/last_error.hpp"
 #include "win/platform.hpp"
 
 #include <utility>

@@ -175,8 +175,8 @@ TEST_F(installation, file_held_for_a_few_seconds_is_written_after_one_retry) {
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   child_process installer(installer_command());
-  Sleep(3000);  // inside the first five-second wait
-  CloseHandle(held);
+  EXPECT_TRUE(installer.wait_for_output("Copying \"qzv.ua.brq.ctrl.exe\"... \r\n  retry in 5 sec."));
+  CloseHandle(held);  // inside the first five-second wait
   auto result = installer.wait();
   EXPECT_EQ(without_server_retries(after_os_line(result.out)),
             destination + discovery_of_a_running_server + no_processes +

@@ -43,11 +43,23 @@ child_process::~child_process() {
   DeleteFileW(err_path_.c_str());
 }
 
-child_result child_process::wait() {
+bool child_process::wait_for_output(const std::string& text) {
+  for (int i = 0; i < 600 && process_.hProcess != nullptr; ++i) {
+    if (read_file(out_path_).find(text) != std::string::npos) return true;
+    if (WaitForSingleObject(process_.hProcess, 100) == WAIT_OBJECT_0) break;
+  }
+  return read_file(out_path_).find(text) != std::string::npos;
+}
+
+child_result child_process::wait(DWORD limit_ms) {
   child_result result;
   result.exit_code = 0xFFFFFFFF;
   if (process_.hProcess != nullptr) {
-    WaitForSingleObject(process_.hProcess, INFINITE);
+    if (WaitForSingleObject(process_.hProcess, limit_ms) == WAIT_TIMEOUT) {
+      result.timed_out = true;
+      TerminateProcess(process_.hProcess, 1);
+      WaitForSingleObject(process_.hProcess, INFINITE);
+    }
     GetExitCodeProcess(process_.hProcess, &result.exit_code);
     CloseHandle(process_.hThread);
     CloseHandle(process_.hProcess);

@@ -12,6 +12,7 @@ struct child_result {
   DWORD exit_code = 0;
   std::string out;  // standard output, bytes as written
   std::string err;  // standard error
+  bool timed_out = false;  // ended by wait() after its time limit
 };
 
 // A child process started with its output going into files.
@@ -25,9 +26,14 @@ class child_process {
   child_process& operator=(const child_process&) = delete;
 
   DWORD id() const { return process_.dwProcessId; }
+  // Waits until the standard output so far holds `text` (true), or the
+  // program ended or a minute passed without it (false).
+  bool wait_for_output(const std::string& text);
   // Waits for the end and collects the exit code and the output; exit code
-  // 0xFFFFFFFF when the program never started.
-  child_result wait();
+  // 0xFFFFFFFF when the program never started. A program still running after
+  // `limit_ms` is ended (exit code 1) and reported as timed out, so that a
+  // hang fails its test instead of blocking the suite.
+  child_result wait(DWORD limit_ms = INFINITE);
   // Ends the process (exit code 1) if it still runs, then collects as wait().
   child_result terminate();
 

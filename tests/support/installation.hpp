@@ -1,7 +1,10 @@
 #pragma once
 // The installation as the installer leaves it in the Wine prefix, for the
 // end-to-end tests.
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 namespace brq_install::testing {
 
@@ -13,6 +16,19 @@ std::wstring installed_path(const std::wstring& name);
 // Puts the prefix back to "never installed": the service QZVOPCUA.BRQ
 // stopped and deleted, the installed files and their directories removed.
 void remove_installation();
+
+// Stops the service `name` (waiting up to 10 s) and deletes it, if it exists.
+void delete_service(const wchar_t* name);
+
+// The status of the service `name` with its process id; all zero when the
+// service does not exist.
+SERVICE_STATUS_PROCESS service_status(const wchar_t* name);
+
+// Waits up to 10 s for the service `name` to reach `state`; whether it did.
+bool wait_for_service_state(const wchar_t* name, DWORD state);
+
+// The ids of the processes that run the installed server file.
+std::vector<DWORD> server_processes();
 
 // The installer's output without its first line, after checking that the
 // first line is the os line of a current Windows (its version is Wine's).

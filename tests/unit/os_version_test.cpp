@@ -306,5 +306,36 @@ TEST_F(lazy_binding_test, binds_each_function_once_and_reads_wines_ntdll) {
   EXPECT_EQ(os_class(first), crt_flavour::current) << text_of(first);
 }
 
+// Windows 7 SP1 without KB2533623 refuses the System32-only flag; a full
+// System32 path with the altered search order is the one way left.
+HMODULE WINAPI windows7_load(LPCWSTR name, HANDLE file, DWORD flags) {
+  loads.push_back({name, file, flags});
+  if (flags & LOAD_LIBRARY_SEARCH_SYSTEM32) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return win::real_api.LoadLibraryExW(name, file, flags);
+}
+
+TEST_F(lazy_binding_test, without_the_system32_flag_the_dll_is_loaded_by_its_full_system32_path) {
+  win::api.LoadLibraryExW = &windows7_load;
+  EXPECT_EQ(os_class(get_os_version()), crt_flavour::current);
+  wchar_t system[MAX_PATH];
+  UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  ASSERT_GE(loads.size(), 2u);
+  EXPECT_EQ(loads[0].name, L"version.dll");
+  EXPECT_EQ(loads[1].name, std::wstring(system, length) + L"\\version.dll");
+  EXPECT_EQ(loads[1].flags, static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
+TEST_F(lazy_binding_test, a_com_stub_that_cannot_load_never_answers_s_ok) {
+  win::api.CoInitializeEx = win::real_api.CoInitializeEx;
+  win::api.LoadLibraryExW = [](LPCWSTR, HANDLE, DWORD) -> HMODULE {
+    ::SetLastError(ERROR_SUCCESS);  // a loader that fails without saying why
+    return nullptr;
+  };
+  EXPECT_TRUE(FAILED(win::api.CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+}
+
 }  // namespace
 }  // namespace brq_install

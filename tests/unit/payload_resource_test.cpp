@@ -2,6 +2,8 @@
 // on disk changes unless the payload inflated whole.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "fake_payloads.hpp"
 #include "files.hpp"
 #include "win/payload_resource.hpp"
@@ -18,6 +20,7 @@ const std::string old_program = "MZ old and longer program " + std::string(20000
 int files_opened = 0, handles_closed = 0;
 DWORD write_error = 0;  // WriteFile fails with this code unless 0
 bool write_short = false;
+bool write_short_done = false;
 
 HANDLE WINAPI counting_create(const wchar_t* path, DWORD access, DWORD share,
                               SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
@@ -30,16 +33,21 @@ BOOL WINAPI counting_close(HANDLE handle) {
   ++handles_closed;
   return win::real_api.CloseHandle(handle);
 }
+bool fail_without_code = false;  // WriteFile fails and sets no error
+
 BOOL WINAPI faulty_write(HANDLE file, const void* data, DWORD size, DWORD* written,
                          OVERLAPPED* overlapped) {
-  if (write_error != 0) {
+  if (write_error != 0 || fail_without_code) {
     ::SetLastError(write_error);
     return FALSE;
   }
   if (write_short) {
-    BOOL ok = win::real_api.WriteFile(file, data, size / 2, written, overlapped);
-    ::SetLastError(0);
-    return ok;
+    // The first half goes out; then the disk is full, without a word.
+    *written = 0;
+    if (size > 1 && !std::exchange(write_short_done, true)) {
+      return win::real_api.WriteFile(file, data, size / 2, written, overlapped);
+    }
+    return TRUE;
   }
   return win::real_api.WriteFile(file, data, size, written, overlapped);
 }
@@ -57,7 +65,7 @@ struct extract_resource_test : ::testing::Test {
     api.WriteFile = &faulty_write;
     files_opened = handles_closed = 0;
     write_error = 0;
-    write_short = false;
+    write_short = write_short_done = fail_without_code = false;
   }
   void TearDown() override {
     DeleteFileW(path.c_str());
@@ -76,7 +84,8 @@ TEST_F(extract_resource_test, replaces_a_longer_file_in_full) {
   install_old_program();
   EXPECT_EQ(extract_resource_to_file(101, path), 0u);
   EXPECT_EQ(testing::read_file(path), program);
-  EXPECT_EQ(files_opened, 1);
+  EXPECT_EQ(files_opened, 2);  // the new file, and the old one to see that no one holds it
+  EXPECT_EQ(GetFileAttributesW(win::staging_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) {
@@ -132,15 +141,28 @@ TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) 
   }
 }
 
-TEST_F(extract_resource_test, failed_or_short_write_is_a_failure) {
-  write_error = ERROR_DISK_FULL;
-  EXPECT_EQ(extract_resource_to_file(101, path), static_cast<DWORD>(ERROR_DISK_FULL));
-
-  write_error = 0;
-  write_short = true;
-  EXPECT_EQ(extract_resource_to_file(101, path), static_cast<DWORD>(ERROR_WRITE_FAULT));
-  EXPECT_EQ(testing::read_file(path).size(), program.size() / 2);
-  EXPECT_EQ(files_opened, 2);
+TEST_F(extract_resource_test, failed_or_short_write_keeps_the_old_file_and_says_why) {
+  struct {
+    const char* what;
+    DWORD error;
+    bool short_write;
+    DWORD expected;
+  } cases[] = {
+      {"disk full", ERROR_DISK_FULL, false, ERROR_DISK_FULL},
+      {"failed without a code", ERROR_SUCCESS, false, ERROR_WRITE_FAULT},
+      // A stale 183 from CREATE_ALWAYS is no reason for a write that came back short.
+      {"short write without a code", ERROR_SUCCESS, true, ERROR_WRITE_FAULT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    install_old_program();
+    write_error = c.error;
+    write_short = c.short_write;
+    fail_without_code = c.error == ERROR_SUCCESS && !c.short_write;
+    EXPECT_EQ(extract_resource_to_file(101, path), c.expected);
+    EXPECT_EQ(testing::read_file(path), old_program);
+    EXPECT_EQ(GetFileAttributesW(win::staging_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
+  }
 }
 
 TEST_F(extract_resource_test, a_file_held_without_sharing_gives_a_sharing_violation) {

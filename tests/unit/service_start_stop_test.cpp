@@ -2,12 +2,9 @@
 // what is printed, and which services are touched in which order.
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <map>
-
 #include "console/console.hpp"
 #include "console_recorder.hpp"
-#include "fake_clock.hpp"
+#include "fake_service_manager.hpp"
 #include "install_plan.hpp"
 #include "service_start_stop.hpp"
 #include "win/service_control.hpp"
@@ -18,119 +15,47 @@ namespace {
 using win::api;
 using testing::text_of;
 using run = testing::console_recorder::run;
+using service = testing::fake_service_manager::service;
 constexpr WORD plain = testing::console_recorder::plain;
+constexpr DWORD never = testing::fake_service_manager::never;
 
-// A fake service: what its control or start request answers, then the
-// statuses its queries report one after another (the last one repeats).
-struct fake_service {
-  DWORD request_error = 0;
-  SERVICE_STATUS after_control{};
-  std::deque<SERVICE_STATUS> queries;
-};
+std::string warning(DWORD code) { return "failed\n" + text_of(code) + "\nWill attempt to continue...\n"; }
 
-std::map<std::wstring, fake_service> services;
-std::vector<std::pair<std::wstring, DWORD>> opened;  // name and access
-std::vector<std::string> calls;                    // "stop x", "start x"
-DWORD manager_error = 0;
-int open_handles = 0;
-SC_HANDLE const manager = reinterpret_cast<SC_HANDLE>(0x5C0);
-
-SERVICE_STATUS status(DWORD state, DWORD wait_hint = 0, DWORD check_point = 0) {
-  SERVICE_STATUS s{};
-  s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  s.dwCurrentState = state;
-  s.dwWaitHint = wait_hint;
-  s.dwCheckPoint = check_point;
-  return s;
-}
-
-fake_service& of(SC_HANDLE handle) { return *reinterpret_cast<fake_service*>(handle); }
-
-SC_HANDLE WINAPI open_manager(const wchar_t* machine, const wchar_t* database, DWORD access) {
-  if (manager_error != 0 || machine != nullptr || database != nullptr || access != SC_MANAGER_CONNECT) {
-    ::SetLastError(manager_error != 0 ? manager_error : ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  ++open_handles;
-  return manager;
-}
-SC_HANDLE WINAPI open_service(SC_HANDLE scm, const wchar_t* name, DWORD access) {
-  auto it = services.find(name);
-  if (scm != manager || it == services.end()) {
-    ::SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-    return nullptr;
-  }
-  opened.emplace_back(name, access);
-  ++open_handles;
-  return reinterpret_cast<SC_HANDLE>(&it->second);
-}
-BOOL WINAPI close(SC_HANDLE) {
-  --open_handles;
-  return TRUE;
-}
-BOOL WINAPI control(SC_HANDLE service, DWORD code, SERVICE_STATUS* reply) {
-  calls.push_back("stop");
-  if (code != SERVICE_CONTROL_STOP) return FALSE;
-  if (of(service).request_error != 0) {
-    ::SetLastError(of(service).request_error);
-    return FALSE;
-  }
-  *reply = of(service).after_control;
-  return TRUE;
-}
-BOOL WINAPI start(SC_HANDLE service, DWORD count, const wchar_t** arguments) {
-  calls.push_back("start");
-  if (count != 0 || arguments != nullptr) return FALSE;
-  if (of(service).request_error != 0) {
-    ::SetLastError(of(service).request_error);
-    return FALSE;
-  }
-  return TRUE;
-}
-BOOL WINAPI query(SC_HANDLE service, SERVICE_STATUS* reply) {
-  auto& queries = of(service).queries;
-  if (queries.empty()) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  *reply = queries.front();
-  if (queries.size() > 1) queries.pop_front();
-  return TRUE;
-}
-
-std::string warning(DWORD code) {
-  return "failed\n" + text_of(code) + "\nWill attempt to continue...\n";
+service_record record(const wchar_t* name, DWORD state) {
+  service_record r;
+  r.name = name;
+  r.status.dwCurrentState = state;
+  return r;
 }
 
 struct service_control_test : ::testing::Test {
-  testing::scoped_platform platform;
   testing::fake_clock clock{5000};
+  testing::fake_service_manager scm{clock};
   testing::console_recorder console;
 
-  void SetUp() override {
-    services.clear();
-    opened.clear();
-    calls.clear();
-    manager_error = 0;
-    open_handles = 0;
-    api.OpenSCManagerW = &open_manager;
-    api.OpenServiceW = &open_service;
-    api.CloseServiceHandle = &close;
-    api.ControlService = &control;
-    api.StartServiceW = &start;
-    api.QueryServiceStatus = &query;
+  // One service named "svc", alone in the manager.
+  void only(service s) {
+    s.name = L"svc";
+    scm.services.clear();
+    scm.add(s);
+    clock.sleeps.clear();
   }
-  void TearDown() override { EXPECT_EQ(open_handles, 0); }
-
-  DWORD stop(const wchar_t* name) { return win::stop_service(manager, name); }
-  DWORD start_it(const wchar_t* name) { return win::start_service(manager, name); }
+  template <typename Action>
+  DWORD on_svc(Action action) {
+    SC_HANDLE manager = api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    DWORD result = action(manager, L"svc");
+    api.CloseServiceHandle(manager);
+    return result;
+  }
+  DWORD stop() { return on_svc(&win::stop_service); }
+  DWORD start() { return on_svc(&win::start_service); }
 };
 
 TEST_F(service_control_test, stop_that_is_done_at_once_needs_no_sleep) {
-  services[L"svc"] = {0, status(SERVICE_STOPPED)};
-  EXPECT_EQ(stop(L"svc"), 0u);
+  only({.state = SERVICE_RUNNING});
+  EXPECT_EQ(stop(), 0u);
   EXPECT_TRUE(clock.sleeps.empty());
-  EXPECT_EQ(opened, (std::vector<std::pair<std::wstring, DWORD>>{{L"svc", 0x0024}}));
+  EXPECT_EQ(scm.service_access, (std::vector<std::pair<std::wstring, DWORD>>{{L"svc", 0x0024}}));
 }
 
 TEST_F(service_control_test, poll_interval_is_a_tenth_of_the_wait_hint_within_1_to_10_seconds) {
@@ -138,130 +63,174 @@ TEST_F(service_control_test, poll_interval_is_a_tenth_of_the_wait_hint_within_1_
     DWORD wait_hint, interval;
   } cases[] = {{0, 1000}, {9999, 1000}, {25000, 2500}, {100000, 10000}, {200000, 10000}};
   for (const auto& c : cases) {
-    services[L"svc"] = {0, status(SERVICE_STOP_PENDING, c.wait_hint), {status(SERVICE_STOPPED)}};
-    clock.sleeps.clear();
-    EXPECT_EQ(stop(L"svc"), 0u);
+    only({.state = SERVICE_RUNNING, .wait_hint = c.wait_hint, .stop_ms = 1});
+    EXPECT_EQ(stop(), 0u);
     EXPECT_EQ(clock.sleeps, std::vector<DWORD>{c.interval}) << c.wait_hint;
   }
 }
 
 TEST_F(service_control_test, service_that_never_stops_is_given_up_after_30_seconds) {
-  services[L"svc"] = {0, status(SERVICE_STOP_PENDING), {status(SERVICE_STOP_PENDING)}};
-  EXPECT_EQ(stop(L"svc"), 1287u);
-  EXPECT_EQ(clock.sleeps.size(), 31u);  // 30000 ms is not yet more than 30000 ms
+  for (DWORD start : {DWORD{5000}, DWORD{0xFFFFF000}}) {  // the second wraps after 4096 ms
+    clock.now = start;
+    only({.state = SERVICE_RUNNING, .stop_ms = never});
+    EXPECT_EQ(stop(), 1287u);
+    EXPECT_EQ(clock.sleeps.size(), 31u) << start;  // 30000 ms is not yet more than 30000 ms
+  }
 }
 
-TEST_F(service_control_test, stop_time_out_is_right_across_the_tick_counter_wrap) {
-  clock.now = 0xFFFFF000;  // wraps after 4096 ms
-  services[L"svc"] = {0, status(SERVICE_STOP_PENDING), {status(SERVICE_STOP_PENDING)}};
-  EXPECT_EQ(stop(L"svc"), 1287u);
-  EXPECT_EQ(clock.sleeps.size(), 31u);
-}
-
-TEST_F(service_control_test, failed_requests_and_queries_give_their_codes) {
-  services[L"not active"] = {ERROR_SERVICE_NOT_ACTIVE};
-  services[L"query fails"] = {0, status(SERVICE_STOP_PENDING), {}};
-  EXPECT_EQ(stop(L"not active"), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
-  EXPECT_EQ(stop(L"query fails"), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(stop(L"missing"), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-  EXPECT_EQ(start_it(L"missing"), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-  services[L"running"] = {ERROR_SERVICE_ALREADY_RUNNING};
-  EXPECT_EQ(start_it(L"running"), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+TEST_F(service_control_test, refused_requests_and_failed_queries_give_their_codes) {
+  struct {
+    const char* what;
+    service svc;
+    DWORD stop_code, start_code;
+  } cases[] = {
+      {"not active", {.state = SERVICE_STOPPED}, ERROR_SERVICE_NOT_ACTIVE, 0},
+      // A service that runs already is where a start should leave it.
+      {"stop not accepted", {.state = SERVICE_RUNNING, .controls_accepted = 0}, ERROR_INVALID_SERVICE_CONTROL, 0},
+      {"stop pending", {.state = SERVICE_STOP_PENDING, .stop_ms = never}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
+       1287},
+      {"start pending", {.state = SERVICE_START_PENDING, .start_ms = never}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
+       1287},
+      {"query fails", {.state = SERVICE_RUNNING, .stop_ms = never, .status_error = ERROR_INVALID_HANDLE},
+       ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
+      {"disabled", {.start_type = SERVICE_DISABLED}, ERROR_SERVICE_NOT_ACTIVE, ERROR_SERVICE_DISABLED},
+      {"no rights", {.state = SERVICE_RUNNING, .denied_access = SERVICE_STOP | SERVICE_START}, ERROR_ACCESS_DENIED,
+       ERROR_ACCESS_DENIED},
+      {"start refused", {.start_error = ERROR_SERVICE_REQUEST_TIMEOUT}, ERROR_SERVICE_NOT_ACTIVE,
+       ERROR_SERVICE_REQUEST_TIMEOUT},
+  };
+  for (const auto& c : cases) {
+    only(c.svc);
+    EXPECT_EQ(stop(), c.stop_code) << c.what;
+    only(c.svc);
+    EXPECT_EQ(start(), c.start_code) << c.what;
+  }
+  scm.services.clear();
+  EXPECT_EQ(stop(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(start(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
 TEST_F(service_control_test, start_waits_while_the_check_point_advances) {
   // Each poll comes 1000 ms after the last; the hint of 1500 ms would have
   // passed twice over, but every advance restarts the timer.
-  services[L"svc"] = {0, {},
-                      {status(SERVICE_START_PENDING, 1500, 1), status(SERVICE_START_PENDING, 1500, 2),
-                       status(SERVICE_START_PENDING, 1500, 3), status(SERVICE_START_PENDING, 1500, 4),
-                       status(SERVICE_RUNNING)}};
-  EXPECT_EQ(start_it(L"svc"), 0u);
+  only({.wait_hint = 1500, .check_point_ms = 1000, .start_ms = 4000});
+  EXPECT_EQ(start(), 0u);
   EXPECT_EQ(clock.sleeps.size(), 4u);
-  EXPECT_EQ(opened, (std::vector<std::pair<std::wstring, DWORD>>{{L"svc", 0x0014}}));
+  EXPECT_EQ(scm.service_access, (std::vector<std::pair<std::wstring, DWORD>>{{L"svc", 0x0014}}));
 }
 
 TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_progress) {
   struct {
     const char* what;
-    fake_service service;
+    service svc;
     DWORD code;
     size_t polls;
   } cases[] = {
-      {"check point stuck", {0, {}, {status(SERVICE_START_PENDING, 3000, 7)}}, 1287, 4},
-      {"wait hint 0", {0, {}, {status(SERVICE_START_PENDING, 0, 0)}}, 1287, 1},
-      {"stopped while starting",
-       {0, {}, {status(SERVICE_START_PENDING, 3000, 1), status(SERVICE_STOPPED)}}, 1287, 1},
-      {"running at once", {0, {}, {status(SERVICE_RUNNING)}}, 0, 0},
+      {"check point stuck", {.wait_hint = 3000, .start_ms = never}, 1287, 4},
+      {"wait hint 0", {.start_ms = never}, 1287, 1},
+      {"stopped while starting", {.wait_hint = 3000, .start_ms = 500, .start_fails = true}, 1287, 1},
+      {"running at once", {}, 0, 0},
   };
-  for (auto& c : cases) {
-    services[L"svc"] = c.service;
-    clock.sleeps.clear();
-    EXPECT_EQ(start_it(L"svc"), c.code) << c.what;
-    EXPECT_EQ(clock.sleeps.size(), c.polls) << c.what;
+  for (const auto& c : cases) {
+    for (DWORD start_time : {DWORD{5000}, DWORD{0xFFFFFC00}}) {  // the second wraps on the way
+      clock.now = start_time;
+      only(c.svc);
+      EXPECT_EQ(start(), c.code) << c.what;
+      EXPECT_EQ(clock.sleeps.size(), c.polls) << c.what << " " << start_time;
+    }
   }
 }
 
-TEST_F(service_control_test, start_time_out_is_right_across_the_tick_counter_wrap) {
-  clock.now = 0xFFFFFC00;
-  services[L"svc"] = {0, {}, {status(SERVICE_START_PENDING, 3000, 7)}};
-  EXPECT_EQ(start_it(L"svc"), 1287u);
-  EXPECT_EQ(clock.sleeps.size(), 4u);
-}
-
-service_record record(const wchar_t* name, DWORD state) {
-  service_record r;
-  r.name = name;
-  r.status = status(state);
-  return r;
-}
-
-TEST_F(service_control_test, running_services_are_stopped_and_started_again_then_registered_ones) {
+TEST_F(service_control_test, active_services_are_stopped_and_started_again_then_registered_ones) {
   install_plan plan;
-  plan.services[L"qzv.ua.brq.exe"] = {record(L"first", SERVICE_RUNNING), record(L"stopped", SERVICE_STOPPED),
-                                      record(L"paused", SERVICE_PAUSED), record(L"second", SERVICE_RUNNING)};
+  plan.services[L"qzv.ua.brq.exe"] = {
+      record(L"first", SERVICE_RUNNING),         record(L"stopped", SERVICE_STOPPED),
+      record(L"paused", SERVICE_PAUSED),         record(L"starting", SERVICE_START_PENDING),
+      record(L"pausing", SERVICE_PAUSE_PENDING), record(L"continuing", SERVICE_CONTINUE_PENDING),
+      record(L"stopping", SERVICE_STOP_PENDING), record(L"second", SERVICE_RUNNING)};
   plan.registered = {L"QZVOPCUA.BRQ"};
-  for (const wchar_t* name : {L"first", L"second", L"QZVOPCUA.BRQ"}) {
-    services[name] = {0, status(SERVICE_STOPPED), {status(SERVICE_RUNNING)}};
-  }
+  scm.add({.name = L"first", .state = SERVICE_RUNNING});
+  scm.add({.name = L"stopped"});
+  scm.add({.name = L"paused", .state = SERVICE_PAUSED});
+  scm.add({.name = L"starting", .state = SERVICE_RUNNING});  // its start has ended since
+  scm.add({.name = L"pausing", .state = SERVICE_PAUSE_PENDING, .stop_ms = 2000});
+  scm.add({.name = L"continuing", .state = SERVICE_CONTINUE_PENDING, .wait_hint = 3000, .start_ms = 2000});
+  // Stopped by someone else: awaited without a request, and left stopped.
+  scm.add({.name = L"stopping", .state = SERVICE_STOP_PENDING, .stop_ms = 1500});
+  scm.add({.name = L"second", .state = SERVICE_RUNNING, .stop_ms = 3000});
+  scm.add({.name = L"QZVOPCUA.BRQ"});
   stop_services(plan);
+  for (const auto& s : scm.services) EXPECT_EQ(s.state, static_cast<DWORD>(SERVICE_STOPPED)) << s.name;
   EXPECT_TRUE(start_services(plan));
   EXPECT_EQ(console.text(),
             "  service \"first\"... ok\n"
+            "  service \"paused\"... ok\n"
+            "  service \"starting\"... ok\n"
+            "  service \"pausing\"... ok\n"
+            "  service \"continuing\"... ok\n"
+            "  service \"stopping\"... ok\n"
             "  service \"second\"... ok\n"
             "Will start services...\n"
             "  service \"first\"... ok\n"
+            "  service \"paused\"... ok\n"
+            "  service \"starting\"... ok\n"
+            "  service \"pausing\"... ok\n"
+            "  service \"continuing\"... ok\n"
             "  service \"second\"... ok\n"
             "  service \"QZVOPCUA.BRQ\"... ok\n");
-  EXPECT_EQ(calls, (std::vector<std::string>{"stop", "stop", "start", "start", "start"}));
+  std::vector<std::wstring> requests;
+  for (const wchar_t* verb : {L"stop ", L"start "}) {
+    for (const wchar_t* name : {L"first", L"paused", L"starting", L"pausing", L"continuing", L"second"}) {
+      requests.push_back(verb + std::wstring(name));
+    }
+  }
+  requests.push_back(L"start QZVOPCUA.BRQ");
+  EXPECT_EQ(scm.requests, requests);
+  EXPECT_EQ(scm.service_access[5], (std::pair<std::wstring, DWORD>{L"stopping", SERVICE_QUERY_STATUS}));
+  EXPECT_EQ(scm.at(L"stopping").state, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(scm.manager_access, std::vector<DWORD>(14, SC_MANAGER_CONNECT));
 }
 
 TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows) {
   install_plan plan;
-  plan.services[L"qzv.ua.brq.exe"] = {record(L"gone", SERVICE_RUNNING), record(L"kept running", SERVICE_RUNNING)};
-  services[L"gone"] = {ERROR_SERVICE_NOT_ACTIVE, {}, {status(SERVICE_RUNNING)}};
-  services[L"kept running"] = {0, status(SERVICE_RUNNING), {status(SERVICE_STOP_PENDING)}};
+  plan.services[L"qzv.ua.brq.exe"] = {record(L"gone", SERVICE_RUNNING), record(L"kept running", SERVICE_RUNNING),
+                                      record(L"stuck", SERVICE_RUNNING)};
+  scm.add({.name = L"gone"});  // stopped since discovery: starts again
+  scm.add({.name = L"kept running", .state = SERVICE_RUNNING, .controls_accepted = 0});  // counts as started
+  scm.add({.name = L"stuck", .state = SERVICE_RUNNING, .stop_ms = never});  // neither stops nor starts
   stop_services(plan);
-  services[L"gone"].request_error = 0;                              // starts again
-  services[L"kept running"].request_error = ERROR_SERVICE_ALREADY_RUNNING;
-  EXPECT_TRUE(start_services(plan));
+  EXPECT_FALSE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
                                 {"  service \"gone\"... ", plain},
                                 {warning(ERROR_SERVICE_NOT_ACTIVE), color_warning},
                                 {"  service \"kept running\"... ", plain},
+                                {warning(ERROR_INVALID_SERVICE_CONTROL), color_warning},
+                                {"  service \"stuck\"... ", plain},
                                 {warning(1287), color_warning},
                                 {"Will start services...\n  service \"gone\"... ok\n"
-                                 "  service \"kept running\"... ",
+                                 "  service \"kept running\"... ok\n"
+                                 "  service \"stuck\"... ",
                                  plain},
-                                {warning(ERROR_SERVICE_ALREADY_RUNNING), color_warning},
+                                {warning(1287), color_warning},
                             }));
 }
 
-TEST_F(service_control_test, no_connection_to_the_service_manager_is_a_warning) {
+TEST_F(service_control_test, a_service_left_down_is_a_warning_and_fails_the_step_after_the_others) {
   install_plan plan;
+  plan.services[L"qzv.ua.brq.exe"] = {record(L"fails", SERVICE_RUNNING)};
   plan.registered = {L"QZVOPCUA.BRQ"};
-  manager_error = ERROR_ACCESS_DENIED;
-  EXPECT_TRUE(start_services(plan));
+  scm.add({.name = L"fails", .start_type = SERVICE_DISABLED});
+  scm.add({.name = L"QZVOPCUA.BRQ"});
+  EXPECT_FALSE(start_services(plan));
+  EXPECT_EQ(console.runs(), (std::vector<run>{
+                                {"Will start services...\n  service \"fails\"... ", plain},
+                                {warning(ERROR_SERVICE_DISABLED), color_warning},
+                                {"  service \"QZVOPCUA.BRQ\"... ok\n", plain},
+                            }));
+  console.clear();
+  scm.open_error = ERROR_ACCESS_DENIED;
+  plan.services.clear();
+  EXPECT_FALSE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
                                 {"Will start services...\n  service \"QZVOPCUA.BRQ\"... ", plain},
                                 {warning(ERROR_ACCESS_DENIED), color_warning},
@@ -276,7 +245,7 @@ TEST_F(service_control_test, nothing_to_start_prints_nothing) {
   EXPECT_EQ(console.text(), "");
   EXPECT_TRUE(start_services(plan));  // a discovered file still opens the step
   EXPECT_EQ(console.text(), "Will start services...\n");
-  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(scm.requests.empty());
 }
 
 }  // namespace

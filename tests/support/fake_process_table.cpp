@@ -1,0 +1,120 @@
+#include "fake_process_table.hpp"
+
+#include <algorithm>
+
+namespace brq_install::testing {
+
+fake_process_table* fake_process_table::current = nullptr;
+
+namespace {
+
+using process = fake_process_table::process;
+
+fake_process_table& table() { return *fake_process_table::current; }
+
+template <typename Result>
+Result fail(DWORD error, Result result) {
+  ::SetLastError(error);
+  return result;
+}
+
+// The process behind `handle` if the handle was opened with every right in
+// `rights`; null with the last error set otherwise.
+process* opened_process(HANDLE handle, DWORD rights) {
+  process_handle* opened = table().lookup(handle);
+  if (opened == nullptr) return fail(ERROR_INVALID_HANDLE, nullptr);
+  if ((opened->access & rights) != rights) return fail(ERROR_ACCESS_DENIED, nullptr);
+  return table().find(opened->id);
+}
+
+BOOL WINAPI enum_processes(DWORD* ids, DWORD size, DWORD* returned) {
+  fake_process_table& t = table();
+  t.enum_sizes.push_back(size);
+  if (t.enum_error != 0) return fail(t.enum_error, FALSE);
+  if (ids == nullptr || returned == nullptr) return fail(ERROR_NOACCESS, FALSE);
+  DWORD count = 0;
+  for (const process& p : t.processes) {
+    if (p.ended) continue;
+    if ((count + 1) * sizeof(DWORD) > size) break;
+    ids[count++] = p.id;
+  }
+  *returned = count * sizeof(DWORD);
+  return TRUE;
+}
+
+HANDLE WINAPI open_process(DWORD access, BOOL, DWORD id) {
+  fake_process_table& t = table();
+  t.opens.emplace_back(id, access);
+  if (t.on_open) t.on_open(id, access);
+  process* p = t.find(id);
+  if (p == nullptr || p->ended) return fail(ERROR_INVALID_PARAMETER, HANDLE{});
+  if (p->open_error != 0) return fail(p->open_error, HANDLE{});
+  if (access & p->denied_access) return fail(ERROR_ACCESS_DENIED, HANDLE{});
+  return t.hand_out({id, access});
+}
+
+// Cut to the buffer as the system cuts it: at most size - 1 characters and
+// a null, and then the size itself is returned.
+DWORD WINAPI module_file_name(HANDLE handle, HMODULE module, wchar_t* name, DWORD size) {
+  process_handle* opened = table().lookup(handle);
+  if (opened == nullptr) return fail(ERROR_INVALID_HANDLE, DWORD{0});
+  bool may_query = (opened->access & (PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION)) != 0;
+  if (!may_query || (opened->access & PROCESS_VM_READ) == 0) return fail(ERROR_ACCESS_DENIED, DWORD{0});
+  process* p = table().find(opened->id);
+  if (module != nullptr) return fail(ERROR_INVALID_HANDLE, DWORD{0});  // only the main module is known
+  if (p == nullptr || p->ended) return fail(ERROR_PARTIAL_COPY, DWORD{0});
+  if (p->module_error != 0) return fail(p->module_error, DWORD{0});
+  if (name == nullptr || size == 0) return fail(ERROR_INSUFFICIENT_BUFFER, DWORD{0});
+  DWORD length = static_cast<DWORD>(p->module.size());
+  if (length < size) {
+    std::copy(p->module.c_str(), p->module.c_str() + length + 1, name);
+    return length;
+  }
+  std::copy(p->module.c_str(), p->module.c_str() + size - 1, name);
+  name[size - 1] = L'\0';
+  return size;
+}
+
+BOOL WINAPI terminate_process(HANDLE handle, UINT exit_code) {
+  process* p = opened_process(handle, PROCESS_TERMINATE);
+  if (p == nullptr) return FALSE;
+  if (p->terminate_error != 0) return fail(p->terminate_error, FALSE);
+  if (p->ended) return fail(ERROR_ACCESS_DENIED, FALSE);
+  p->ended = true;
+  p->exit_code = exit_code;
+  table().terminated.emplace_back(p->id, exit_code);
+  return TRUE;
+}
+
+BOOL WINAPI close_handle(HANDLE handle) {
+  fake_process_table& t = table();
+  if (!t.owns(handle)) return t.previous_close(handle);
+  return t.close(handle) ? TRUE : fail(ERROR_INVALID_HANDLE, FALSE);
+}
+
+}  // namespace
+
+fake_process_table::fake_process_table()
+    : fake_handles(0x9E00'0000'0000'0000, "process"), previous_close(win::api.CloseHandle) {
+  current = this;
+  win::api.K32EnumProcesses = &enum_processes;
+  win::api.OpenProcess = &open_process;
+  win::api.K32GetModuleFileNameExW = &module_file_name;
+  win::api.TerminateProcess = &terminate_process;
+  win::api.CloseHandle = &close_handle;
+}
+
+fake_process_table::~fake_process_table() { current = nullptr; }
+
+fake_process_table::process& fake_process_table::add(DWORD id, std::wstring module) {
+  processes.push_back(process{id, std::move(module)});
+  return processes.back();
+}
+
+fake_process_table::process* fake_process_table::find(DWORD id) {
+  // The last one of an id: a test may add a new process under an old id.
+  auto it = std::find_if(processes.rbegin(), processes.rend(), [&](const process& p) { return p.id == id; });
+  return it != processes.rend() ? &*it : nullptr;
+}
+
+}  // namespace brq_install::testing

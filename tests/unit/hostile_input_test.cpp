@@ -1,0 +1,122 @@
+// What other software leaves in the system, at its worst: service command
+// lines that are empty, malformed or huge, module paths past the buffer the
+// installer reads them into, and ten thousand services and processes. The
+// steps must finish, match nothing that is not the installed file, and give
+// back every handle (the fakes check that at their end).
+#include <gtest/gtest.h>
+
+#include "argument_arrays.hpp"
+#include "check_processes.hpp"
+#include "console_recorder.hpp"
+#include "discover_services.hpp"
+#include "fake_process_table.hpp"
+#include "fake_service_manager.hpp"
+#include "files.hpp"
+#include "install_plan.hpp"
+
+namespace brq_install {
+namespace {
+
+std::wstring in_quotes(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+struct hostile_input_test : ::testing::Test {
+  testing::scoped_platform platform;
+  testing::fake_clock clock;
+  testing::fake_service_manager scm{clock};
+  testing::fake_process_table processes;
+  testing::argument_arrays arrays;
+  testing::console_recorder console;
+  testing::temp_tree root;  // no blank in its own path
+  install_plan plan = build_install_plan();
+
+  // The destination, a directory in the tree; only the server is installed.
+  void install_into(const std::wstring& directory) {
+    plan.os = {10, 0, 19045, 0};
+    plan.destination = root.directory(directory);
+    root.file(directory + L"\\qzv.ua.brq.exe");
+  }
+  std::wstring server() const { return plan.destination + L"\\qzv.ua.brq.exe"; }
+  bool server_services_found() {
+    plan.services.clear();
+    EXPECT_TRUE(discover_services(plan));
+    return plan.services.contains(L"qzv.ua.brq.exe");
+  }
+};
+
+TEST_F(hostile_input_test, service_command_lines_of_other_software) {
+  install_into(L"brq dir");
+  std::wstring long_path = root.path() + L"\\" + std::wstring(300, L'x') + L"\\qzv.ua.brq.exe";
+  struct {
+    const char* what;
+    std::wstring command_line;
+    bool runs_server;
+  } cases[] = {
+      {"empty", L"", false},
+      {"blanks", L"   ", false},
+      {"only quotes", L"\"\"", false},
+      {"one quote", L"\"", false},
+      {"three quotes", L"\"\"\"", false},
+      {"unbalanced quote, arguments inside it", L"\"" + server() + L" -x", false},
+      {"unbalanced quote at the end", in_quotes(server()) + L" -x \"", true},
+      {"unquoted with blanks and arguments", server() + L" -x y", true},
+      {"extra arguments", in_quotes(server()) + L" -a \"b c\" \"\" d\\\"e", true},
+      {"32 KiB of arguments", in_quotes(server()) + L" " + std::wstring(32768, L'a'), true},
+      {"32 KiB of text", std::wstring(32768, L'a'), false},
+      {"32 KiB of quotes", std::wstring(32768, L'"'), false},
+      {"32 KiB of blanks", std::wstring(32768, L' '), false},
+      {"16384 words", [] {
+         std::wstring words;
+         for (int i = 0; i < 16384; ++i) words += L"a ";
+         return words;
+       }(),
+       false},
+      {"a variable that expands past 32 KiB", L"%BRQ_BIG%%BRQ_BIG%\\qzv.ua.brq.exe", false},
+      {"a directory", in_quotes(plan.destination), false},
+      {"a directory, trailing backslash", in_quotes(plan.destination + L"\\"), false},
+      {"longer than 260 characters", in_quotes(long_path), false},
+      {"the root of a drive", L"C:\\", false},
+  };
+  SetEnvironmentVariableW(L"BRQ_BIG", std::wstring(30000, L'b').c_str());
+  for (const auto& c : cases) {
+    scm.services = {{.name = L"other", .command_line = c.command_line, .state = SERVICE_RUNNING}};
+    EXPECT_EQ(server_services_found(), c.runs_server) << c.what;
+  }
+  SetEnvironmentVariableW(L"BRQ_BIG", nullptr);
+}
+
+TEST_F(hostile_input_test, module_paths_past_the_buffer_never_match) {
+  // The server's path is 259 characters long: a longer module path that
+  // starts with it would, cut to a buffer of MAX_PATH, name the server.
+  std::wstring file_part = L"\\qzv.ua.brq.exe";
+  install_into(std::wstring(259 - root.path().size() - 1 - file_part.size(), L'p'));
+  ASSERT_EQ(server().size(), 259u);
+  processes.add(12, server() + L".old");
+  processes.add(16, std::wstring(32768, L'a'));
+  processes.add(20, L"");
+  processes.add(24, server());  // the server itself still fits
+  EXPECT_TRUE(check_processes(plan));
+  EXPECT_EQ(processes.terminated, (std::vector<std::pair<DWORD, UINT>>{{24, 0}}));
+}
+
+TEST_F(hostile_input_test, ten_thousand_services_and_processes) {
+  // Every thousandth runs the server. The others name programs that are
+  // gone, and most processes are closed to the installer, as system
+  // processes are: under Wine each comparison with an existing file costs
+  // milliseconds, and this test is about the numbers.
+  install_into(L"brq");
+  for (int i = 0; i < 10000; ++i) {
+    bool ours = i % 1000 == 999;
+    std::wstring gone = root.path() + L"\\gone\\program " + std::to_wstring(i) + L".exe";
+    scm.add({.name = L"service " + std::to_wstring(i),
+             .command_line = in_quotes(ours ? server() : gone) + L" -n " + std::to_wstring(i),
+             .state = SERVICE_RUNNING});
+    processes.add(4 * (i + 1), ours ? server() : gone).open_error = ours || i % 10 == 0 ? 0 : ERROR_ACCESS_DENIED;
+  }
+  EXPECT_TRUE(server_services_found());
+  EXPECT_EQ(plan.services.at(L"qzv.ua.brq.exe").size(), 10u);
+  EXPECT_TRUE(check_processes(plan));
+  EXPECT_EQ(processes.terminated.size(), 10u);
+}
+
+}  // namespace
+}  // namespace brq_install
