@@ -10,11 +10,17 @@ source=$1 work=$2
 rm -rf "$work"
 mkdir -p "$work"
 
+# The files git tracks (or would track) as they are in the working tree; in a
+# tree that is no git checkout, every file but the build trees.
 copy_tree() {
   mkdir -p "$2"
-  git -C "$1" ls-files -z --cached --others --exclude-standard |
-    (cd "$1" && while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done) |
-    tar -C "$1" --null -T - -cf - | tar -C "$2" -xf -
+  if git -C "$1" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git -C "$1" ls-files -z --cached --others --exclude-standard |
+      (cd "$1" && while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done) |
+      tar -C "$1" --null -T - -cf - | tar -C "$2" -xf -
+  else
+    tar -C "$1" --exclude=./build --exclude=./build-release -cf - . | tar -C "$2" -xf -
+  fi
 }
 
 copy_tree "$source" "$work/first"
