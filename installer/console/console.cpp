@@ -55,7 +55,12 @@ void print_wide(std::wstring_view text) {
 void print_colored(WORD attribute, piece text) {
   HANDLE output = standard_output();
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  api.GetConsoleScreenBufferInfo(output, &info);
+  if (!api.GetConsoleScreenBufferInfo(output, &info)) {
+    // Without the attribute in force there is nothing to restore: setting
+    // the colour would leave it (or black on black) on all later text.
+    print_piece(text);
+    return;
+  }
   api.SetConsoleTextAttribute(output, attribute);
   print_piece(text);
   api.SetConsoleTextAttribute(output, info.wAttributes);

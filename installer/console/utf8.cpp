@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <climits>
 
 #include "console/console.hpp"
@@ -9,6 +10,11 @@ using win::api;
 
 std::wstring utf8_to_wide(const char* bytes, size_t length) {
   if (length == 0 || length > INT_MAX) return {};
+  // ASCII is widened unit by unit, without the system: the fixed texts of
+  // the plan (names, the destination's words) cannot come out empty.
+  if (std::all_of(bytes, bytes + length, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::wstring(bytes, bytes + length);
+  }
   int size = static_cast<int>(length);
   int count = api.MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, size, nullptr, 0);
   if (count <= 0) return {};

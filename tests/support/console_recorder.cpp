@@ -1,5 +1,7 @@
 #include "console_recorder.hpp"
 
+#include <algorithm>
+
 #include "console/console.hpp"
 
 namespace brq_install::testing {
@@ -7,6 +9,18 @@ namespace brq_install::testing {
 namespace {
 console_recorder* active = nullptr;
 HANDLE const fake_output = reinterpret_cast<HANDLE>(0x5107);
+
+// UTF-8 past the platform table, so that a fault injected into the
+// installer's calls never changes what is recorded.
+std::string recorded(std::wstring_view wide) {
+  auto convert = [&](char* out, int size) {
+    return win::real_api.WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out, size,
+                                             nullptr, nullptr);
+  };
+  std::string bytes(static_cast<size_t>(std::max(convert(nullptr, 0), 0)), '\0');
+  convert(bytes.data(), static_cast<int>(bytes.size()));
+  return bytes;
+}
 }  // namespace
 
 struct console_fakes {
@@ -46,7 +60,7 @@ struct console_fakes {
       return FALSE;
     }
     std::wstring_view wide(static_cast<const wchar_t*>(text), count);
-    active->pieces.push_back({wide_to_utf8(wide), active->attribute_, true});
+    active->pieces.push_back({recorded(wide), active->attribute_, true});
     *written = count;
     return TRUE;
   }

@@ -63,6 +63,7 @@ BSTR WINAPI fake_sys_alloc_string(const OLECHAR* text) {
   fake_firewall& fw = *fake_firewall::current;
   if (++fw.allocation_calls == fw.fail_allocation) return nullptr;
   BSTR result = win::real_api.SysAllocString(text);
+  if (result == nullptr) return nullptr;  // oleaut32 could not be loaded
   fw.live_bstrs.insert(result);
   ++fw.allocations;
   return result;

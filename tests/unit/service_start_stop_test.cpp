@@ -87,10 +87,12 @@ TEST_F(service_control_test, refused_requests_and_failed_queries_give_their_code
       {"not active", {.state = SERVICE_STOPPED}, ERROR_SERVICE_NOT_ACTIVE, 0},
       // A service that runs already is where a start should leave it.
       {"stop not accepted", {.state = SERVICE_RUNNING, .controls_accepted = 0}, ERROR_INVALID_SERVICE_CONTROL, 0},
-      {"stop pending", {.state = SERVICE_STOP_PENDING, .stop_ms = never}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
-       1287},
+      // Awaited, and given up after 30 s like any stop.
+      {"stop pending", {.state = SERVICE_STOP_PENDING, .stop_ms = never}, 1287, 1287},
+      // Asked again while it settles, for 30 s.
       {"start pending", {.state = SERVICE_START_PENDING, .start_ms = never}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
        1287},
+      {"start pending for 3 s", {.state = SERVICE_START_PENDING, .wait_hint = 5000, .start_ms = 3000}, 0, 0},
       {"query fails", {.state = SERVICE_RUNNING, .stop_ms = never, .status_error = ERROR_INVALID_HANDLE},
        ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
       {"disabled", {.start_type = SERVICE_DISABLED}, ERROR_SERVICE_NOT_ACTIVE, ERROR_SERVICE_DISABLED},

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "console/console.hpp"
+#include "install_plan.hpp"
+#include "platform_override.hpp"
 
 namespace brq_install {
 namespace {
@@ -26,6 +28,18 @@ TEST(utf8_to_wide, takes_a_length_and_needs_no_terminator) {
   const char bytes[] = {'Q', 'Z', 'V', 'x'};
   EXPECT_EQ(utf8_to_wide(bytes, 3), L"QZV");
   EXPECT_EQ(utf8_to_wide(bytes, 0), L"");
+}
+
+// The plan's fixed texts are ASCII: a conversion of the system that fails
+// cannot empty a name, so no file lands outside its directory.
+TEST(utf8_to_wide, ascii_needs_no_call_of_the_system) {
+  testing::scoped_override failing(win::api.MultiByteToWideChar,
+                                   +[](UINT, DWORD, LPCCH, int, LPWSTR, int) { return 0; });
+  install_plan plan = build_install_plan();
+  EXPECT_EQ(plan.variant, L"brq");
+  EXPECT_EQ(plan.files[2]->name, L"qzv.ua.brq.dev.exe");
+  EXPECT_EQ(plan.files[0]->service_name, L"QZVOPCUA.BRQ");
+  EXPECT_EQ(utf8_to_wide("\xC3\xA9"), L"");  // text beyond ASCII still needs it
 }
 
 TEST(wide_to_utf8, replaces_an_unpaired_surrogate_instead_of_failing) {
