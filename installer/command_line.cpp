@@ -2,10 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include "product.h"
+
 namespace brq_install {
 
 bool brq_install_arg::parse(int argc, const char* const* argv, brq_install_arg& arg) {
-  CLI::App app("qzv BRQ installer 1.0.0.0, 64-bit", "qzv.ua.brq.install");
+  CLI::App app(BRQ_INSTALLER_DESCRIPTION, "qzv.ua.brq.install");
   app.add_flag_callback(
       "--version", [&arg] { arg.action = install_action::show_version; }, "Show version");
   try {

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "console/console.hpp"
+#include "product.h"
 
 namespace brq_install {
 
@@ -28,7 +29,7 @@ install_plan build_install_plan() {
   server->service = true;
   server->service_name = utf8_to_wide("QZVOPCUA.BRQ");
   server->display_name = utf8_to_wide("qzv OPCUA server for BRQ");
-  server->description = utf8_to_wide("qzv BRQ opcua server 1.0.0.0, 64-bit");
+  server->description = utf8_to_wide(BRQ_SERVER_DESCRIPTION);
   server->service_args = utf8_to_wide("");
 
   add_payload_file(plan, 102, "qzv.ua.brq.ctrl.exe");

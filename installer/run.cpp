@@ -10,6 +10,7 @@
 #include "install_plan.hpp"
 #include "installation_lock.hpp"
 #include "os_version.hpp"
+#include "product.h"
 #include "register_services.hpp"
 #include "service_start_stop.hpp"
 
@@ -20,7 +21,7 @@ int run(int argc, const char* const* argv) {
   arg.action = install_action::install;
   if (!brq_install_arg::parse(argc, argv, arg)) return 1;
   if (arg.action == install_action::show_version) {
-    print_text("1.0.0.0\n");
+    print_text(BRQ_VERSION_TEXT "\n");
     return 0;
   }
 

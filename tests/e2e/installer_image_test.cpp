@@ -24,7 +24,25 @@ std::wstring version_string(const std::vector<char>& block, const wchar_t* name)
   return std::wstring(value, length > 0 ? length - 1 : 0);
 }
 
-TEST(installer_image, version_block_names_the_product) {
+// The installer's own answer to --version, without its line end.
+std::string version_answer() {
+  testing::child_result result = testing::run_child(testing::installer_command(L"--version"));
+  EXPECT_EQ(result.exit_code, 0u);
+  EXPECT_TRUE(result.out.ends_with("\r\n")) << result.out;
+  return result.out.substr(0, result.out.find('\r'));
+}
+
+std::wstring dotted(DWORD most, DWORD least) {
+  return std::to_wstring(HIWORD(most)) + L"." + std::to_wstring(LOWORD(most)) + L"." +
+         std::to_wstring(HIWORD(least)) + L"." + std::to_wstring(LOWORD(least));
+}
+
+// The version block read back from the image says what --version says.
+TEST(installer_image, version_block_matches_the_version_answer) {
+  std::string answer = version_answer();
+  ASSERT_FALSE(answer.empty());
+  std::wstring version(answer.begin(), answer.end());
+
   std::wstring path = installer_path();
   DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
   ASSERT_GT(size, 0u);
@@ -34,17 +52,15 @@ TEST(installer_image, version_block_names_the_product) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+  EXPECT_EQ(dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS), version);
+  EXPECT_EQ(dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS), version);
 
+  EXPECT_EQ(version_string(block, L"FileVersion"), version);
+  EXPECT_EQ(version_string(block, L"ProductVersion"), version);
+  EXPECT_EQ(version_string(block, L"FileDescription"), L"qzv BRQ installer " + version + L", 64-bit");
   EXPECT_EQ(version_string(block, L"CompanyName"), L"Quorvanta");
   EXPECT_EQ(version_string(block, L"ProductName"), L"QZV OPC UA");
-  EXPECT_EQ(version_string(block, L"FileDescription"), L"qzv BRQ installer 1.0.0.0, 64-bit");
   EXPECT_EQ(version_string(block, L"OriginalFilename"), L"qzv.ua.brq.install.exe");
-  EXPECT_EQ(version_string(block, L"FileVersion"), L"1.0.0.0");
-  EXPECT_EQ(version_string(block, L"ProductVersion"), L"1.0.0.0");
 }
 
 TEST(installer_image, manifest_runs_as_invoker_on_windows_7_to_11) {
@@ -58,6 +74,7 @@ TEST(installer_image, manifest_runs_as_invoker_on_windows_7_to_11) {
   FreeLibrary(image);
 
   EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos);
+  EXPECT_NE(manifest.find("version=\"" + version_answer() + "\""), std::string::npos);
   for (const char* os : {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",    // 7
                          "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",    // 8
                          "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",    // 8.1

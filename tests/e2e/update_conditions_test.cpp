@@ -120,7 +120,7 @@ TEST_P(shaped_service, update_stops_it_and_starts_it_again) {
 }
 
 INSTANTIATE_TEST_SUITE_P(shapes, shaped_service, ::testing::ValuesIn(shapes),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& shape_info) { return std::string(shape_info.param.name); });
 
 TEST_F(update_conditions, two_installers_started_together_both_complete_with_one_server) {
   child_process one(installer_command()), other(installer_command());

@@ -177,8 +177,10 @@ SC_HANDLE WINAPI create_service(SC_HANDLE scm, const wchar_t* name, const wchar_
             .start_type = start_type,
             .error_control = error_control,
             .account = account != nullptr ? account : L"LocalSystem",
+            .description = {},
             .load_order_group = group != nullptr ? group : L"",
             .tag_id = tag != nullptr ? *tag = 1 : 0,
+            .dependencies = {},
             .password = password != nullptr ? password : L""};
   for (const wchar_t* d = dependencies; d != nullptr && *d != L'\0'; d += std::wcslen(d) + 1) {
     s.dependencies.emplace_back(d);

@@ -306,7 +306,9 @@ outcome run_with_fault(bool update, size_t n, DWORD error) {
     std::string bytes = testing::read_file(path);
     EXPECT_TRUE(bytes == new_bytes[i] || (update && bytes == old_bytes[i]))
         << entry.path().string() << " holds \"" << bytes << "\"";
-    if (result.exit_code == 0) EXPECT_EQ(bytes, new_bytes[i]) << "after exit code 0";
+    if (result.exit_code == 0) {
+      EXPECT_EQ(bytes, new_bytes[i]) << "after exit code 0";
+    }
   }
   return result;
 }

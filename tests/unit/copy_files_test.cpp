@@ -40,7 +40,7 @@ struct copy_files_test : ::testing::Test {
   install_plan plan = build_install_plan();
 
   void SetUp() override {
-    for (uint16_t id : {101, 102, 103}) {
+    for (uint16_t id : {uint16_t{101}, uint16_t{102}, uint16_t{103}}) {
       payloads.add(id, testing::zlib_stream("program " + std::to_string(id)));
     }
     plan.os = {10, 0, 19045, 0};
