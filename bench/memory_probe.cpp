@@ -66,7 +66,8 @@ int main() {
   report("after-touching-streams");
   for (const auto& file : plan.files) {
     std::wstring path = plan.destination + L"\\" + file->name;
-    if (brq_install::win::extract_resource_to_file(file->resource_id, path) != 0) return 1;
+    bool kept_old = false;
+    if (brq_install::win::extract_resource_to_file(file->resource_id, path, kept_old) != 0) return 1;
     report(("after-extracting-" + std::to_string(file->resource_id)).c_str());
     DeleteFileW(path.c_str());
   }

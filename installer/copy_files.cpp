@@ -1,7 +1,9 @@
 #include "copy_files.hpp"
 
+#include "cancellation.hpp"
 #include "console/console.hpp"
 #include "destination.hpp"
+#include "file_set.hpp"
 #include "install_plan.hpp"
 #include "os_version.hpp"
 #include "win/payload_resource.hpp"
@@ -26,30 +28,53 @@ void wait_before_retry() {
   print_text(" ");
 }
 
+// Writes one file, retrying while it is held; a cancellation during a wait
+// ends the attempts. Records the file as replaced once its old bytes are in
+// its backup.
+DWORD copy_file(install_plan& plan, const payload_file& file, const std::wstring& path) {
+  bool kept_old = false;
+  DWORD error = win::extract_resource_to_file(file.resource_id, path, kept_old);
+  for (int retries = 0; error == ERROR_SHARING_VIOLATION && retries < max_retries; ++retries) {
+    wait_before_retry();
+    if (cancel_requested()) return ERROR_CANCELLED;
+    error = win::extract_resource_to_file(file.resource_id, path, kept_old);
+  }
+  // A file whose old bytes could not be moved back after a failed attempt
+  // is the set's to restore as well.
+  if (error == ERROR_SUCCESS || kept_old) plan.replaced.push_back({&file, path, kept_old});
+  return error;
+}
+
+// "Copying \"name\"... " and the file written: "ok", or an error block.
+bool copy_one(install_plan& plan, const payload_file& file) {
+  print_text("Copying \"");
+  print_wide(file.name);
+  print_text("\"... ");
+  std::wstring path = target_path(plan, file);
+  if (!create_directories(path)) return false;
+  if (DWORD error = copy_file(plan, file, path)) {
+    report_error({"failed\n"}, error);
+    return false;
+  }
+  print_text("ok\n");
+  return true;
+}
+
 }  // namespace
 
 bool copy_files(install_plan& plan) {
+  bool copied = true;
   for (const auto& file : plan.files) {
     if (!applies_to_os(*file, plan)) continue;
-    print_text("Copying \"");
-    print_wide(file->name);
-    print_text("\"... ");
-
-    std::wstring path = target_path(plan, *file);
-    if (!create_directories(path)) return false;
-
-    DWORD error = win::extract_resource_to_file(file->resource_id, path);
-    for (int retries = 0; error == ERROR_SHARING_VIOLATION && retries < max_retries; ++retries) {
-      wait_before_retry();
-      error = win::extract_resource_to_file(file->resource_id, path);
+    // No file is replaced once the run is cancelled.
+    if (cancel_requested() || !copy_one(plan, *file)) {
+      copied = false;
+      break;
     }
-    if (error != ERROR_SUCCESS) {
-      report_error({"failed\n"}, error);
-      return false;
-    }
-    print_text("ok\n");
   }
-  return true;
+  if (copied && !cancel_requested() && keep_new_files(plan)) return true;
+  restore_files(plan);
+  return false;
 }
 
 }  // namespace brq_install

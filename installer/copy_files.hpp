@@ -6,7 +6,9 @@ struct install_plan;
 
 // Step: writes every applicable payload file into the destination, creating
 // missing directories and retrying while a file is held by another process.
-// False, after an error block, at the first file that cannot be written.
+// The files change as one set: at the first file that cannot be written
+// (after an error block), or when the run is cancelled, every file already
+// replaced is put back and the step returns false.
 bool copy_files(install_plan& plan);
 
 }  // namespace brq_install

@@ -41,6 +41,24 @@ struct install_plan {
   // are not ended either: the copy then finds the file held, and the run
   // ends with the services as they were.
   std::vector<std::wstring> undiscovered;
+
+  // A file that this run has put in its place: its old bytes are kept in its
+  // backup file (`kept_old`), or there was none, until the whole set is in.
+  struct replaced_file {
+    const payload_file* file;
+    std::wstring path;
+    bool kept_old;
+  };
+  std::vector<replaced_file> replaced;
+  // Services that the record of an interrupted run names: they are started
+  // again like the active ones, when discovery finds them.
+  std::vector<std::wstring> resumed;
+  // Something is left for a later run to complete (a backup file that
+  // could not be deleted or restored): the record stays on disk.
+  bool keep_record = false;
+  // Every new file is in place: what an interruption leaves is completed,
+  // not undone.
+  bool files_in_place = false;
 };
 
 // Appends a payload file with `resource_id` and `name` (UTF-8) and no other

@@ -4,6 +4,7 @@
 #include "destination.hpp"
 #include "install_plan.hpp"
 #include "os_version.hpp"
+#include "run_record.hpp"
 #include "win/service_create.hpp"
 #include "win/unique.hpp"
 
@@ -38,14 +39,21 @@ bool register_services(install_plan& plan) {
       report_will_continue();
       continue;
     }
+    // Written down before it exists: a run that dies right after creating
+    // it leaves the next run a service to start.
+    plan.registered.push_back(file->service_name);
+    if (!save_record(plan)) {
+      plan.registered.pop_back();
+      return false;
+    }
     print_text("Registering service \"");
     print_wide(file->service_name);
     print_text("\"... ");
     if (DWORD error = register_service(plan, *file)) {
+      plan.registered.pop_back();
       report_error({"failed\n"}, error);
       return false;
     }
-    plan.registered.push_back(file->service_name);
     print_text("ok\n");
   }
   return true;

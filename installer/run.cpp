@@ -1,5 +1,6 @@
 #include "run.hpp"
 
+#include "cancellation.hpp"
 #include "check_processes.hpp"
 #include "command_line.hpp"
 #include "console/console.hpp"
@@ -12,9 +13,26 @@
 #include "os_version.hpp"
 #include "product.h"
 #include "register_services.hpp"
+#include "run_record.hpp"
 #include "service_start_stop.hpp"
 
 namespace brq_install {
+
+namespace {
+
+// The steps from the stop loop to the firewall; false when one failed or the
+// run was cancelled at a point where it can stop safely. The copy puts the
+// old files back itself.
+bool update_installation(install_plan& plan) {
+  if (!plan.services.empty()) {
+    print_text("Will stop services...\n");
+    if (!stop_services(plan)) return false;
+  }
+  return !cancel_requested() && check_processes(plan) && copy_files(plan) && !cancel_requested() &&
+         register_services(plan) && !cancel_requested() && configure_firewall(plan);
+}
+
+}  // namespace
 
 int run(int argc, const char* const* argv) {
   brq_install_arg arg;
@@ -25,23 +43,26 @@ int run(int argc, const char* const* argv) {
     return 0;
   }
 
-  installation_lock lock;  // held until the run ends, whichever way
+  console_cancel cancel;      // Ctrl+C from here on is read at safe points
+  installation_lock lock;     // held until the run ends, whichever way
   if (!lock.acquire()) return 1;
 
   install_plan plan = build_install_plan();
   detect_os(plan);  // always true
   if (!settle_destination(plan)) return 1;
+  if (!resume_interrupted_run(plan, false)) return 1;
   discover_services(plan);  // always true: its failures are warnings
-  if (!plan.services.empty()) {
-    print_text("Will stop services...\n");
-    stop_services(plan);
-  }
-  // A failure from here on leaves the services stopped above as they are.
-  check_processes(plan);  // always true
-  if (!copy_files(plan)) return 1;
-  if (!register_services(plan)) return 1;
-  configure_firewall(plan);  // always true
-  return start_services(plan) ? 0 : 1;
+  mark_resumed_services(plan);
+  // Until a service is stopped, a cancelled run has changed nothing.
+  if (cancel_requested()) return report_cancelled();
+
+  // Whatever happens from here on, every service stopped is started again.
+  bool updated = update_installation(plan);
+  bool started = start_services(plan);
+  bool cancelled = cancel_requested();
+  if (started && !plan.keep_record) remove_record(plan);
+  if (cancelled) return report_cancelled();
+  return updated && started ? 0 : 1;
 }
 
 }  // namespace brq_install

@@ -24,6 +24,9 @@ struct service_record {
   std::wstring display_name;
   SERVICE_STATUS status{};  // as enumerated; only dwCurrentState is used later
   service_config config;
+  // This run stops it, or an interrupted run stopped it: it is started
+  // again at the end, whatever happens in between.
+  bool restart = false;
 };
 
 }  // namespace brq_install

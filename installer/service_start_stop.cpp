@@ -4,6 +4,7 @@
 
 #include "console/console.hpp"
 #include "install_plan.hpp"
+#include "run_record.hpp"
 #include "win/service_control.hpp"
 #include "win/unique.hpp"
 
@@ -30,26 +31,41 @@ bool report_service(const std::wstring& name, service_action action) {
 }
 
 // Every discovered record, in the map's order and each list's order.
-template <typename Visit>
-void for_each_record(const install_plan& plan, Visit visit) {
-  for (const auto& [file, records] : plan.services) {
-    for (const service_record& record : records) visit(record);
+template <typename Plan, typename Visit>
+void for_each_record(Plan& plan, Visit visit) {
+  for (auto& [file, records] : plan.services) {
+    for (auto& record : records) visit(record);
   }
+}
+
+// Marks `record` to be started again and writes that down before anything
+// stops it. False, after an error block, when it cannot be written; the
+// service is then left as it is.
+bool mark_restart(install_plan& plan, service_record& record) {
+  if (record.restart) return true;
+  record.restart = true;
+  if (save_record(plan)) return true;
+  record.restart = false;
+  return false;
 }
 
 }  // namespace
 
-void stop_services(const install_plan& plan) {
-  for_each_record(plan, [](const service_record& record) {
+bool stop_services(install_plan& plan) {
+  bool recorded = true;
+  for_each_record(plan, [&](service_record& record) {
+    if (!recorded) return;
     DWORD state = record.status.dwCurrentState;
     if (win::is_active_state(state)) {
-      report_service(record.name, &win::stop_service);
+      recorded = mark_restart(plan, record);
+      if (recorded) report_service(record.name, &win::stop_service);
     } else if (state == SERVICE_STOP_PENDING) {
       // Someone else is stopping it: it is awaited, so that its file is free,
       // and left stopped as that someone intended.
       report_service(record.name, &win::wait_for_stop);
     }
   });
+  return recorded;
 }
 
 bool start_services(install_plan& plan) {
@@ -59,9 +75,7 @@ bool start_services(install_plan& plan) {
   // that leaves one of them down has not done its job.
   bool all_running = true;
   for_each_record(plan, [&all_running](const service_record& record) {
-    if (win::is_active_state(record.status.dwCurrentState)) {
-      all_running &= report_service(record.name, &win::start_service);
-    }
+    if (record.restart) all_running &= report_service(record.name, &win::start_service);
   });
   for (const std::wstring& name : plan.registered) all_running &= report_service(name, &win::start_service);
   return all_running;

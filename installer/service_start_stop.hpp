@@ -6,12 +6,14 @@ struct install_plan;
 
 // The stop loop: stops every discovered service that was active (running,
 // paused or pending), and waits for one that was stopping already, one line
-// each. Failures are warnings.
-void stop_services(const install_plan& plan);
+// each. Failures are warnings. Each service to stop is marked to be started
+// again and written into the run's record before it is stopped; false,
+// after an error block, when the record cannot be written.
+bool stop_services(install_plan& plan);
 
-// Step: starts again the discovered services that were active, whether or
-// not their stop succeeded, then the services registered in this run, one
-// line each. A failure is a warning and the next service follows; nothing at
+// Step: starts again the discovered services marked so (active ones, and
+// those an interrupted run stopped), whether or not their stop succeeded,
+// then the services registered in this run, one line each. A failure is a warning and the next service follows; nothing at
 // all is printed when there is nothing to start. False when a service could
 // not be started, so that the run does not end as a success with a service
 // down.

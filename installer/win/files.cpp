@@ -1,12 +1,82 @@
 #include "win/files.hpp"
 
-#include "win/platform.hpp"
+#include <algorithm>
+
+#include "win/unique.hpp"
 
 namespace brq_install::win {
 
 bool is_existing_file(const std::wstring& path) {
   DWORD attributes = api.GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::wstring sibling_path(const std::wstring& path, std::wstring_view extension) {
+  size_t name = path.find_last_of(L"\\/");
+  name = name == std::wstring::npos ? 0 : name + 1;
+  size_t dot = path.rfind(L'.');
+  size_t stem_end = dot != std::wstring::npos && dot > name ? dot : path.size();
+  return path.substr(0, stem_end) + std::wstring(extension);
+}
+
+DWORD move_file(const std::wstring& from, const std::wstring& to) {
+  if (api.MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+  return last_error();
+}
+
+DWORD delete_file(const std::wstring& path) {
+  if (api.DeleteFileW(path.c_str())) return 0;
+  DWORD error = last_error();
+  return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+}
+
+DWORD write_all(HANDLE file, const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    DWORD part = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    DWORD written = 0;
+    api.SetLastError(ERROR_SUCCESS);
+    if (!api.WriteFile(file, bytes, part, &written, nullptr) || written == 0 || written > part) {
+      return last_error(ERROR_WRITE_FAULT);
+    }
+    bytes += written;
+    size -= written;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD write_file_durably(const std::wstring& path, const std::wstring& staging, std::string_view bytes) {
+  DWORD error = ERROR_SUCCESS;
+  {
+    unique_file_handle file(api.CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!file) return last_error(ERROR_OPEN_FAILED);
+    error = write_all(file.get(), bytes.data(), bytes.size());
+    if (error == ERROR_SUCCESS && !api.FlushFileBuffers(file.get())) error = last_error();
+  }
+  if (error == ERROR_SUCCESS) error = move_file(staging, path);
+  if (error != ERROR_SUCCESS) api.DeleteFileW(staging.c_str());
+  return error;
+}
+
+DWORD read_small_file(const std::wstring& path, size_t limit, std::string& bytes) {
+  unique_file_handle file(api.CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return last_error(ERROR_OPEN_FAILED);
+  // One byte more than allowed tells an oversized file from a full one.
+  std::string buffer(limit + 1, '\0');
+  size_t total = 0;
+  for (;;) {
+    DWORD read = 0;
+    DWORD wanted = static_cast<DWORD>(std::min<size_t>(buffer.size() - total, 1u << 30));
+    if (!api.ReadFile(file.get(), buffer.data() + total, wanted, &read, nullptr)) return last_error(ERROR_READ_FAULT);
+    if (read == 0 || read > wanted) break;
+    total += read;
+    if (total > limit) return ERROR_FILE_TOO_LARGE;
+  }
+  buffer.resize(total);
+  bytes = std::move(buffer);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace brq_install::win

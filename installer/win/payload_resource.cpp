@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "payload/inflate.hpp"
+#include "win/files.hpp"
 #include "win/unique.hpp"
 
 namespace brq_install::win {
@@ -64,30 +65,25 @@ class staged_file {
     return ERROR_SUCCESS;
   }
 
-  // Writes all of `data`. A write that comes back short is continued, so
-  // that the call which cannot go on reports why (112 on a full disk); the
-  // last error is cleared first, since a stale one (183 from CREATE_ALWAYS)
-  // is no reason.
-  DWORD write(const uint8_t* data, size_t size) {
-    while (size > 0) {
-      DWORD part = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-      DWORD written = 0;
-      api.SetLastError(ERROR_SUCCESS);
-      if (!api.WriteFile(file_.get(), data, part, &written, nullptr) || written == 0 || written > part) {
-        return last_error(ERROR_WRITE_FAULT);
-      }
-      data += written;
-      size -= written;
-    }
-    return ERROR_SUCCESS;
-  }
+  DWORD write(const uint8_t* data, size_t size) { return write_all(file_.get(), data, size); }
 
-  // Closes the new file and puts it in the place of `target` in one step, so
-  // that `target` is either its old self or the whole new file.
-  DWORD replace(const std::wstring& target) {
+  // Puts the new file, flushed to disk first, in the place of `target`.
+  // The file that was there is moved to `backup` and `kept_old` set; should
+  // the new file then fail to move, the old one is moved back at once.
+  DWORD replace(const std::wstring& target, const std::wstring& backup, bool& kept_old) {
+    // The move below is durable by itself; the bytes it points to are not
+    // until they are flushed, and a power loss would leave a file of zeros.
+    if (!api.FlushFileBuffers(file_.get())) return last_error();
     file_.reset();
-    if (!api.MoveFileExW(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return last_error();
+    kept_old = false;
+    if (DWORD error = move_file(target, backup)) {
+      if (error != ERROR_FILE_NOT_FOUND) return error;
+    } else {
+      kept_old = true;
+    }
+    if (DWORD error = move_file(path_, target)) {
+      if (kept_old && move_file(backup, target) == ERROR_SUCCESS) kept_old = false;
+      return error;
     }
     created_ = false;
     return ERROR_SUCCESS;
@@ -101,9 +97,11 @@ class staged_file {
 
 }  // namespace
 
-std::wstring staging_path(const std::wstring& path) { return path + L".new"; }
+std::wstring staging_path(const std::wstring& path) { return sibling_path(path, L".new"); }
+std::wstring backup_path(const std::wstring& path) { return sibling_path(path, L".old"); }
 
-DWORD extract_resource_to_file(uint16_t resource_id, const std::wstring& path) {
+DWORD extract_resource_to_file(uint16_t resource_id, const std::wstring& path, bool& kept_old) {
+  kept_old = false;
   payload_view payload;
   if (DWORD error = find_payload(resource_id, payload)) return error;
 
@@ -124,7 +122,7 @@ DWORD extract_resource_to_file(uint16_t resource_id, const std::wstring& path) {
   if (!inflated) return ERROR_INVALID_DATA;
 
   if (DWORD error = check_not_held(path)) return error;
-  return staged.replace(path);
+  return staged.replace(path, backup_path(path), kept_old);
 }
 
 }  // namespace brq_install::win

@@ -26,7 +26,8 @@ namespace brq_install::win {
   X(MultiByteToWideChar)         \
   X(WideCharToMultiByte)         \
   X(fwrite) /* C runtime */      \
-  X(fflush)
+  X(fflush)                      \
+  X(SetConsoleCtrlHandler)
 
 #define BRQ_SYSTEM_FUNCTIONS(X) \
   X(GetLastError)               \
@@ -55,7 +56,9 @@ namespace brq_install::win {
   X(CreateFileW)               \
   X(GetFileInformationByHandle) \
   X(MoveFileExW)               \
-  X(DeleteFileW)
+  X(DeleteFileW)               \
+  X(ReadFile)                  \
+  X(FlushFileBuffers)
 
 #define BRQ_SERVICE_FUNCTIONS(X) \
   X(OpenSCManagerW)              \

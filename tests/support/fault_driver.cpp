@@ -1,5 +1,6 @@
 #include "fault_driver.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <type_traits>
@@ -151,10 +152,27 @@ void fault_driver::fail(size_t n, DWORD error, bool sticky) {
   error_ = error;
   sticky_ = sticky;
   failed_function_ = nullptr;
+  killed_at_ = action_at_ = 0;
+}
+
+void fault_driver::kill(size_t n) {
+  fail(0, ERROR_ACCESS_DENIED);
+  killed_at_ = n;
+}
+
+void fault_driver::at_call(size_t n, std::function<void()> action) {
+  action_at_ = n;
+  action_ = std::move(action);
 }
 
 bool fault_driver::should_fail(const char* function, bool can_fail) {
   calls.push_back({function, can_fail});
+  if (calls.size() == action_at_ && action_) action_();
+  if (killed_at_ != 0 && calls.size() >= killed_at_) {
+    static const std::string_view releases[] = {"CloseHandle", "CloseServiceHandle", "LocalFree", "FreeLibrary",
+                                                "SysFreeString"};
+    return can_fail && std::find(std::begin(releases), std::end(releases), function) == std::end(releases);
+  }
   bool fails = calls.size() == fail_at_ ||
                (sticky_ && failed_function_ != nullptr && std::string_view(failed_function_) == function);
   if (!fails || !can_fail) return false;

@@ -30,6 +30,15 @@ class fault_driver {
   // n = 0 fails nothing. Clears the log.
   void fail(size_t n, DWORD error, bool sticky = false);
 
+  // Ends the process at call `n`, as far as the system can tell: from that
+  // call on every call fails and reaches nothing, except the releases, which
+  // the system does for a process that has died (its handles closed, its
+  // memory freed). A mutex it owned is not released: it is abandoned.
+  void kill(size_t n);
+
+  // Runs `action` as call `n` is made, before the call itself.
+  void at_call(size_t n, std::function<void()> action);
+
   // The code a failure of `function` usually comes with.
   static DWORD usual_error(std::string_view function);
 
@@ -51,6 +60,9 @@ class fault_driver {
   size_t fail_at_ = 0;
   DWORD error_ = 0;
   bool sticky_ = false;
+  size_t killed_at_ = 0;
+  size_t action_at_ = 0;
+  std::function<void()> action_;
   const char* failed_function_ = nullptr;
   scoped_platform saved_;
 };

@@ -3,35 +3,24 @@
 // failing, once with the function's usual error code and once with the last
 // error left at 0, and each time the run must fail cleanly: nothing thrown,
 // everything released, the exit code matching what was printed, no failure
-// reported as "ok", every installed file whole.
+// reported as "ok", the installed files one set, the old one or the new one,
+// and the next run completing the installation.
 #include <gtest/gtest.h>
-#include <winternl.h>
 
-#include <cstdio>
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <cstdio>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 
 #include "console/console.hpp"
-#include "console_recorder.hpp"
-#include "fake_clock.hpp"
-#include "fake_firewall.hpp"
-#include "fake_payloads.hpp"
-#include "fake_process_table.hpp"
-#include "fake_service_manager.hpp"
-#include "fault_driver.hpp"
-#include "files.hpp"
-#include "run.hpp"
+#include "sweep_runner.hpp"
 
 namespace brq_install {
 namespace {
 
-using win::api;
-namespace fs = std::filesystem;
+using testing::disruption;
+using testing::outcome;
 
 // The calls whose failure the product ignores by design: a progress line
 // open while one of them fails may still end in "ok".
@@ -47,6 +36,8 @@ const std::map<std::string_view, std::string_view> ignored_by_design = {
     {"CloseServiceHandle", "closing: the work is done, nothing is left to undo"},
     {"GetTickCount", "a time, not a result: 0 only makes a wait end sooner"},
     {"ChangeServiceConfig2W", "a service without its description is registered all the same"},
+    {"SetConsoleCtrlHandler", "without the handler Ctrl+C ends the process; the record lets the next run finish"},
+    {"DeleteFileW", "a temporary file or record left behind: the next run deletes it"},
     // And a DLL loaded for a function that returns nothing (ignored() below).
 };
 
@@ -64,253 +55,13 @@ bool ignored(const std::vector<testing::fault_driver::call>& calls, size_t n) {
   return bound > 0 && !calls[bound - 1].can_fail;
 }
 
-const std::string old_bytes[] = {"old server", "old control tool", "old developer tool"};
-const std::string new_bytes[] = {"server 1.0.0.0", "control tool 1.0.0.0", "developer tool 1.0.0.0"};
-const std::wstring file_names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"};
-
-// What the product acquires, counted against what it gives back, by value.
-// It lies over the fault driver, so that a release the driver failed counts
-// as given back; that release is then done for real below the driver, so
-// that the test process keeps nothing.
-struct ledger {
-  using values = std::multiset<const void*>;
-  values handles, service_handles, locals;
-  int bad_releases = 0;
-  win::platform_table below_driver;  // the fakes and the real functions
-  win::platform_table driver;        // the driver's shims
-  testing::fault_driver* faults = nullptr;
-
-  bool empty() const { return handles.empty() && service_handles.empty() && locals.empty(); }
-  void released(values& set, const void* value) {
-    auto it = set.find(value);
-    if (it == set.end()) {
-      ++bad_releases;
-    } else {
-      set.erase(it);
-    }
+// After a failure the run only puts back what it changed: restore lines and
+// the start step.
+bool is_cleanup_line(std::string_view line) {
+  for (std::string_view start : {"Restoring \"", "Removing \"", "Will start services...", "  service \"", "ok"}) {
+    if (line.starts_with(start)) return true;
   }
-};
-ledger* books = nullptr;
-
-template <typename Function>
-struct counted;
-
-template <typename Result, typename... Args>
-struct counted<Result (*)(Args...)> {
-  // A call that hands out a value, `failure` when it fails.
-  template <auto slot, ledger::values ledger::*set, uintptr_t failure>
-  static Result WINAPI acquire(Args... args) {
-    Result value = (books->driver.*slot)(args...);
-    if (value != reinterpret_cast<Result>(failure)) (books->*set).insert(value);
-    return value;
-  }
-  // A call that gives a value back.
-  template <auto slot, ledger::values ledger::*set>
-  static Result WINAPI release(Args... args) {
-    size_t failures = books->faults->failures;
-    Result result = (books->driver.*slot)(args...);
-    if (books->faults->failures != failures) (books->below_driver.*slot)(args...);
-    books->released(books->*set, args...);
-    return result;
-  }
-};
-
-template <auto slot, ledger::values ledger::*set, uintptr_t failure = 0>
-void acquires() {
-  api.*slot = &counted<std::remove_reference_t<decltype(api.*slot)>>::template acquire<slot, set, failure>;
-}
-
-template <auto slot, ledger::values ledger::*set>
-void releases() {
-  api.*slot = &counted<std::remove_reference_t<decltype(api.*slot)>>::template release<slot, set>;
-}
-
-void install_ledger(ledger& l) {
-  using table = win::platform_table;
-  books = &l;
-  l.driver = api;
-  acquires<&table::CreateFileW, &ledger::handles, static_cast<uintptr_t>(-1)>();
-  acquires<&table::CreateMutexExW, &ledger::handles>();
-  acquires<&table::OpenProcess, &ledger::handles>();
-  releases<&table::CloseHandle, &ledger::handles>();
-  acquires<&table::OpenSCManagerW, &ledger::service_handles>();
-  acquires<&table::OpenServiceW, &ledger::service_handles>();
-  acquires<&table::CreateServiceW, &ledger::service_handles>();
-  releases<&table::CloseServiceHandle, &ledger::service_handles>();
-  acquires<&table::CommandLineToArgvW, &ledger::locals>();
-  releases<&table::LocalFree, &ledger::locals>();
-  api.FormatMessageW = [](DWORD flags, LPCVOID source, DWORD id, DWORD language, LPWSTR buffer, DWORD size,
-                          va_list* arguments) {
-    DWORD length = books->driver.FormatMessageW(flags, source, id, language, buffer, size, arguments);
-    if (length != 0 && (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
-      books->locals.insert(*reinterpret_cast<wchar_t**>(buffer));
-    }
-    return length;
-  };
-}
-
-// "ProgramFiles" names the sweep's directory; every other variable is real.
-std::wstring program_files;
-DWORD WINAPI fake_environment(LPCWSTR name, LPWSTR buffer, DWORD size) {
-  if (std::wstring_view(name) != L"ProgramFiles") return win::real_api.GetEnvironmentVariableW(name, buffer, size);
-  auto length = static_cast<DWORD>(program_files.size());
-  if (size <= length) return length + 1;
-  std::copy(program_files.begin(), program_files.end(), buffer);
-  buffer[length] = L'\0';
-  return length;
-}
-
-// The identity of a file from its index alone: Wine reads the volume's serial
-// number at every GetFileInformationByHandle, which costs milliseconds, and
-// every file of the sweep is on one volume.
-BOOL WINAPI file_identity(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
-  IO_STATUS_BLOCK status{};
-  FILE_INTERNAL_INFORMATION index{};
-  if (NtQueryInformationFile(file, &status, &index, sizeof index, FileInternalInformation) != 0) {
-    return win::real_api.GetFileInformationByHandle(file, info);
-  }
-  *info = {};
-  info->dwVolumeSerialNumber = 0x5EE9;
-  info->nFileIndexHigh = static_cast<DWORD>(index.IndexNumber.QuadPart >> 32);
-  info->nFileIndexLow = static_cast<DWORD>(index.IndexNumber.QuadPart);
-  return TRUE;
-}
-
-// The sweep's "ProgramFiles": in memory (Linux's tmpfs at /dev/shm, on
-// Wine's drive Z:) where there is one, since a disk's flushes of the files
-// that every run writes and moves would take most of the sweep's time;
-// otherwise in the temporary directory.
-class sweep_directory {
- public:
-  sweep_directory() {
-    DWORD shm = GetFileAttributesW(L"Z:\\dev\\shm");
-    if (shm != INVALID_FILE_ATTRIBUTES && (shm & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      program_files = L"Z:\\dev\\shm\\brq-sweep-" + std::to_wstring(GetCurrentProcessId());
-      CreateDirectoryW(program_files.c_str(), nullptr);
-    } else {
-      fallback_.emplace();
-      program_files = fallback_->path();
-    }
-  }
-  ~sweep_directory() {
-    if (!fallback_) fs::remove_all(fs::path(program_files));
-  }
-
- private:
-  std::optional<testing::temp_tree> fallback_;
-};
-
-// Puts the destination as a run of the scenario finds it: missing for a
-// first installation, holding the three old files for an update. Only what
-// the last run changed is made again.
-void restore(bool update, const std::wstring& destination) {
-  if (!update) {
-    fs::remove_all(fs::path(program_files) / "Quorvanta");
-    return;
-  }
-  fs::create_directories(fs::path(destination));
-  for (const fs::directory_entry& entry : fs::directory_iterator(fs::path(destination))) {
-    if (std::find(std::begin(file_names), std::end(file_names), entry.path().filename().wstring()) ==
-        std::end(file_names)) {
-      fs::remove_all(entry.path());
-    }
-  }
-  for (int i = 0; i < 3; ++i) {
-    std::wstring path = destination + L"\\" + file_names[i];
-    if (testing::read_file(path) != old_bytes[i]) std::ofstream(fs::path(path), std::ios::binary) << old_bytes[i];
-  }
-}
-
-struct outcome {
-  int exit_code = -1;
-  bool threw = false;
-  std::string output;
-  std::vector<testing::console_recorder::run> runs;
-  WORD attribute_after = 0;  // the console's attribute when the run ended
-  size_t output_at_failure = 0;  // how much had been printed when the call failed
-  size_t failed_at = 0;          // its number, from 1; 0: none failed
-  std::vector<testing::fault_driver::call> calls;
-  size_t failures = 0;
-};
-
-// One whole run on a system in the state of a first installation or of an
-// update, with call `n` failing (0: none). Checks that everything acquired
-// was given back and that every installed file is whole.
-outcome run_with_fault(bool update, size_t n, DWORD error) {
-  const std::wstring destination = program_files + L"\\Quorvanta\\QZV.UA\\brq";
-  auto installed = [&](int i) { return destination + L"\\" + file_names[i]; };
-  restore(update, destination);
-
-  testing::console_recorder console;
-  testing::fake_clock clock;
-  testing::fake_payloads payloads;
-  for (int i = 0; i < 3; ++i) payloads.add(static_cast<uint16_t>(101 + i), testing::zlib_stream(new_bytes[i]));
-  testing::fake_firewall firewall;
-  testing::fake_service_manager services(clock);
-  testing::fake_process_table processes;
-  testing::scoped_override environment(api.GetEnvironmentVariableW, &fake_environment);
-
-  testing::scoped_override identity(api.GetFileInformationByHandle, &file_identity);
-  if (update) {
-    services.add({.name = L"QZVOPCUA.BRQ",
-                  .display_name = L"qzv OPCUA server for BRQ",
-                  .command_line = L"\"" + installed(0) + L"\"",
-                  .state = SERVICE_RUNNING,
-                  .wait_hint = 2000,
-                  .stop_ms = 3000,
-                  .start_ms = 2000});
-    processes.add(4242, installed(1));
-    firewall.existing = testing::fake_firewall::entry::enabled;
-  }
-
-  ledger books_of_run;
-  books_of_run.below_driver = api;
-  outcome result;
-  {
-    testing::fault_driver faults;
-    books_of_run.faults = &faults;
-    install_ledger(books_of_run);
-    faults.fail(n, error);
-    faults.on_failure = [&](const char*) {
-      result.output_at_failure = console.text().size();
-      result.failed_at = faults.calls.size();
-    };
-    const char* argv[] = {"qzv.ua.brq.install", nullptr};
-    try {
-      result.exit_code = run(1, argv);
-    } catch (...) {
-      result.threw = true;
-    }
-    result.calls = std::move(faults.calls);
-    result.failures = faults.failures;
-  }
-  result.output = console.text();
-  result.runs = console.runs();
-  result.attribute_after = console.attribute();
-
-  EXPECT_TRUE(books_of_run.empty()) << "kernel handles " << books_of_run.handles.size() << ", service handles "
-                                    << books_of_run.service_handles.size() << ", local memory "
-                                    << books_of_run.locals.size() << " still held";
-  EXPECT_EQ(books_of_run.bad_releases, 0) << "released what was not acquired";
-  EXPECT_EQ(firewall.co_initialize_calls, firewall.co_uninitialize_calls) << "COM apartment not left";
-
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(fs::path(program_files))) {
-    if (entry.is_directory()) continue;
-    std::wstring path = entry.path().wstring();
-    int i = 0;
-    while (i < 3 && path != installed(i)) ++i;
-    if (i == 3) {
-      ADD_FAILURE() << "left behind: " << entry.path().string();
-      continue;
-    }
-    std::string bytes = testing::read_file(path);
-    EXPECT_TRUE(bytes == new_bytes[i] || (update && bytes == old_bytes[i]))
-        << entry.path().string() << " holds \"" << bytes << "\"";
-    if (result.exit_code == 0) {
-      EXPECT_EQ(bytes, new_bytes[i]) << "after exit code 0";
-    }
-  }
-  return result;
+  return line.empty();
 }
 
 // What the run printed agrees with how it ended, and the failed call is not
@@ -326,7 +77,13 @@ void check_output(const outcome& r) {
                       r.output.find("Will attempt to continue...\n", start_step) != std::string::npos;
   EXPECT_EQ(r.exit_code, error_block || start_failed ? 1 : 0) << r.output;
   for (auto run = first_error; run != r.runs.end(); ++run) {
-    EXPECT_EQ(run->attribute, color_error) << "printed after the error block: " << run->text;
+    if (run->attribute != testing::console_recorder::plain) continue;
+    for (size_t start = 0; start < run->text.size();) {
+      size_t end = std::min(run->text.find('\n', start), run->text.size());
+      EXPECT_TRUE(is_cleanup_line(std::string_view(run->text).substr(start, end - start)))
+          << "printed after the error block: " << run->text;
+      start = end + 1;
+    }
   }
   if (r.failed_at == 0 || ignored(r.calls, r.failed_at)) return;
   EXPECT_EQ(r.attribute_after, testing::console_recorder::plain) << "the console's colour was not restored";
@@ -342,35 +99,79 @@ void check_output(const outcome& r) {
   EXPECT_FALSE(line.ends_with("ok")) << "reported as a success: \"" << line << "\"\n" << r.output;
 }
 
+// The files after a failed run: the old set, or the whole new one; mixed
+// only when a file could not be put back, which the run reported.
+void check_files(bool update, const outcome& r, const testing::sweep_case& machine) {
+  int version = machine.installed_version();
+  if (r.exit_code == 0) {
+    EXPECT_EQ(version, 1) << "after exit code 0";
+    // A temporary file, backup or record that cannot be deleted is left to
+    // the next run.
+    bool delete_failed = r.failed_at != 0 && std::string_view(r.calls[r.failed_at - 1].function) == "DeleteFileW";
+    EXPECT_TRUE(delete_failed || machine.others().empty()) << "left behind after exit code 0";
+  }
+  bool restore_failed = r.output.find("Restoring \"") != std::string::npos ||
+                        r.output.find("Removing \"") != std::string::npos;
+  restore_failed = restore_failed && r.output.find("... failed\n") != std::string::npos;
+  if (!restore_failed) {
+    EXPECT_TRUE(version == 1 || version == (update ? 0 : -1)) << "files of version " << version;
+  }
+  // Whatever failed, the server runs again, unless its last line says it
+  // could not be started.
+  size_t last = r.output.rfind("  service \"QZVOPCUA.BRQ\"... ");
+  bool reported_down = last != std::string::npos && r.output.compare(last + 28, 6, "failed") == 0;
+  if (update && !reported_down) {
+    EXPECT_TRUE(machine.server_running()) << r.output;
+  }
+}
+
+// The run after: it completes the installation whatever the one before left.
+void check_next_run(testing::sweep_case& machine) {
+  outcome next = machine.run(2);
+  EXPECT_EQ(next.exit_code, 0) << next.output;
+  EXPECT_EQ(machine.installed_version(), 2);
+  EXPECT_TRUE(machine.server_running()) << next.output;
+  for (const std::wstring& name : machine.others()) ADD_FAILURE() << "left behind: " << wide_to_utf8(name);
+}
+
 int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
 
 // Fails every call of a whole run in turn, with its usual code and with 0.
 void sweep(bool update, const char* name) {
-  sweep_directory root;
-  outcome clean = run_with_fault(update, 0, 0);
-  ASSERT_EQ(clean.exit_code, 0) << clean.output;
-  check_output(clean);
+  testing::sweep_directory root;
+  std::vector<testing::fault_driver::call> clean_calls;
+  {
+    testing::sweep_case machine(update);
+    outcome clean = machine.run(1);
+    ASSERT_EQ(clean.exit_code, 0) << clean.output;
+    check_output(clean);
+    check_files(update, clean, machine);
+    clean_calls = clean.calls;
+  }
   size_t failed = 0, failing_runs = 0;
   for (size_t n = 1;; ++n) {
-    if (n <= clean.calls.size() && !clean.calls[n - 1].can_fail) continue;
-    const char* function = n <= clean.calls.size() ? clean.calls[n - 1].function : "";
+    if (n <= clean_calls.size() && !clean_calls[n - 1].can_fail) continue;
+    const char* function = n <= clean_calls.size() ? clean_calls[n - 1].function : "";
     DWORD usual = testing::fault_driver::usual_error(function);
     bool reached = true;
     for (DWORD error : {usual, DWORD{0}}) {
       SCOPED_TRACE(std::string(name) + ", call " + std::to_string(n) + " (" + function + ") failing with " +
                    std::to_string(error));
       int parts_before = failure_count();
-      outcome r = run_with_fault(update, n, error);
+      testing::sweep_case machine(update);
+      outcome r = machine.run(1, disruption::fault, n, error);
       reached = r.calls.size() >= n;
       if (!reached) break;
       failed += r.failures;
       check_output(r);
+      check_files(update, r, machine);
+      check_next_run(machine);
       if (failure_count() != parts_before) ++failing_runs;
       if (usual == 0) break;
     }
     if (!reached || failing_runs > 40) break;
   }
-  std::printf("%s: %zu calls in the run, %zu calls failed\n", name, clean.calls.size(), failed);
+  std::printf("%s: %zu calls in the run, %zu calls failed\n", name, clean_calls.size(), failed);
 }
 
 TEST(fault_sweep, first_installation) { sweep(false, "first installation"); }

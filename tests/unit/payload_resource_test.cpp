@@ -69,6 +69,7 @@ struct extract_resource_test : ::testing::Test {
   }
   void TearDown() override {
     DeleteFileW(path.c_str());
+    DeleteFileW(win::backup_path(path).c_str());
     RemoveDirectoryW(directory.c_str());
     EXPECT_EQ(files_opened, handles_closed);
   }
@@ -78,14 +79,29 @@ struct extract_resource_test : ::testing::Test {
     WriteFile(file, old_program.data(), static_cast<DWORD>(old_program.size()), &written, nullptr);
     CloseHandle(file);
   }
+  bool kept_old = false;
+  DWORD extract() { return extract_resource_to_file(101, path, kept_old); }
 };
 
 TEST_F(extract_resource_test, replaces_a_longer_file_in_full) {
   install_old_program();
-  EXPECT_EQ(extract_resource_to_file(101, path), 0u);
+  EXPECT_EQ(extract(), 0u);
   EXPECT_EQ(testing::read_file(path), program);
+  EXPECT_TRUE(kept_old);
+  EXPECT_EQ(testing::read_file(win::backup_path(path)), old_program);
   EXPECT_EQ(files_opened, 2);  // the new file, and the old one to see that no one holds it
   EXPECT_EQ(GetFileAttributesW(win::staging_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
+  // The temporary names are no longer than the file's own: a path that
+  // works has siblings that work.
+  EXPECT_EQ(win::staging_path(path), directory + L"\\qzv.ua.brq.new");
+  EXPECT_EQ(win::backup_path(directory + L"\\a.b\\x"), directory + L"\\a.b\\x.old");
+}
+
+TEST_F(extract_resource_test, a_first_file_keeps_no_backup) {
+  EXPECT_EQ(extract(), 0u);
+  EXPECT_EQ(testing::read_file(path), program);
+  EXPECT_FALSE(kept_old);
+  EXPECT_EQ(GetFileAttributesW(win::backup_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) {
@@ -135,7 +151,7 @@ TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) 
     testing::scoped_platform undo_fault;
     install_old_program();
     c.fault(payloads);
-    EXPECT_EQ(extract_resource_to_file(101, path), c.expected);
+    EXPECT_EQ(extract(), c.expected);
     EXPECT_EQ(testing::read_file(path), old_program);
     payloads.add(101, testing::zlib_stream(program));
   }
@@ -159,7 +175,7 @@ TEST_F(extract_resource_test, failed_or_short_write_keeps_the_old_file_and_says_
     write_error = c.error;
     write_short = c.short_write;
     fail_without_code = c.error == ERROR_SUCCESS && !c.short_write;
-    EXPECT_EQ(extract_resource_to_file(101, path), c.expected);
+    EXPECT_EQ(extract(), c.expected);
     EXPECT_EQ(testing::read_file(path), old_program);
     EXPECT_EQ(GetFileAttributesW(win::staging_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
   }
@@ -169,7 +185,7 @@ TEST_F(extract_resource_test, a_file_held_without_sharing_gives_a_sharing_violat
   install_old_program();
   HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(extract_resource_to_file(101, path), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(extract(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   CloseHandle(held);
   EXPECT_EQ(testing::read_file(path), old_program);
 }

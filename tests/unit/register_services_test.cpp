@@ -5,6 +5,7 @@
 #include "console/console.hpp"
 #include "console_recorder.hpp"
 #include "fake_service_manager.hpp"
+#include "files.hpp"
 #include "install_plan.hpp"
 #include "register_services.hpp"
 
@@ -20,11 +21,12 @@ struct register_services_test : ::testing::Test {
   testing::fake_service_manager scm{clock};
   testing::console_recorder console;
   install_plan plan = build_install_plan();
-  const std::wstring server_command_line = L"\"C:\\Program Files\\brq\\qzv.ua.brq.exe\"";
+  testing::temp_tree destination;  // where the run's record is written
+  const std::wstring server_command_line = L"\"" + destination.path() + L"\\qzv.ua.brq.exe\"";
 
   void SetUp() override {
     plan.os = {10, 0, 19045, 0};
-    plan.destination = L"C:\\Program Files\\brq";
+    plan.destination = destination.path();
   }
 };
 

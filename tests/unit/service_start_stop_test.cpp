@@ -5,6 +5,7 @@
 #include "console/console.hpp"
 #include "console_recorder.hpp"
 #include "fake_service_manager.hpp"
+#include "files.hpp"
 #include "install_plan.hpp"
 #include "service_start_stop.hpp"
 #include "win/service_control.hpp"
@@ -32,6 +33,13 @@ struct service_control_test : ::testing::Test {
   testing::fake_clock clock{5000};
   testing::fake_service_manager scm{clock};
   testing::console_recorder console;
+  testing::temp_tree destination;  // where the stop loop writes the run's record
+
+  install_plan new_plan() {
+    install_plan plan;
+    plan.destination = destination.path();
+    return plan;
+  }
 
   // One service named "svc", alone in the manager.
   void only(service s) {
@@ -144,7 +152,7 @@ TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_pr
 }
 
 TEST_F(service_control_test, active_services_are_stopped_and_started_again_then_registered_ones) {
-  install_plan plan;
+  install_plan plan = new_plan();
   plan.services[L"qzv.ua.brq.exe"] = {
       record(L"first", SERVICE_RUNNING),         record(L"stopped", SERVICE_STOPPED),
       record(L"paused", SERVICE_PAUSED),         record(L"starting", SERVICE_START_PENDING),
@@ -194,7 +202,7 @@ TEST_F(service_control_test, active_services_are_stopped_and_started_again_then_
 }
 
 TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows) {
-  install_plan plan;
+  install_plan plan = new_plan();
   plan.services[L"qzv.ua.brq.exe"] = {record(L"gone", SERVICE_RUNNING), record(L"kept running", SERVICE_RUNNING),
                                       record(L"stuck", SERVICE_RUNNING)};
   scm.add({.name = L"gone"});  // stopped since discovery: starts again
@@ -220,6 +228,7 @@ TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows)
 TEST_F(service_control_test, a_service_left_down_is_a_warning_and_fails_the_step_after_the_others) {
   install_plan plan;
   plan.services[L"qzv.ua.brq.exe"] = {record(L"fails", SERVICE_RUNNING)};
+  plan.services[L"qzv.ua.brq.exe"][0].restart = true;
   plan.registered = {L"QZVOPCUA.BRQ"};
   scm.add({.name = L"fails", .start_type = SERVICE_DISABLED});
   scm.add({.name = L"QZVOPCUA.BRQ"});
@@ -237,6 +246,30 @@ TEST_F(service_control_test, a_service_left_down_is_a_warning_and_fails_the_step
                                 {"Will start services...\n  service \"QZVOPCUA.BRQ\"... ", plain},
                                 {warning(ERROR_ACCESS_DENIED), color_warning},
                             }));
+}
+
+TEST_F(service_control_test, the_record_names_a_service_before_it_is_stopped) {
+  install_plan plan = new_plan();
+  plan.services[L"qzv.ua.brq.exe"] = {record(L"svc", SERVICE_RUNNING), record(L"resumed", SERVICE_STOPPED)};
+  plan.services[L"qzv.ua.brq.exe"][1].restart = true;  // an interrupted run stopped it
+  scm.add({.name = L"svc", .state = SERVICE_RUNNING});
+  scm.add({.name = L"resumed"});
+  plan.destination += L"\\missing";
+  EXPECT_FALSE(stop_services(plan));
+  EXPECT_TRUE(scm.requests.empty());
+  EXPECT_EQ(console.runs()[0].text, "Failed to write \"" + wide_to_utf8(plan.destination) + "\\qzv.ua.brq.run\"\n" +
+                                        text_of(ERROR_PATH_NOT_FOUND) + "\n");
+  console.clear();
+  plan.destination = destination.path();
+  EXPECT_TRUE(stop_services(plan));
+  std::string record = testing::read_file(destination.path() + L"\\qzv.ua.brq.run");
+  std::wstring text(record.size() / 2, L' ');
+  std::copy(record.begin(), record.end(), reinterpret_cast<char*>(text.data()));
+  EXPECT_EQ(text, L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: svc\nservice: resumed\n");
+  EXPECT_TRUE(start_services(plan));
+  EXPECT_EQ(scm.requests, (std::vector<std::wstring>{L"stop svc", L"start svc", L"start resumed"}));
+  EXPECT_EQ(console.text(), "  service \"svc\"... ok\nWill start services...\n  service \"svc\"... ok\n"
+                            "  service \"resumed\"... ok\n");
 }
 
 TEST_F(service_control_test, nothing_to_start_prints_nothing) {

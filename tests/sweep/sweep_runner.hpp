@@ -1,0 +1,77 @@
+#pragma once
+// Whole runs of the installer in-process, on the shared fakes, with one
+// disruption at call N of the platform table: the call failing, the process
+// killed there, or Ctrl+C pressed there. The system a case starts from (an
+// empty machine, or an installation with its service running, a control tool
+// open and the firewall exception present) lives across the disrupted run and
+// the run after it, so that a case can check that the next run completes
+// what the disrupted one left. Everything a run acquires is counted against
+// what it releases.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console_recorder.hpp"
+#include "fault_driver.hpp"
+
+namespace brq_install::testing {
+
+enum class disruption { none, fault, kill, cancel };
+
+struct outcome {
+  int exit_code = -1;
+  bool threw = false;
+  std::string output;
+  std::vector<console_recorder::run> runs;
+  WORD attribute_after = 0;      // the console's attribute when the run ended
+  size_t output_at_failure = 0;  // how much had been printed when the call failed
+  size_t failed_at = 0;          // its number, from 1; 0: none failed
+  std::vector<fault_driver::call> calls;
+  size_t failures = 0;
+};
+
+// The payload bytes of installer `version` (0: the installation found before
+// the first run, 1: the disrupted run's, 2: the run after it).
+std::string payload_bytes(int file, int version);
+
+class sweep_case {
+ public:
+  // A machine as a first installation or an update finds it.
+  explicit sweep_case(bool update);
+  ~sweep_case();
+  sweep_case(const sweep_case&) = delete;
+  sweep_case& operator=(const sweep_case&) = delete;
+
+  // One whole run of the installer carrying payloads `version`, with call
+  // `n` disrupted (n = 0: none). A fault fails it with `error` as its last
+  // error. Checks that everything acquired was given back.
+  outcome run(int version, disruption what = disruption::none, size_t n = 0, DWORD error = 0);
+
+  // The payload version that all three installed files hold: 0 to 2, -1
+  // when none is there, -2 when they are not one set.
+  int installed_version() const;
+  // The files in the destination that are not installed files.
+  std::vector<std::wstring> others() const;
+  // Whether the server's service runs.
+  bool server_running() const;
+
+ private:
+  struct system;
+  std::unique_ptr<system> system_;
+};
+
+// The directory that stands for "ProgramFiles" while a sweep lives.
+class sweep_directory {
+ public:
+  sweep_directory();
+  ~sweep_directory();
+  sweep_directory(const sweep_directory&) = delete;
+  sweep_directory& operator=(const sweep_directory&) = delete;
+
+ private:
+  bool in_memory_;
+};
+
+}  // namespace brq_install::testing
