@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <utility>
 
 #include "child_process.hpp"
 #include "console_recorder.hpp"
@@ -92,12 +93,21 @@ service_state query_server_service() {
   return result;
 }
 
-void expect_installed_payloads() {
+// The installed files are the programs the installer carries, or with
+// `build` " other build", the programs of the other installer; and nothing
+// else is in the directory.
+void expect_installed_payloads(const std::string& build = "") {
   const wchar_t* names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"};
   for (int i = 0; i < 3; ++i) {
-    EXPECT_TRUE(read_file(installed_path(names[i])) == read_file(payload_input_path(101 + i)))
+    EXPECT_TRUE(read_file(installed_path(names[i])) == read_file(payload_input_path(101 + i)) + build)
         << wide_for_trace(names[i]);
   }
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW((install_dir + L"\\*").c_str(), &found);
+  int entries = 0;
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) ++entries;
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  EXPECT_EQ(entries, 5) << "the three files, . and ..";
 }
 
 struct installation : ::testing::Test {
@@ -187,31 +197,83 @@ TEST_F(installation, file_held_for_a_few_seconds_is_written_after_one_retry) {
   expect_installed_payloads();
 }
 
-TEST_F(installation, corrupt_payload_ends_the_run_and_leaves_the_installed_file_as_it_was) {
+const std::string restart_of_the_server =
+    "Will start services...\r\n"
+    "  service \"QZVOPCUA.BRQ\"... ok\r\n";
+
+TEST_F(installation, corrupt_payload_ends_the_run_with_the_installed_file_as_it_was_and_the_server_running) {
   first_installation();
   auto result = run_child(installer_command(L"", corrupt_installer_path()));
   EXPECT_EQ(after_os_line(result.out),
             destination + discovery_of_a_running_server + no_processes +
-                "Copying \"qzv.ua.brq.exe\"... failed\r\n" + text_of(ERROR_INVALID_DATA) + "\r\n");
+                "Copying \"qzv.ua.brq.exe\"... failed\r\n" + text_of(ERROR_INVALID_DATA) + "\r\n" +
+                restart_of_the_server);
   EXPECT_EQ(result.exit_code, 1u);
   expect_installed_payloads();
-  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
-TEST_F(installation, file_held_through_every_retry_ends_the_run_and_leaves_the_server_stopped) {
-  first_installation();
-  HANDLE held = CreateFileW(installed_path(L"qzv.ua.brq.ctrl.exe").c_str(), GENERIC_READ, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+// An update whose developer tool is held through every retry puts the files
+// it replaced back and starts the server again; killed while it waits, it is
+// completed by the next run.
+struct held_update : installation {
+  HANDLE held = INVALID_HANDLE_VALUE;
+  void SetUp() override {
+    installation::SetUp();
+    auto result = run_child(installer_command(L"", other_installer_path()));
+    ASSERT_EQ(result.exit_code, 0u) << result.out;
+    held = CreateFileW(installed_path(L"qzv.ua.brq.dev.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  }
+  void release() {
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
+  }
+  void TearDown() override {
+    release();
+    installation::TearDown();
+  }
+};
+
+const std::string copies_up_to_the_held_file =
+    "Copying \"qzv.ua.brq.exe\"... ok\r\n"
+    "Copying \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
+    "Copying \"qzv.ua.brq.dev.exe\"... " + retry_line;
+
+TEST_F(held_update, failed_copy_restores_every_file_and_starts_the_server_again) {
   auto result = install();
-  CloseHandle(held);
+  release();
   EXPECT_EQ(without_server_retries(after_os_line(result.out)),
-            destination + discovery_of_a_running_server + no_processes +
-                "Copying \"qzv.ua.brq.exe\"... ok\r\n"
-                "Copying \"qzv.ua.brq.ctrl.exe\"... " + retry_line + retry_line + retry_line +
-                "failed\r\n" + text_of(ERROR_SHARING_VIOLATION) + "\r\n");
+            destination + discovery_of_a_running_server + no_processes + copies_up_to_the_held_file + retry_line +
+                retry_line + "failed\r\n" + text_of(ERROR_SHARING_VIOLATION) + "\r\n" +
+                "Restoring \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
+                "Restoring \"qzv.ua.brq.exe\"... ok\r\n" + restart_of_the_server);
   EXPECT_EQ(result.exit_code, 1u);
+  expect_installed_payloads(" other build");
+  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(held_update, run_killed_while_it_waits_is_completed_by_the_next) {
+  child_process killed(installer_command());
+  ASSERT_TRUE(killed.wait_for_output(copies_up_to_the_held_file));
+  killed.terminate();
+  release();
   EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_STOPPED));
+
+  auto result = install();
+  EXPECT_EQ(without_server_retries(after_os_line(result.out)),
+            destination + "Resuming an interrupted installation...\r\n"
+                          "Restoring \"qzv.ua.brq.exe\"... ok\r\n"
+                          "Restoring \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
+                          "Discovering services for \"qzv.ua.brq.exe\"...\r\n"
+                          "  QZVOPCUA.BRQ -> stopped\r\n"
+                          "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\r\n"
+                          "Discovering services for \"qzv.ua.brq.dev.exe\"...\r\n"
+                          "Will stop services...\r\n" +
+                no_processes + copies + already_registered + firewall_and_start);
+  EXPECT_EQ(result.exit_code, 0u);
+  expect_installed_payloads();
+  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 TEST_F(installation, service_name_taken_by_another_file_ends_the_run_before_the_firewall) {

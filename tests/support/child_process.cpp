@@ -98,6 +98,7 @@ std::wstring payload_input_path(int resource_id) {
 }
 
 std::wstring corrupt_installer_path() { return build_path(BRQ_CORRUPT_INSTALLER); }
+std::wstring other_installer_path() { return build_path(BRQ_OTHER_INSTALLER); }
 
 std::wstring installer_command(const std::wstring& arguments, const std::wstring& program) {
   std::wstring command = L"\"" + program + L"\"";

@@ -57,6 +57,10 @@ std::wstring payload_input_path(int resource_id);
 // The same installer with a damaged server payload.
 std::wstring corrupt_installer_path();
 
+// The same installer carrying another build of the programs: each payload
+// with " other build" appended.
+std::wstring other_installer_path();
+
 // `program` in quotes, followed by `arguments`.
 std::wstring installer_command(const std::wstring& arguments = L"",
                                const std::wstring& program = installer_path());
