@@ -25,6 +25,7 @@
 #include "fake_service_manager.hpp"
 #include "fault_driver.hpp"
 #include "files.hpp"
+#include "installation_lock.hpp"
 #include "run.hpp"
 
 namespace brq_install {
@@ -146,6 +147,12 @@ void install_ledger(ledger& l) {
       books->locals.insert(*reinterpret_cast<wchar_t**>(buffer));
     }
     return length;
+  };
+  api.GetSecurityInfo = [](HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID* group,
+                           PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    DWORD error = books->driver.GetSecurityInfo(handle, type, what, owner, group, dacl, sacl, descriptor);
+    if (error == ERROR_SUCCESS && *descriptor != nullptr) books->locals.insert(*descriptor);
+    return error;
   };
 }
 
@@ -345,8 +352,11 @@ void check_output(const outcome& r) {
 int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
 
 // Fails every call of a whole run in turn, with its usual code and with 0.
+// An update finds the installation's mutex there already, held open (not
+// owned) by another process as it were, so that reading its owner is swept.
 void sweep(bool update, const char* name) {
   sweep_directory root;
+  win::unique_handle other_run(update ? CreateMutexW(nullptr, FALSE, installation_mutex_name) : nullptr);
   outcome clean = run_with_fault(update, 0, 0);
   ASSERT_EQ(clean.exit_code, 0) << clean.output;
   check_output(clean);
