@@ -10,7 +10,16 @@ installation_lock::~installation_lock() {
 }
 
 bool installation_lock::acquire() {
-  DWORD error = win::open_named_mutex(installation_mutex_name, mutex_);
+  bool existed = false, trusted = true;
+  DWORD error = win::open_named_mutex(installation_mutex_name, mutex_, existed);
+  // Any local account may create a mutex in Global\, to hold every run off:
+  // one that was there already is waited for only when an administrator's.
+  if (error == ERROR_SUCCESS && existed) error = win::mutex_owner_is_administrator(mutex_.get(), trusted);
+  if (error == ERROR_SUCCESS && !trusted) {
+    report_error({"Failed to lock the installation: its mutex belongs to an account that is not an administrator\n"},
+                 ERROR_ACCESS_DENIED);
+    return false;
+  }
   if (error == ERROR_SUCCESS) {
     error = win::own_mutex(mutex_.get(), 0);
     if (error == WAIT_TIMEOUT) {

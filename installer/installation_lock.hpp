@@ -21,7 +21,8 @@ class installation_lock {
 
   // Step: owns the lock, after printing "Waiting for another installation to
   // finish..." once when another run holds it. False, after an error block,
-  // when the lock cannot be had within 10 minutes (1618) or at all.
+  // when the lock cannot be had within 10 minutes (1618) or at all, and at
+  // once (5) when its mutex was there already and is not an administrator's.
   bool acquire();
 
  private:

@@ -2,9 +2,27 @@
 
 namespace brq_install::win {
 
-DWORD open_named_mutex(const wchar_t* name, unique_handle& mutex) {
-  mutex.reset(api.CreateMutexExW(nullptr, name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE));
+DWORD open_named_mutex(const wchar_t* name, unique_handle& mutex, bool& existed) {
+  // READ_CONTROL: GetSecurityInfo reads the owner only through a handle
+  // opened with it.
+  mutex.reset(api.CreateMutexExW(nullptr, name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL));
+  existed = mutex && api.GetLastError() == ERROR_ALREADY_EXISTS;
   return mutex ? ERROR_SUCCESS : last_error();
+}
+
+DWORD mutex_owner_is_administrator(HANDLE mutex, bool& trusted) {
+  trusted = false;
+  PSID owner = nullptr;
+  unique_hlocal descriptor;
+  // Returns its code rather than setting the last error.
+  DWORD error = api.GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                    nullptr, nullptr, descriptor.put());
+  if (error != ERROR_SUCCESS) return error;
+  // Wine only: it answers with a descriptor that has no owner, which cannot
+  // be judged; Windows always gives an object an owner.
+  trusted = owner == nullptr || api.IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+            api.IsWellKnownSid(owner, WinLocalSystemSid);
+  return ERROR_SUCCESS;
 }
 
 DWORD own_mutex(HANDLE mutex, DWORD timeout_ms) {

@@ -4,6 +4,7 @@
 // through `api`; each entry is bound to the real function by default, and a
 // test may replace single entries to inject faults or fake the system.
 #include <windows.h>
+#include <aclapi.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <psapi.h>
@@ -39,6 +40,10 @@ namespace brq_install::win {
   X(CreateMutexExW)             \
   X(WaitForSingleObject)        \
   X(ReleaseMutex)
+
+#define BRQ_SECURITY_FUNCTIONS(X) \
+  X(GetSecurityInfo)              \
+  X(IsWellKnownSid)
 
 #define BRQ_ENVIRONMENT_FUNCTIONS(X) \
   X(GetEnvironmentVariableW)         \
@@ -88,6 +93,7 @@ namespace brq_install::win {
 #define BRQ_PLATFORM_FUNCTIONS(X) \
   BRQ_CONSOLE_FUNCTIONS(X)        \
   BRQ_SYSTEM_FUNCTIONS(X)         \
+  BRQ_SECURITY_FUNCTIONS(X)       \
   BRQ_ENVIRONMENT_FUNCTIONS(X)    \
   BRQ_FILE_FUNCTIONS(X)           \
   BRQ_SERVICE_FUNCTIONS(X)        \

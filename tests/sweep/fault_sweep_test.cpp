@@ -14,6 +14,7 @@
 #include <string>
 
 #include "console/console.hpp"
+#include "installation_lock.hpp"
 #include "sweep_runner.hpp"
 
 namespace brq_install {
@@ -137,8 +138,11 @@ void check_next_run(testing::sweep_case& machine) {
 int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
 
 // Fails every call of a whole run in turn, with its usual code and with 0.
+// An update finds the installation's mutex there already, held open (not
+// owned) by another process as it were, so that reading its owner is swept.
 void sweep(bool update, const char* name) {
   testing::sweep_directory root;
+  win::unique_handle other_run(update ? CreateMutexW(nullptr, FALSE, installation_mutex_name) : nullptr);
   std::vector<testing::fault_driver::call> clean_calls;
   {
     testing::sweep_case machine(update);

@@ -104,6 +104,12 @@ void install_ledger(ledger& l) {
     }
     return length;
   };
+  api.GetSecurityInfo = [](HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID* group,
+                           PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    DWORD error = books->driver.GetSecurityInfo(handle, type, what, owner, group, dacl, sacl, descriptor);
+    if (error == ERROR_SUCCESS && *descriptor != nullptr) books->locals.insert(*descriptor);
+    return error;
+  };
 }
 
 // "ProgramFiles" names the sweep's directory; every other variable is real.

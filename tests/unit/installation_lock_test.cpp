@@ -1,5 +1,6 @@
-// One run at a time: the named mutex, the waiting line, and what a run that
-// cannot get the lock prints.
+// One run at a time: the named mutex, whose owner it takes to be trusted when
+// it was there already, the waiting line, and what a run that cannot get the
+// lock prints.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -16,6 +17,18 @@ using run = testing::console_recorder::run;
 constexpr WORD plain = testing::console_recorder::plain;
 
 HANDLE const fake_mutex = reinterpret_cast<HANDLE>(0x3A7E);
+PSECURITY_DESCRIPTOR const fake_descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(0x5DE5);
+
+// Whether the mutex was there already, and who owns it, as GetSecurityInfo
+// tells: no owner at all is what Wine tells.
+enum found : int {
+  nothing = -2,
+  no_owner = -1,
+  administrators = WinBuiltinAdministratorsSid,
+  system_account = WinLocalSystemSid,
+  users = WinBuiltinUsersSid,
+  local_service = WinLocalServiceSid,
+};
 
 struct lock_system {
   DWORD create_error = 0;          // CreateMutexExW fails with this unless 0
@@ -25,6 +38,11 @@ struct lock_system {
   std::wstring name;
   DWORD access = 0;
   int released = 0, closed = 0;
+  found existing = nothing;
+  DWORD security_result = 0;  // GetSecurityInfo fails with this unless 0...
+  DWORD security_error = 0;   // ...and sets this last error
+  BYTE owner[SECURITY_MAX_SID_SIZE] = {};
+  int owner_reads = 0, descriptors_given = 0, descriptors_freed = 0;
 };
 lock_system* sys = nullptr;
 
@@ -33,8 +51,29 @@ HANDLE WINAPI create_mutex(SECURITY_ATTRIBUTES* security, const wchar_t* name, D
   EXPECT_EQ(flags, 0u);  // not owned at creation: ownership comes from the wait
   sys->name = name;
   sys->access = access;
-  ::SetLastError(sys->create_error);
+  ::SetLastError(sys->create_error != 0 ? sys->create_error
+                 : sys->existing != nothing ? ERROR_ALREADY_EXISTS : 0);
   return sys->create_error != 0 ? nullptr : fake_mutex;
+}
+DWORD WINAPI get_security_info(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID*,
+                               PACL*, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+  EXPECT_EQ(handle, fake_mutex);
+  EXPECT_EQ(type, SE_KERNEL_OBJECT);
+  EXPECT_EQ(what, static_cast<SECURITY_INFORMATION>(OWNER_SECURITY_INFORMATION));
+  ++sys->owner_reads;
+  if (sys->security_result != 0) {
+    ::SetLastError(sys->security_error);
+    return sys->security_result;
+  }
+  *owner = sys->existing == no_owner ? nullptr : sys->owner;
+  *descriptor = fake_descriptor;
+  ++sys->descriptors_given;
+  return ERROR_SUCCESS;
+}
+HLOCAL WINAPI local_free(HLOCAL memory) {
+  if (memory != fake_descriptor) return win::real_api.LocalFree(memory);
+  ++sys->descriptors_freed;
+  return nullptr;
 }
 DWORD WINAPI wait(HANDLE handle, DWORD timeout) {
   EXPECT_EQ(handle, fake_mutex);
@@ -66,6 +105,9 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
     std::vector<DWORD> timeouts;
     std::string waiting_line;
     DWORD reported;  // 0: the lock was had
+    found existing = nothing;
+    DWORD security_result = 0, security_error = 0;
+    bool refused = false;  // for its owner, at once
   } cases[] = {
       {"free", 0, {WAIT_OBJECT_0}, 0, {0}, "", 0},
       {"left by a run that died", 0, {WAIT_ABANDONED}, 0, {0}, "", 0},
@@ -77,31 +119,57 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
       {"wait fails", 0, {WAIT_FAILED}, ERROR_INVALID_HANDLE, {0}, "", ERROR_INVALID_HANDLE},
       {"wait fails without a code", 0, {WAIT_TIMEOUT, WAIT_FAILED}, 0, {0, 600000}, waiting,
        ERROR_FUNCTION_FAILED},
+      {"there already, Administrators'", 0, {WAIT_OBJECT_0}, 0, {0}, "", 0, administrators},
+      {"there already, Administrators', held", 0, {WAIT_TIMEOUT, WAIT_OBJECT_0}, 0, {0, 600000}, waiting, 0,
+       administrators},
+      {"there already, SYSTEM's, held", 0, {WAIT_TIMEOUT, WAIT_ABANDONED}, 0, {0, 600000}, waiting, 0,
+       system_account},
+      {"there already, Users'", 0, {}, 0, {}, "", ERROR_ACCESS_DENIED, users, 0, 0, true},
+      {"there already, LOCAL SERVICE's", 0, {}, 0, {}, "", ERROR_ACCESS_DENIED, local_service, 0, 0, true},
+      {"there already, no owner (Wine)", 0, {WAIT_OBJECT_0}, 0, {0}, "", 0, no_owner},
+      {"owner cannot be read", 0, {}, 0, {}, "", ERROR_ACCESS_DENIED, administrators, ERROR_ACCESS_DENIED,
+       ERROR_GEN_FAILURE},
+      {"owner cannot be read, last error 0", 0, {}, 0, {}, "", ERROR_NOT_ENOUGH_MEMORY, administrators,
+       ERROR_NOT_ENOUGH_MEMORY, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     lock_system system{c.create_error, c.waits, c.wait_error};
+    system.existing = c.existing;
+    system.security_result = c.security_result;
+    system.security_error = c.security_error;
+    DWORD size = sizeof system.owner;  // a real SID, made without the table
+    if (c.existing >= 0) {
+      ASSERT_TRUE(CreateWellKnownSid(static_cast<WELL_KNOWN_SID_TYPE>(c.existing), nullptr, system.owner, &size));
+    }
     sys = &system;
     testing::console_recorder console;
     win::api.CreateMutexExW = &create_mutex;
     win::api.WaitForSingleObject = &wait;
     win::api.ReleaseMutex = &release;
     win::api.CloseHandle = &close;
+    win::api.GetSecurityInfo = &get_security_info;
+    win::api.LocalFree = &local_free;
     {
       installation_lock lock;
       EXPECT_EQ(lock.acquire(), c.reported == 0);
     }
     EXPECT_EQ(system.name, L"Global\\Quorvanta.QZV.UA.brq.install");
     if (c.create_error == 0) {
-      EXPECT_EQ(system.access, static_cast<DWORD>(SYNCHRONIZE | MUTEX_MODIFY_STATE));
+      EXPECT_EQ(system.access, static_cast<DWORD>(SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL));
+      EXPECT_EQ(system.owner_reads, c.existing != nothing ? 1 : 0);
     }
+    EXPECT_EQ(system.descriptors_freed, system.descriptors_given);
     EXPECT_EQ(system.timeouts, c.timeouts);
     EXPECT_EQ(system.released, c.reported == 0 ? 1 : 0);
     EXPECT_EQ(system.closed, c.create_error == 0 ? 1 : 0);
     std::vector<run> expected;
     if (!c.waiting_line.empty()) expected.push_back({c.waiting_line, plain});
     if (c.reported != 0) {
-      expected.push_back({"Failed to lock the installation\n" + text_of(c.reported) + "\n", color_error});
+      std::string headline = c.refused ? "Failed to lock the installation: its mutex belongs to an account that is "
+                                         "not an administrator\n"
+                                       : "Failed to lock the installation\n";
+      expected.push_back({headline + text_of(c.reported) + "\n", color_error});
     }
     EXPECT_EQ(console.runs(), expected);
   }
