@@ -1,5 +1,6 @@
 #include "installation_lock.hpp"
 
+#include "cancellation.hpp"
 #include "console/console.hpp"
 #include "win/named_mutex.hpp"
 
@@ -7,6 +8,18 @@ namespace brq_install {
 
 installation_lock::~installation_lock() {
   if (owned_) win::api.ReleaseMutex(mutex_.get());
+}
+
+// Waits up to 10 minutes, a second at a time, so that Ctrl+C ends the wait
+// at once (1223).
+DWORD installation_lock::wait_for_other_run() {
+  DWORD start = win::api.GetTickCount();
+  for (;;) {
+    DWORD error = win::own_mutex(mutex_.get(), 1000, abandoned_);
+    if (error != WAIT_TIMEOUT) return error;
+    if (cancel_requested()) return ERROR_CANCELLED;
+    if (win::api.GetTickCount() - start >= installation_wait_ms) return WAIT_TIMEOUT;
+  }
 }
 
 bool installation_lock::acquire() {
@@ -21,10 +34,10 @@ bool installation_lock::acquire() {
     return false;
   }
   if (error == ERROR_SUCCESS) {
-    error = win::own_mutex(mutex_.get(), 0);
+    error = win::own_mutex(mutex_.get(), 0, abandoned_);
     if (error == WAIT_TIMEOUT) {
       print_text("Waiting for another installation to finish...\n");
-      error = win::own_mutex(mutex_.get(), installation_wait_ms);
+      error = wait_for_other_run();
     }
   }
   if (error == WAIT_TIMEOUT) error = ERROR_INSTALL_ALREADY_RUNNING;

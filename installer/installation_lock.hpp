@@ -25,9 +25,15 @@ class installation_lock {
   // once (5) when its mutex was there already and is not an administrator's.
   bool acquire();
 
+  // Whether the last owner ended without releasing the lock: a run died.
+  bool abandoned() const { return abandoned_; }
+
  private:
   win::unique_handle mutex_;
   bool owned_ = false;
+  bool abandoned_ = false;
+
+  DWORD wait_for_other_run();
 };
 
 }  // namespace brq_install

@@ -50,7 +50,7 @@ int run(int argc, const char* const* argv) {
   install_plan plan = build_install_plan();
   detect_os(plan);  // always true
   if (!settle_destination(plan)) return 1;
-  if (!resume_interrupted_run(plan, false)) return 1;
+  if (!resume_interrupted_run(plan, lock.abandoned())) return 1;
   discover_services(plan);  // always true: its failures are warnings
   mark_resumed_services(plan);
   // Until a service is stopped, a cancelled run has changed nothing.

@@ -25,10 +25,13 @@ DWORD mutex_owner_is_administrator(HANDLE mutex, bool& trusted) {
   return ERROR_SUCCESS;
 }
 
-DWORD own_mutex(HANDLE mutex, DWORD timeout_ms) {
+DWORD own_mutex(HANDLE mutex, DWORD timeout_ms, bool& abandoned) {
+  abandoned = false;
   switch (api.WaitForSingleObject(mutex, timeout_ms)) {
     case WAIT_OBJECT_0:
+      return ERROR_SUCCESS;
     case WAIT_ABANDONED:  // a run that died: its work is to be redone, by us
+      abandoned = true;
       return ERROR_SUCCESS;
     case WAIT_TIMEOUT:
       return WAIT_TIMEOUT;

@@ -18,8 +18,8 @@ DWORD open_named_mutex(const wchar_t* name, unique_handle& mutex, bool& existed)
 DWORD mutex_owner_is_administrator(HANDLE mutex, bool& trusted);
 
 // Waits up to `timeout_ms` to own `mutex`: 0 when owned, also when its last
-// owner ended without releasing it (abandoned); WAIT_TIMEOUT (258) when the
-// time ran out; or the code of the failed wait.
-DWORD own_mutex(HANDLE mutex, DWORD timeout_ms);
+// owner ended without releasing it (`abandoned` then set); WAIT_TIMEOUT
+// (258) when the time ran out; or the code of the failed wait.
+DWORD own_mutex(HANDLE mutex, DWORD timeout_ms, bool& abandoned);
 
 }  // namespace brq_install::win

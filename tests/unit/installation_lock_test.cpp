@@ -6,7 +6,9 @@
 #include <deque>
 
 #include "console/console.hpp"
+#include "cancellation.hpp"
 #include "console_recorder.hpp"
+#include "fake_clock.hpp"
 #include "installation_lock.hpp"
 
 namespace brq_install {
@@ -43,6 +45,8 @@ struct lock_system {
   DWORD security_error = 0;   // ...and sets this last error
   BYTE owner[SECURITY_MAX_SID_SIZE] = {};
   int owner_reads = 0, descriptors_given = 0, descriptors_freed = 0;
+  size_t cancel_at_wait = 0;  // Ctrl+C during this wait, counted from 1
+  testing::fake_clock* clock = nullptr;
 };
 lock_system* sys = nullptr;
 
@@ -78,8 +82,11 @@ HLOCAL WINAPI local_free(HLOCAL memory) {
 DWORD WINAPI wait(HANDLE handle, DWORD timeout) {
   EXPECT_EQ(handle, fake_mutex);
   sys->timeouts.push_back(timeout);
-  DWORD result = sys->wait_results.front();
-  sys->wait_results.pop_front();
+  // Held for good once the script is out.
+  DWORD result = sys->wait_results.empty() ? WAIT_TIMEOUT : sys->wait_results.front();
+  if (!sys->wait_results.empty()) sys->wait_results.pop_front();
+  if (result == WAIT_TIMEOUT) sys->clock->now += timeout;
+  if (sys->timeouts.size() == sys->cancel_at_wait) request_cancel();
   ::SetLastError(result == WAIT_FAILED ? sys->wait_error : 0);
   return result;
 }
@@ -96,6 +103,13 @@ BOOL WINAPI close(HANDLE handle) {
 
 const std::string waiting = "Waiting for another installation to finish...\n";
 
+// The wait's timeouts: at once, then `seconds` waits of a second.
+std::vector<DWORD> slices(size_t seconds) {
+  std::vector<DWORD> timeouts(seconds + 1, 1000);
+  timeouts[0] = 0;
+  return timeouts;
+}
+
 TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_cannot_be_had) {
   struct {
     const char* what;
@@ -108,22 +122,25 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
     found existing = nothing;
     DWORD security_result = 0, security_error = 0;
     bool refused = false;  // for its owner, at once
+    bool abandoned = false;
+    size_t cancel_at_wait = 0;
   } cases[] = {
       {"free", 0, {WAIT_OBJECT_0}, 0, {0}, "", 0},
-      {"left by a run that died", 0, {WAIT_ABANDONED}, 0, {0}, "", 0},
-      {"held, then released", 0, {WAIT_TIMEOUT, WAIT_OBJECT_0}, 0, {0, 600000}, waiting, 0},
-      {"held, then its run died", 0, {WAIT_TIMEOUT, WAIT_ABANDONED}, 0, {0, 600000}, waiting, 0},
-      {"held for ten minutes", 0, {WAIT_TIMEOUT, WAIT_TIMEOUT}, 0, {0, 600000}, waiting,
-       ERROR_INSTALL_ALREADY_RUNNING},
+      {"left by a run that died", 0, {WAIT_ABANDONED}, 0, {0}, "", 0, nothing, 0, 0, false, true},
+      {"held, then released", 0, {WAIT_TIMEOUT, WAIT_TIMEOUT, WAIT_OBJECT_0}, 0, slices(2), waiting, 0},
+      {"held, then its run died", 0, {WAIT_TIMEOUT, WAIT_ABANDONED}, 0, slices(1), waiting, 0, nothing, 0, 0,
+       false, true},
+      {"held for ten minutes", 0, {}, 0, slices(600), waiting, ERROR_INSTALL_ALREADY_RUNNING},
+      {"Ctrl+C while waiting", 0, {}, 0, slices(3), waiting, ERROR_CANCELLED, nothing, 0, 0, false, false, 4},
       {"cannot be created", ERROR_ACCESS_DENIED, {}, 0, {}, "", ERROR_ACCESS_DENIED},
       {"wait fails", 0, {WAIT_FAILED}, ERROR_INVALID_HANDLE, {0}, "", ERROR_INVALID_HANDLE},
-      {"wait fails without a code", 0, {WAIT_TIMEOUT, WAIT_FAILED}, 0, {0, 600000}, waiting,
+      {"wait fails without a code", 0, {WAIT_TIMEOUT, WAIT_FAILED}, 0, slices(1), waiting,
        ERROR_FUNCTION_FAILED},
       {"there already, Administrators'", 0, {WAIT_OBJECT_0}, 0, {0}, "", 0, administrators},
-      {"there already, Administrators', held", 0, {WAIT_TIMEOUT, WAIT_OBJECT_0}, 0, {0, 600000}, waiting, 0,
+      {"there already, Administrators', held", 0, {WAIT_TIMEOUT, WAIT_OBJECT_0}, 0, slices(1), waiting, 0,
        administrators},
-      {"there already, SYSTEM's, held", 0, {WAIT_TIMEOUT, WAIT_ABANDONED}, 0, {0, 600000}, waiting, 0,
-       system_account},
+      {"there already, SYSTEM's, held", 0, {WAIT_TIMEOUT, WAIT_ABANDONED}, 0, slices(1), waiting, 0,
+       system_account, 0, 0, false, true},
       {"there already, Users'", 0, {}, 0, {}, "", ERROR_ACCESS_DENIED, users, 0, 0, true},
       {"there already, LOCAL SERVICE's", 0, {}, 0, {}, "", ERROR_ACCESS_DENIED, local_service, 0, 0, true},
       {"there already, no owner (Wine)", 0, {WAIT_OBJECT_0}, 0, {0}, "", 0, no_owner},
@@ -138,6 +155,10 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
     system.existing = c.existing;
     system.security_result = c.security_result;
     system.security_error = c.security_error;
+    system.cancel_at_wait = c.cancel_at_wait;
+    testing::fake_clock clock;
+    system.clock = &clock;
+    console_cancel cancel;
     DWORD size = sizeof system.owner;  // a real SID, made without the table
     if (c.existing >= 0) {
       ASSERT_TRUE(CreateWellKnownSid(static_cast<WELL_KNOWN_SID_TYPE>(c.existing), nullptr, system.owner, &size));
@@ -153,6 +174,7 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
     {
       installation_lock lock;
       EXPECT_EQ(lock.acquire(), c.reported == 0);
+      EXPECT_EQ(lock.abandoned(), c.abandoned);
     }
     EXPECT_EQ(system.name, L"Global\\Quorvanta.QZV.UA.brq.install");
     if (c.create_error == 0) {
