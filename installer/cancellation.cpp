@@ -28,7 +28,10 @@ console_cancel::console_cancel() {
   win::api.SetConsoleCtrlHandler(&on_console_event, TRUE);
 }
 
-console_cancel::~console_cancel() { win::api.SetConsoleCtrlHandler(&on_console_event, FALSE); }
+console_cancel::~console_cancel() {
+  win::api.SetConsoleCtrlHandler(&on_console_event, FALSE);
+  cancelled = false;
+}
 
 bool cancel_requested() { return cancelled; }
 

@@ -100,7 +100,11 @@ bool resume_interrupted_run(install_plan& plan, bool lock_abandoned) {
   std::vector<std::wstring> services;
   DWORD error = win::read_small_file(record_path(plan), record_limit, bytes);
   bool no_record = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  if (error == ERROR_SUCCESS && !decode(bytes, in_place, services)) error = ERROR_INVALID_DATA;
+  if (error == ERROR_SUCCESS && !decode(bytes, in_place, services)) {
+    error = ERROR_INVALID_DATA;  // ignored whole, whatever part of it did read
+    in_place = false;
+    services.clear();
+  }
   if (error != ERROR_SUCCESS && !no_record) {
     report_warning({"Ignoring the record of an interrupted installation\n"}, error);
   }

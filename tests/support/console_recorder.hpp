@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <ostream>
+
 #include "platform_override.hpp"
 
 namespace brq_install::testing {
@@ -23,6 +25,8 @@ class console_recorder {
     std::string text;
     WORD attribute;
     bool operator==(const run&) const = default;
+    // How a failing comparison shows it: the text and its attribute.
+    friend void PrintTo(const run& r, std::ostream* out) { *out << "{\"" << r.text << "\", " << r.attribute << "}"; }
   };
 
   static constexpr WORD plain = 7;

@@ -2,9 +2,14 @@
 // stops.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "cancellation.hpp"
 #include "copy_files.hpp"
+#include "destination.hpp"
 #include "fake_clock.hpp"
 #include "fake_payloads.hpp"
 #include "files.hpp"
@@ -18,13 +23,14 @@ using testing::text_of;
 using run = testing::console_recorder::run;
 constexpr WORD plain = testing::console_recorder::plain;
 
-int held_attempts = 0;        // CreateFileW on the server refuses this many times more
+int held_attempts = 0;        // CreateFileW on the held file refuses this many times more
 DWORD refusal = ERROR_SHARING_VIOLATION;
+const wchar_t* held_name = L"\\qzv.ua.brq.exe";
 
 HANDLE WINAPI held_server(const wchar_t* path, DWORD access, DWORD share,
                           SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
                           HANDLE model) {
-  if (std::wstring_view(path).ends_with(L"\\qzv.ua.brq.exe") && held_attempts > 0) {
+  if (std::wstring_view(path).ends_with(held_name) && held_attempts > 0) {
     --held_attempts;
     ::SetLastError(refusal);
     return INVALID_HANDLE_VALUE;
@@ -48,6 +54,7 @@ struct copy_files_test : ::testing::Test {
     api.CreateFileW = &held_server;
     held_attempts = 0;
     refusal = ERROR_SHARING_VIOLATION;
+    held_name = L"\\qzv.ua.brq.exe";
   }
   void TearDown() override {
     for (const auto& file : plan.files) DeleteFileW((plan.destination + L"\\" + file->name).c_str());
@@ -135,6 +142,65 @@ TEST_F(copy_files_test, other_errors_are_not_retried) {
                               }));
     EXPECT_TRUE(clock.sleeps.empty());
     payloads.add(101, testing::zlib_stream("program 101"));
+  }
+}
+
+// The files change as one set: what was replaced before a file that fails,
+// or before the run was cancelled, is put back, newest first.
+TEST_F(copy_files_test, a_failed_or_cancelled_copy_puts_back_every_file_replaced_before_it) {
+  const std::string restored = "Restoring \"qzv.ua.brq.ctrl.exe\"... ok\nRestoring \"qzv.ua.brq.exe\"... ok\n";
+  const std::string removed = "Removing \"qzv.ua.brq.ctrl.exe\"... ok\nRemoving \"qzv.ua.brq.exe\"... ok\n";
+  const std::string failed = "failed\n" + text_of(ERROR_ACCESS_DENIED) + "\n";
+  const std::string server_and_ctrl_ok = "Copying \"qzv.ua.brq.exe\"... ok\nCopying \"qzv.ua.brq.ctrl.exe\"... ok\n";
+  struct {
+    const char* what;
+    bool update;
+    bool cancelled;  // at the third file, instead of its failure
+    std::vector<run> output;
+  } cases[] = {
+      {"update", true, false,
+       {{server_and_ctrl_ok + "Copying \"qzv.ua.brq.dev.exe\"... ", plain},
+        {failed, color_error},
+        {restored, plain}}},
+      {"first installation", false, false,
+       {{server_and_ctrl_ok + "Copying \"qzv.ua.brq.dev.exe\"... ", plain},
+        {failed, color_error},
+        {removed, plain}}},
+      {"cancelled update", true, true,
+       {{server_and_ctrl_ok + restored, plain}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    console_cancel cancel;
+    console.clear();
+    CreateDirectoryW(root.c_str(), nullptr);
+    create_directories(plan.destination + L"\\x");
+    for (const auto& file : plan.files) {
+      std::wstring path = plan.destination + L"\\" + file->name;
+      DeleteFileW(path.c_str());
+      if (c.update) std::ofstream(std::filesystem::path(path), std::ios::binary) << "old";
+    }
+    held_name = L"\\qzv.ua.brq.dev.exe";
+    held_attempts = c.cancelled ? 0 : 1;
+    refusal = ERROR_ACCESS_DENIED;
+    if (c.cancelled) {
+      payloads.streams.erase(103);  // reached only if the cancellation is missed
+      api.CreateFileW = [](const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                           DWORD disposition, DWORD flags, HANDLE model) {
+        if (std::wstring_view(path).ends_with(L"ctrl.new")) request_cancel();
+        return win::real_api.CreateFileW(path, access, share, security, disposition, flags, model);
+      };
+    }
+    EXPECT_FALSE(copy_files(plan));
+    EXPECT_EQ(console.runs(), c.output);
+    for (const auto& file : plan.files) EXPECT_EQ(installed(file->name.c_str()), c.update ? "old" : "");
+    EXPECT_TRUE(plan.replaced.empty());
+    EXPECT_FALSE(plan.files_in_place);
+    for (const wchar_t* other : {L"qzv.ua.brq.old", L"qzv.ua.brq.ctrl.old", L"qzv.ua.brq.dev.new"}) {
+      EXPECT_EQ(GetFileAttributesW((plan.destination + L"\\" + other).c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    api.CreateFileW = &held_server;
+    payloads.add(103, testing::zlib_stream("program 103"));
   }
 }
 
