@@ -2,7 +2,8 @@
 # The installer on a console: run under a pseudo-terminal, Wine gives it a
 # console, so its wide texts go through WriteConsoleW and its colours become
 # the terminal's escape sequences. A first installation and an update, in a
-# prefix of their own, each compared as a whole with what a console shows.
+# prefix of their own, each compared as a whole with what a console shows;
+# then an update cancelled with Ctrl+C while it copies.
 #
 #   console_run.sh WINE_RUN PREFIX INSTALLER
 set -uo pipefail
@@ -21,10 +22,10 @@ on_terminal() {
 
 # What a reader sees: Wine's console draws a blank as "erase, move right"
 # and hides the cursor around each write; colours are kept apart as
-# <yellow> and <plain> marks.
+# <yellow>, <red> and <plain> marks.
 as_seen() {
   sed -e 's/\x1b\[?25[lh]//g' -e 's/\x1b\[K\x1b\[1C/ /g' \
-      -e 's/\x1b\[93m/<yellow>/g' -e 's/\x1b\[m/<plain>/g' | tr -d '\r'
+      -e 's/\x1b\[93m/<yellow>/g' -e 's/\x1b\[91m/<red>/g' -e 's/\x1b\[m/<plain>/g' | tr -d '\r'
 }
 
 # The server's image may stay held for a moment after its service stopped,
@@ -76,6 +77,19 @@ Will attempt to continue...
 exception for "qzv.ua.brq.exe"... ok
 Will start services...
   service "QZVOPCUA.BRQ"... ok'
+
+# Ctrl+C once the server's file is being copied: the key takes effect before
+# the next file, the server's old file is put back and its service started
+# again. Blanks are drawn as escape sequences, so the text has none.
+seen=$(python3 "$(dirname "$0")/press_ctrl_c.py" 'Copying"qzv.ua.brq.exe"' \
+         "$wine_run" "$prefix" --console "$installer" | as_seen)
+code=$?
+[ $code -eq 1 ] || fail "cancelled update: exit code $code"
+grep -q '^Restoring "qzv.ua.brq.exe"... ok$' <<<"$seen" || fail "cancelled update: no restore line"
+[ "$(tail -n 3 <<<"$seen" | head -n 1)" = '<red>Installation cancelled' ] ||
+  fail "cancelled update: does not end with the cancellation: $(tail -n 3 <<<"$seen")"
+state=$("$wine_run" "$prefix" C:\\windows\\system32\\sc.exe query QZVOPCUA.BRQ | tr -d '\r' | grep STATE)
+[[ $state == *RUNNING* ]] || fail "cancelled update: the server is not running: $state"
 
 [ $failures -eq 0 ] && echo "console runs as expected"
 exit $((failures > 0))
