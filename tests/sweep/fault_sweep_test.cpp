@@ -126,15 +126,6 @@ void check_files(bool update, const outcome& r, const testing::sweep_case& machi
   }
 }
 
-// The run after: it completes the installation whatever the one before left.
-void check_next_run(testing::sweep_case& machine) {
-  outcome next = machine.run(2);
-  EXPECT_EQ(next.exit_code, 0) << next.output;
-  EXPECT_EQ(machine.installed_version(), 2);
-  EXPECT_TRUE(machine.server_running()) << next.output;
-  for (const std::wstring& name : machine.others()) ADD_FAILURE() << "left behind: " << wide_to_utf8(name);
-}
-
 int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
 
 // Fails every call of a whole run in turn, with its usual code and with 0.
@@ -169,7 +160,7 @@ void sweep(bool update, const char* name) {
       failed += r.failures;
       check_output(r);
       check_files(update, r, machine);
-      check_next_run(machine);
+      testing::expect_completed_by_next_run(machine);
       if (failure_count() != parts_before) ++failing_runs;
       if (usual == 0) break;
     }

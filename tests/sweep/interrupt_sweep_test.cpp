@@ -20,14 +20,6 @@ using testing::outcome;
 
 const std::string cancelled_block = "Installation cancelled\n" + testing::text_of(ERROR_CANCELLED) + "\n";
 
-void check_completed_by_next_run(testing::sweep_case& machine) {
-  outcome next = machine.run(2);
-  EXPECT_EQ(next.exit_code, 0) << next.output;
-  EXPECT_EQ(machine.installed_version(), 2);
-  EXPECT_TRUE(machine.server_running()) << next.output;
-  for (const std::wstring& name : machine.others()) ADD_FAILURE() << "left behind: " << wide_to_utf8(name);
-}
-
 // A cancelled run ends with the cancellation as its last words and exit 1,
 // the machine as it was or, after the copy, with the new files; or, when the
 // key came after the last step, it completed.
@@ -67,7 +59,7 @@ void sweep(bool update, disruption what, const char* name) {
     testing::sweep_case machine(update);
     outcome r = machine.run(1, what, n);
     if (what == disruption::kill) {
-      check_completed_by_next_run(machine);
+      testing::expect_completed_by_next_run(machine);
     } else {
       check_cancelled(update, r, machine);
     }

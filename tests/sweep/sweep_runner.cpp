@@ -14,6 +14,7 @@
 #include "fake_service_manager.hpp"
 #include "files.hpp"
 #include "cancellation.hpp"
+#include "console/console.hpp"
 #include "run.hpp"
 
 namespace brq_install::testing {
@@ -278,6 +279,14 @@ bool sweep_case::server_running() const {
   if (server == nullptr) return false;
   system_->services.settle(*server);
   return server->state == SERVICE_RUNNING;
+}
+
+void expect_completed_by_next_run(sweep_case& machine) {
+  outcome next = machine.run(2);
+  EXPECT_EQ(next.exit_code, 0) << next.output;
+  EXPECT_EQ(machine.installed_version(), 2);
+  EXPECT_TRUE(machine.server_running()) << next.output;
+  for (const std::wstring& name : machine.others()) ADD_FAILURE() << "left behind: " << wide_to_utf8(name);
 }
 
 // The sweep's "ProgramFiles": in memory (Linux's tmpfs at /dev/shm, on

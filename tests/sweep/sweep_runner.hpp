@@ -62,6 +62,11 @@ class sweep_case {
   std::unique_ptr<system> system_;
 };
 
+// The run after a disrupted one completes the installation, whatever that
+// one left: exit code 0, the files of version 2, the server running, and
+// nothing else in the destination.
+void expect_completed_by_next_run(sweep_case& machine);
+
 // The directory that stands for "ProgramFiles" while a sweep lives.
 class sweep_directory {
  public:
