@@ -59,17 +59,16 @@ DWORD stop_service(SC_HANDLE scm, std::wstring_view name) {
   SERVICE_STATUS status{};
   DWORD asked = api.GetTickCount();
   while (!api.ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
-    // A service on its way into running or paused takes no control until it
-    // is there (1061); one that is stopping already needs none. The first is
-    // given the time a stop would get, the second is awaited.
+    // A service that takes no control for now (1061) is on its way into
+    // running or paused, or was when it was asked and is there by the query:
+    // it is asked again, for the time a stop would get. One that is
+    // stopping already needs no request and is awaited.
     DWORD error = last_error();
     if (error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL) return error;
     if (!api.QueryServiceStatus(service.get(), &status)) return last_error();
     DWORD state = status.dwCurrentState;
     if (state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED) break;
-    bool settling = state == SERVICE_START_PENDING || state == SERVICE_CONTINUE_PENDING ||
-                    state == SERVICE_PAUSE_PENDING;
-    if (!settling || elapsed_since(asked) > stop_timeout_ms) return error;
+    if (elapsed_since(asked) > stop_timeout_ms) return error;
     api.Sleep(poll_interval(status));
   }
   return wait_until_stopped(service.get(), status, api.GetTickCount());

@@ -18,8 +18,11 @@ bool is_active_state(DWORD state);
 // Asks the service `name` to stop and waits until it has stopped: 0, or
 // 1287 when it has not stopped at the first poll that ends more than 30 s
 // after the stop was accepted, or the code of the failed call. A service
-// that is starting, pausing or continuing is asked again once it is there
-// (within 30 s); one that is stopping already is awaited.
+// that takes no control for now (1061: starting, pausing or continuing, or
+// just done with it) is asked again every poll interval, in whatever state
+// other than stopping or stopped it then reports, and given up with 1061 at
+// the first refusal more than 30 s after the first request; one that is
+// stopping already is awaited.
 DWORD stop_service(SC_HANDLE scm, std::wstring_view name);
 
 // Waits, as stop_service does after its request, for the service `name` to

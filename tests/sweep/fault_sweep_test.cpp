@@ -64,6 +64,13 @@ bool ignored(const std::vector<testing::fault_driver::call>& calls, size_t n) {
   return bound > 0 && !calls[bound - 1].can_fail;
 }
 
+// The failures the product answers by making the same call again, by their
+// code: the line open while one of them fails may end in "ok" once a later
+// call succeeds.
+const std::map<std::string_view, DWORD> retried_by_design = {
+    {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},  // a service that takes no control for now
+};
+
 const std::string old_bytes[] = {"old server", "old control tool", "old developer tool"};
 const std::string new_bytes[] = {"server 1.0.0.0", "control tool 1.0.0.0", "developer tool 1.0.0.0"};
 const std::wstring file_names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"};
@@ -229,6 +236,7 @@ struct outcome {
   WORD attribute_after = 0;  // the console's attribute when the run ended
   size_t output_at_failure = 0;  // how much had been printed when the call failed
   size_t failed_at = 0;          // its number, from 1; 0: none failed
+  DWORD error = 0;               // the last error it failed with
   std::vector<testing::fault_driver::call> calls;
   size_t failures = 0;
 };
@@ -274,6 +282,7 @@ outcome run_with_fault(bool update, size_t n, DWORD error) {
     faults.on_failure = [&](const char*) {
       result.output_at_failure = console.text().size();
       result.failed_at = faults.calls.size();
+      result.error = error;
     };
     const char* argv[] = {"qzv.ua.brq.install", nullptr};
     try {
@@ -339,6 +348,13 @@ void check_output(const outcome& r) {
   if (line_start == r.output_at_failure) return;  // no line was open
   size_t line_end = r.output.find('\n', r.output_at_failure);
   std::string line = r.output.substr(line_start, line_end - line_start);
+  // Asked again, and the later call succeeded where the failed one did not.
+  std::string_view function = r.calls[r.failed_at - 1].function;
+  auto retry = retried_by_design.find(function);
+  bool asked_again = retry != retried_by_design.end() && retry->second == r.error &&
+                     std::any_of(r.calls.begin() + static_cast<std::ptrdiff_t>(r.failed_at), r.calls.end(),
+                                 [&](const auto& call) { return function == call.function; });
+  if (asked_again) return;
   EXPECT_FALSE(line.ends_with("ok")) << "reported as a success: \"" << line << "\"\n" << r.output;
 }
 

@@ -69,13 +69,35 @@ TEST_F(service_control_test, poll_interval_is_a_tenth_of_the_wait_hint_within_1_
   }
 }
 
-TEST_F(service_control_test, service_that_never_stops_is_given_up_after_30_seconds) {
-  for (DWORD start : {DWORD{5000}, DWORD{0xFFFFF000}}) {  // the second wraps after 4096 ms
-    clock.now = start;
-    only({.state = SERVICE_RUNNING, .stop_ms = never});
-    EXPECT_EQ(stop(), 1287u);
-    EXPECT_EQ(clock.sleeps.size(), 31u) << start;  // 30000 ms is not yet more than 30000 ms
+TEST_F(service_control_test, stop_is_given_up_after_30_seconds_and_a_refusal_for_now_is_asked_again) {
+  constexpr DWORD refusing = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+  struct {
+    const char* what;
+    service svc;
+    size_t refusals;  // requests refused before it takes one; 0: all of them
+    DWORD code;
+    size_t sleeps;
+  } cases[] = {
+      // 30000 ms is not yet more than 30000 ms: the 31st poll gives up.
+      {"never stops", {.state = SERVICE_RUNNING, .stop_ms = never}, 0, 1287, 31},
+      {"start pending for ever", {.state = SERVICE_START_PENDING, .start_ms = never}, 0, refusing, 31},
+      // Running or paused by the time its refusal is looked into.
+      {"running, refusing", {.state = SERVICE_RUNNING, .control_error = refusing}, 0, refusing, 31},
+      {"paused, refusing twice, then stopping for 3 s",
+       {.state = SERVICE_PAUSED, .stop_ms = 3000, .control_error = refusing}, 2, 0, 5},
+  };
+  for (const auto& c : cases) {
+    for (DWORD start : {DWORD{5000}, DWORD{0xFFFFF000}}) {  // the second wraps after 4096 ms
+      clock.now = start;
+      only(c.svc);
+      clock.on_sleep = [this, refusals = c.refusals] {
+        if (clock.sleeps.size() == refusals) scm.at(L"svc").control_error = 0;
+      };
+      EXPECT_EQ(stop(), c.code) << c.what;
+      EXPECT_EQ(clock.sleeps.size(), c.sleeps) << c.what << " " << start;
+    }
   }
+  clock.on_sleep = nullptr;
 }
 
 TEST_F(service_control_test, refused_requests_and_failed_queries_give_their_codes) {
