@@ -10,6 +10,8 @@ namespace brq_install::win {
 namespace {
 
 constexpr DWORD stop_timeout_ms = 30000;
+// A start that keeps reporting progress is still given up after this long.
+constexpr DWORD start_limit_ms = 10 * 60 * 1000;
 
 // A tenth of the service's own estimate, kept between one and ten seconds.
 DWORD poll_interval(const SERVICE_STATUS& status) {
@@ -95,11 +97,14 @@ DWORD start_service(SC_HANDLE scm, std::wstring_view name) {
   }
   SERVICE_STATUS status{};
   if (!api.QueryServiceStatus(service.get(), &status)) return last_error();
-  DWORD start = api.GetTickCount();
+  DWORD first_query = api.GetTickCount();
+  DWORD start = first_query;
   DWORD check_point = status.dwCheckPoint;
   while (status.dwCurrentState == SERVICE_START_PENDING) {
     api.Sleep(poll_interval(status));
     if (!api.QueryServiceStatus(service.get(), &status)) return last_error();
+    if (status.dwCurrentState != SERVICE_START_PENDING) break;
+    if (elapsed_since(first_query) > start_limit_ms) return ERROR_SERVICE_REQUEST_TIMEOUT;
     if (status.dwCheckPoint > check_point) {
       // The service made progress: its wait hint counts anew from here.
       start = api.GetTickCount();

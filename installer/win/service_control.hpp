@@ -31,8 +31,10 @@ DWORD wait_for_stop(SC_HANDLE scm, std::wstring_view name);
 
 // Starts the service `name` and waits while it reports start-pending: 0 when
 // it runs then, 1287 when it ended in another state or its check point did
-// not advance within its wait hint, or the code of the failed call. A
-// service that runs already (1056) counts as started.
+// not advance within its wait hint, 1053 when it still reports start-pending
+// at the first poll that ends more than 10 minutes after the first status
+// query (however its check point advanced), or the code of the failed call.
+// A service that runs already (1056) counts as started.
 DWORD start_service(SC_HANDLE scm, std::wstring_view name);
 
 }  // namespace brq_install::win

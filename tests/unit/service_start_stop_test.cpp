@@ -143,7 +143,7 @@ TEST_F(service_control_test, start_waits_while_the_check_point_advances) {
   EXPECT_EQ(scm.service_access, (std::vector<std::pair<std::wstring, DWORD>>{{L"svc", 0x0014}}));
 }
 
-TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_progress) {
+TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_progress_or_after_10_minutes) {
   struct {
     const char* what;
     service svc;
@@ -154,6 +154,12 @@ TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_pr
       {"wait hint 0", {.start_ms = never}, 1287, 1},
       {"stopped while starting", {.wait_hint = 3000, .start_ms = 500, .start_fails = true}, 1287, 1},
       {"running at once", {}, 0, 0},
+      // Progress at every poll, one a second: 600000 ms is not yet more
+      // than 10 minutes.
+      {"check point advancing for ever", {.wait_hint = 1500, .check_point_ms = 1000, .start_ms = never},
+       ERROR_SERVICE_REQUEST_TIMEOUT, 601},
+      {"running after 10 minutes of progress", {.wait_hint = 1500, .check_point_ms = 1000, .start_ms = 600000},
+       0, 600},
   };
   for (const auto& c : cases) {
     for (DWORD start_time : {DWORD{5000}, DWORD{0xFFFFFC00}}) {  // the second wraps on the way
