@@ -67,7 +67,8 @@ namespace brq_install::win {
   X(ChangeServiceConfig2W)       \
   X(ControlService)              \
   X(StartServiceW)               \
-  X(QueryServiceStatus)
+  X(QueryServiceStatus)          \
+  X(QueryServiceStatusEx)
 
 #define BRQ_PROCESS_FUNCTIONS(X) \
   X(K32EnumProcesses)            \

@@ -39,6 +39,28 @@ DWORD wait_until_stopped(SC_HANDLE service, SERVICE_STATUS& status, DWORD start)
   return ERROR_SUCCESS;
 }
 
+// Whether the process that `service` reports still exists: 0, 1067 when
+// it reports none or one that has ended, or the code of the failed call.
+// Wine goes on reporting a service running after its process was ended.
+DWORD check_service_process(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!api.QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                                &needed)) {
+    return last_error();
+  }
+  if (status.dwProcessId == 0) return ERROR_PROCESS_ABORTED;
+  unique_handle process(api.OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+  if (!process) {
+    // An id that names no process (any more) is refused as a bad parameter.
+    DWORD error = last_error();
+    return error == ERROR_INVALID_PARAMETER ? ERROR_PROCESS_ABORTED : error;
+  }
+  DWORD waited = api.WaitForSingleObject(process.get(), 0);
+  if (waited == WAIT_TIMEOUT) return ERROR_SUCCESS;
+  return waited == WAIT_FAILED ? last_error() : ERROR_PROCESS_ABORTED;
+}
+
 }  // namespace
 
 bool is_active_state(DWORD state) {
@@ -90,10 +112,13 @@ DWORD start_service(SC_HANDLE scm, std::wstring_view name) {
   if (!service) return last_error();
 
   // A service that runs already (started by someone else, or one whose stop
-  // failed) is where it should be: its state is awaited like any other.
+  // failed) is where it should be, as long as its process does: one whose
+  // stop failed may have had its process ended since. Its state is awaited
+  // like any other.
   if (!api.StartServiceW(service.get(), 0, nullptr)) {
     DWORD error = last_error();
     if (error != ERROR_SERVICE_ALREADY_RUNNING) return error;
+    if (DWORD gone = check_service_process(service.get())) return gone;
   }
   SERVICE_STATUS status{};
   if (!api.QueryServiceStatus(service.get(), &status)) return last_error();

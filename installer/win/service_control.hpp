@@ -34,7 +34,9 @@ DWORD wait_for_stop(SC_HANDLE scm, std::wstring_view name);
 // not advance within its wait hint, 1053 when it still reports start-pending
 // at the first poll that ends more than 10 minutes after the first status
 // query (however its check point advanced), or the code of the failed call.
-// A service that runs already (1056) counts as started.
+// A service that runs already (1056) counts as started while the process it
+// reports exists (asked with SYNCHRONIZE); 1067 when it reports no process
+// or one that has ended.
 DWORD start_service(SC_HANDLE scm, std::wstring_view name);
 
 }  // namespace brq_install::win

@@ -39,9 +39,10 @@ class fake_process_table : public fake_handles<HANDLE, process_handle> {
     UINT exit_code = 0;
   };
 
-  // Replaces the process functions and CloseHandle until the end of the
-  // scope; CloseHandle of any handle not made here goes to the entry that
-  // was in the table before.
+  // Replaces the process functions, CloseHandle and WaitForSingleObject
+  // until the end of the scope; those two, given a handle not made here, go
+  // to the entry that was in the table before. A process ends only by
+  // TerminateProcess, so a wait for one still running times out at once.
   fake_process_table();
   ~fake_process_table();
   fake_process_table(const fake_process_table&) = delete;
@@ -67,6 +68,7 @@ class fake_process_table : public fake_handles<HANDLE, process_handle> {
   static fake_process_table* current;
 
   decltype(win::api.CloseHandle) previous_close;
+  decltype(win::api.WaitForSingleObject) previous_wait;
 
  private:
   scoped_platform saved_;

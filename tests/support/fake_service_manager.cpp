@@ -242,6 +242,25 @@ BOOL WINAPI query_service_status(SC_HANDLE handle, SERVICE_STATUS* status) {
   return TRUE;
 }
 
+BOOL WINAPI query_service_status_ex(SC_HANDLE handle, SC_STATUS_TYPE level, BYTE* buffer, DWORD size,
+                                    DWORD* needed) {
+  service* s = opened_service(handle, SERVICE_QUERY_STATUS);
+  if (s == nullptr) return FALSE;
+  if (level != SC_STATUS_PROCESS_INFO) return fail(ERROR_INVALID_LEVEL);
+  *needed = sizeof(SERVICE_STATUS_PROCESS);
+  if (buffer == nullptr || size < sizeof(SERVICE_STATUS_PROCESS)) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (s->status_error != 0) return fail(s->status_error);
+  SERVICE_STATUS status = manager().status_of(*s);
+  SERVICE_STATUS_PROCESS with_process = {
+      status.dwServiceType,        status.dwCurrentState, status.dwControlsAccepted,
+      status.dwWin32ExitCode,      status.dwServiceSpecificExitCode,
+      status.dwCheckPoint,         status.dwWaitHint,
+      s->state == SERVICE_STOPPED ? 0 : s->process_id,
+      0};
+  std::copy_n(reinterpret_cast<const BYTE*>(&with_process), sizeof with_process, buffer);
+  return TRUE;
+}
+
 }  // namespace
 
 fake_service_manager::fake_service_manager(fake_clock& clock)
@@ -257,6 +276,7 @@ fake_service_manager::fake_service_manager(fake_clock& clock)
   win::api.ControlService = &control_service;
   win::api.StartServiceW = &start_service;
   win::api.QueryServiceStatus = &query_service_status;
+  win::api.QueryServiceStatusEx = &query_service_status_ex;
 }
 
 fake_service_manager::~fake_service_manager() { current = nullptr; }

@@ -4,6 +4,7 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
 #include "install_plan.hpp"
 #include "service_start_stop.hpp"
@@ -18,6 +19,10 @@ using run = testing::console_recorder::run;
 using service = testing::fake_service_manager::service;
 constexpr WORD plain = testing::console_recorder::plain;
 constexpr DWORD never = testing::fake_service_manager::never;
+// Processes a service may report: the one every fake service runs in, one
+// ended since, one that cannot be waited for, and an id that names none.
+constexpr DWORD service_process = testing::fake_service_manager::default_process_id;
+constexpr DWORD ended_process = 3301, locked_process = 3302, no_process = 3303;
 
 std::string warning(DWORD code) { return "failed\n" + text_of(code) + "\nWill attempt to continue...\n"; }
 
@@ -31,7 +36,14 @@ service_record record(const wchar_t* name, DWORD state) {
 struct service_control_test : ::testing::Test {
   testing::fake_clock clock{5000};
   testing::fake_service_manager scm{clock};
+  testing::fake_process_table processes;
   testing::console_recorder console;
+
+  service_control_test() {
+    processes.add(service_process, L"C:\\svc.exe");
+    processes.add(ended_process, L"C:\\svc.exe").ended = true;
+    processes.add(locked_process, L"C:\\svc.exe").denied_access = SYNCHRONIZE;
+  }
 
   // One service named "svc", alone in the manager.
   void only(service s) {
@@ -122,6 +134,16 @@ TEST_F(service_control_test, refused_requests_and_failed_queries_give_their_code
        ERROR_ACCESS_DENIED},
       {"start refused", {.start_error = ERROR_SERVICE_REQUEST_TIMEOUT}, ERROR_SERVICE_NOT_ACTIVE,
        ERROR_SERVICE_REQUEST_TIMEOUT},
+      // Running by its status, but its process is gone: it will not serve.
+      {"running, its process ended", {.state = SERVICE_RUNNING, .process_id = ended_process}, 0,
+       ERROR_PROCESS_ABORTED},
+      {"running, its process unknown", {.state = SERVICE_RUNNING, .process_id = no_process}, 0,
+       ERROR_PROCESS_ABORTED},
+      {"running without a process", {.state = SERVICE_RUNNING, .process_id = 0}, 0, ERROR_PROCESS_ABORTED},
+      {"paused, its process ended", {.state = SERVICE_PAUSED, .process_id = ended_process}, 0,
+       ERROR_PROCESS_ABORTED},
+      {"running, its process not to be waited for", {.state = SERVICE_RUNNING, .process_id = locked_process}, 0,
+       ERROR_ACCESS_DENIED},
   };
   for (const auto& c : cases) {
     only(c.svc);
