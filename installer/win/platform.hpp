@@ -68,7 +68,8 @@ namespace brq_install::win {
   X(ControlService)              \
   X(StartServiceW)               \
   X(QueryServiceStatus)          \
-  X(QueryServiceStatusEx)
+  X(QueryServiceStatusEx)        \
+  X(EnumDependentServicesW)
 
 #define BRQ_PROCESS_FUNCTIONS(X) \
   X(K32EnumProcesses)            \

@@ -43,6 +43,8 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
     std::wstring description;
     std::wstring load_order_group;
     DWORD tag_id = 0;
+    // The services it depends on, by name: EnumDependentServicesW lists it
+    // among theirs, and none of them stops while it is active (1051).
     std::vector<std::wstring> dependencies;
     std::wstring password;  // as given to CreateServiceW
 
@@ -74,6 +76,7 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
     DWORD status_error = 0;  // QueryServiceStatus and QueryServiceStatusEx
     DWORD control_error = 0;
     DWORD start_error = 0;
+    DWORD dependents_error = 0;  // EnumDependentServicesW with a big enough buffer
 
     // Kept by the fake: the pending state's start, length and end state.
     DWORD pending_since = 0;
