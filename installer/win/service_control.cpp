@@ -1,6 +1,7 @@
 #include "win/service_control.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "win/unique.hpp"
@@ -12,6 +13,9 @@ namespace {
 constexpr DWORD stop_timeout_ms = 30000;
 // A start that keeps reporting progress is still given up after this long.
 constexpr DWORD start_limit_ms = 10 * 60 * 1000;
+// The service manager's own bound on a list of dependents; a size asked
+// beyond it is not believed.
+constexpr DWORD dependents_size_limit = 256 * 1024;
 
 // A tenth of the service's own estimate, kept between one and ten seconds.
 DWORD poll_interval(const SERVICE_STATUS& status) {
@@ -139,6 +143,40 @@ DWORD start_service(SC_HANDLE scm, std::wstring_view name) {
     }
   }
   return status.dwCurrentState == SERVICE_RUNNING ? ERROR_SUCCESS : error_state_not_reached;
+}
+
+DWORD list_dependents(SC_HANDLE scm, std::wstring_view name, DWORD state, std::vector<std::wstring>& names) {
+  names.clear();
+  unique_sc_handle service = open_service(scm, name, SERVICE_ENUMERATE_DEPENDENTS);
+  if (!service) return last_error();
+
+  // The size first: success means there are none. (Wine's function is a
+  // stub that always answers so.)
+  DWORD needed = 0, count = 0;
+  if (api.EnumDependentServicesW(service.get(), state, nullptr, 0, &needed, &count)) return ERROR_SUCCESS;
+  if (DWORD error = last_error(); error != ERROR_MORE_DATA) return error;
+  if (needed == 0 || needed > dependents_size_limit) return ERROR_MORE_DATA;
+  // Entries from the buffer's start, their names from its end; operator
+  // new's alignment suits ENUM_SERVICE_STATUSW.
+  auto buffer = std::make_unique<std::byte[]>(needed);
+  auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.get());
+  DWORD size = needed;
+  count = 0;
+  if (!api.EnumDependentServicesW(service.get(), state, entries, size, &needed, &count)) return last_error();
+  std::vector<std::wstring> listed;
+  listed.reserve(count);
+  for (DWORD i = 0; i < count; ++i) listed.emplace_back(entries[i].lpServiceName);
+  names = std::move(listed);
+  return ERROR_SUCCESS;
+}
+
+DWORD query_service_state(SC_HANDLE scm, std::wstring_view name, DWORD& state) {
+  unique_sc_handle service = open_service(scm, name, SERVICE_QUERY_STATUS);
+  if (!service) return last_error();
+  SERVICE_STATUS status{};
+  if (!api.QueryServiceStatus(service.get(), &status)) return last_error();
+  state = status.dwCurrentState;
+  return ERROR_SUCCESS;
 }
 
 }  // namespace brq_install::win

@@ -3,7 +3,9 @@
 // nothing and return a Windows error code, 0 for success.
 #include <windows.h>
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace brq_install::win {
 
@@ -38,5 +40,19 @@ DWORD wait_for_stop(SC_HANDLE scm, std::wstring_view name);
 // reports exists (asked with SYNCHRONIZE); 1067 when it reports no process
 // or one that has ended.
 DWORD start_service(SC_HANDLE scm, std::wstring_view name);
+
+// Replaces `names` by the names of the services that depend on the service
+// `name`, directly or through others, and are in `state` (SERVICE_ACTIVE,
+// SERVICE_INACTIVE or SERVICE_STATE_ALL), in the order the service manager
+// lists them: the reverse of their start order, which is the order to stop
+// them in. Returns 0, or the code of the failed call; ERROR_MORE_DATA when
+// the list grew between the size query and the query itself. `names` is
+// empty after a failure. Windows refuses to stop a service while an active
+// one depends on it (1051); Wine stops it and lists no dependents at all.
+DWORD list_dependents(SC_HANDLE scm, std::wstring_view name, DWORD state, std::vector<std::wstring>& names);
+
+// Sets `state` to the current state of the service `name` (SERVICE_RUNNING,
+// ...). Returns 0 or the code of the failed call, `state` then unchanged.
+DWORD query_service_state(SC_HANDLE scm, std::wstring_view name, DWORD& state);
 
 }  // namespace brq_install::win

@@ -53,14 +53,30 @@ struct service_control_test : ::testing::Test {
     clock.sleeps.clear();
   }
   template <typename Action>
-  DWORD on_svc(Action action) {
+  DWORD on_svc(Action action, const wchar_t* name = L"svc") {
     SC_HANDLE manager = api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    DWORD result = action(manager, L"svc");
+    DWORD result = action(manager, name);
     api.CloseServiceHandle(manager);
     return result;
   }
-  DWORD stop() { return on_svc(&win::stop_service); }
+  DWORD stop(const wchar_t* name = L"svc") { return on_svc(&win::stop_service, name); }
   DWORD start() { return on_svc(&win::start_service); }
+
+  // Services that depend on "base": "app" directly, "ui" through "app",
+  // "report" on both, "tool" directly; and services for the failures.
+  void add_dependents() {
+    scm.add({.name = L"base", .state = SERVICE_RUNNING});
+    scm.add({.name = L"app", .dependencies = {L"BASE"}, .state = SERVICE_RUNNING});
+    scm.add({.name = L"ui", .dependencies = {L"app"}, .state = SERVICE_RUNNING});
+    scm.add({.name = L"report", .dependencies = {L"app", L"base"}});
+    scm.add({.name = L"tool", .dependencies = {L"base"}, .state = SERVICE_PAUSED});
+    scm.add({.name = L"locked", .denied_access = SERVICE_ENUMERATE_DEPENDENTS});
+    scm.add({.name = L"failing", .dependents_error = ERROR_INVALID_HANDLE});
+    scm.add({.name = L"failing's", .dependencies = {L"failing"}});
+    scm.add({.name = L"huge"});
+    // More than the service manager's bound on a list: 280,000 bytes.
+    scm.add({.name = L"huge's", .display_name = std::wstring(140000, L'd'), .dependencies = {L"huge"}});
+  }
 };
 
 TEST_F(service_control_test, stop_that_is_done_at_once_needs_no_sleep) {
@@ -191,6 +207,59 @@ TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_pr
       EXPECT_EQ(clock.sleeps.size(), c.polls) << c.what << " " << start_time;
     }
   }
+}
+
+TEST_F(service_control_test, dependents_are_listed_each_before_what_it_depends_on) {
+  add_dependents();
+  struct {
+    const char* what;
+    const wchar_t* name;
+    DWORD state, code;
+    std::vector<std::wstring> names;
+  } cases[] = {
+      {"active", L"base", SERVICE_ACTIVE, 0, {L"ui", L"app", L"tool"}},
+      {"all", L"base", SERVICE_STATE_ALL, 0, {L"ui", L"report", L"app", L"tool"}},
+      {"inactive", L"base", SERVICE_INACTIVE, 0, {L"report"}},
+      {"none", L"ui", SERVICE_STATE_ALL, 0, {}},
+      {"no right to list them", L"locked", SERVICE_STATE_ALL, ERROR_ACCESS_DENIED, {}},
+      {"the list refused", L"failing", SERVICE_STATE_ALL, ERROR_INVALID_HANDLE, {}},
+      {"a list too long to believe", L"huge", SERVICE_STATE_ALL, ERROR_MORE_DATA, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::wstring> names = {L"left from before"};
+    EXPECT_EQ(on_svc([&](SC_HANDLE manager, const wchar_t* name) {
+                return win::list_dependents(manager, name, c.state, names);
+              }, c.name),
+              c.code)
+        << c.what;
+    EXPECT_EQ(names, c.names) << c.what;
+  }
+}
+
+TEST_F(service_control_test, a_service_stops_once_its_active_dependents_stopped_in_the_listed_order) {
+  add_dependents();
+  for (const wchar_t* name : {L"base", L"app"}) {
+    EXPECT_EQ(stop(name), static_cast<DWORD>(ERROR_DEPENDENT_SERVICES_RUNNING));
+    EXPECT_EQ(scm.at(name).state, static_cast<DWORD>(SERVICE_RUNNING));
+  }
+  std::vector<std::wstring> names;
+  ASSERT_EQ(on_svc([&](SC_HANDLE manager, const wchar_t* name) {
+              return win::list_dependents(manager, name, SERVICE_ACTIVE, names);
+            }, L"base"),
+            0u);
+  for (const std::wstring& name : names) EXPECT_EQ(stop(name.c_str()), 0u) << name.c_str();
+  EXPECT_EQ(stop(L"base"), 0u);
+
+  // Its state reads stopped now; a failed query leaves the state as it was.
+  DWORD state = SERVICE_RUNNING;
+  auto query_state = [&](SC_HANDLE manager, const wchar_t* name) {
+    return win::query_service_state(manager, name, state);
+  };
+  EXPECT_EQ(on_svc(query_state, L"base"), 0u);
+  EXPECT_EQ(state, static_cast<DWORD>(SERVICE_STOPPED));
+  scm.at(L"base").status_error = ERROR_INVALID_HANDLE;
+  EXPECT_EQ(on_svc(query_state, L"base"), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(state, static_cast<DWORD>(SERVICE_STOPPED));
 }
 
 TEST_F(service_control_test, active_services_are_stopped_and_started_again_then_registered_ones) {
