@@ -47,7 +47,7 @@ HANDLE WINAPI open_process(DWORD access, BOOL, DWORD id) {
   t.opens.emplace_back(id, access);
   if (t.on_open) t.on_open(id, access);
   process* p = t.find(id);
-  if (p == nullptr || p->ended) return fail(ERROR_INVALID_PARAMETER, HANDLE{});
+  if (p == nullptr || (p->ended && !p->held)) return fail(ERROR_INVALID_PARAMETER, HANDLE{});
   if (p->open_error != 0) return fail(p->open_error, HANDLE{});
   if (access & p->denied_access) return fail(ERROR_ACCESS_DENIED, HANDLE{});
   return t.hand_out({id, access});

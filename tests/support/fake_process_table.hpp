@@ -37,6 +37,10 @@ class fake_process_table : public fake_handles<HANDLE, process_handle> {
     // Kept by the fake: ended by TerminateProcess, with this exit code.
     bool ended = false;
     UINT exit_code = 0;
+    // An ended process whose object another program still holds open (as
+    // the service manager holds its services' processes): OpenProcess
+    // succeeds, and a wait for it is satisfied at once.
+    bool held = false;
   };
 
   // Replaces the process functions, CloseHandle and WaitForSingleObject

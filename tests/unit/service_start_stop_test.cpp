@@ -20,9 +20,10 @@ using service = testing::fake_service_manager::service;
 constexpr WORD plain = testing::console_recorder::plain;
 constexpr DWORD never = testing::fake_service_manager::never;
 // Processes a service may report: the one every fake service runs in, one
-// ended since, one that cannot be waited for, and an id that names none.
+// ended since, one ended whose object is still held open, and one that
+// cannot be waited for.
 constexpr DWORD service_process = testing::fake_service_manager::default_process_id;
-constexpr DWORD ended_process = 3301, locked_process = 3302, no_process = 3303;
+constexpr DWORD ended_process = 3301, held_process = 3302, locked_process = 3303;
 
 std::string warning(DWORD code) { return "failed\n" + text_of(code) + "\nWill attempt to continue...\n"; }
 
@@ -42,6 +43,8 @@ struct service_control_test : ::testing::Test {
   service_control_test() {
     processes.add(service_process, L"C:\\svc.exe");
     processes.add(ended_process, L"C:\\svc.exe").ended = true;
+    auto& held = processes.add(held_process, L"C:\\svc.exe");
+    held.ended = held.held = true;
     processes.add(locked_process, L"C:\\svc.exe").denied_access = SYNCHRONIZE;
   }
 
@@ -153,11 +156,9 @@ TEST_F(service_control_test, refused_requests_and_failed_queries_give_their_code
       // Running by its status, but its process is gone: it will not serve.
       {"running, its process ended", {.state = SERVICE_RUNNING, .process_id = ended_process}, 0,
        ERROR_PROCESS_ABORTED},
-      {"running, its process unknown", {.state = SERVICE_RUNNING, .process_id = no_process}, 0,
+      {"running, its process ended but held open", {.state = SERVICE_RUNNING, .process_id = held_process}, 0,
        ERROR_PROCESS_ABORTED},
       {"running without a process", {.state = SERVICE_RUNNING, .process_id = 0}, 0, ERROR_PROCESS_ABORTED},
-      {"paused, its process ended", {.state = SERVICE_PAUSED, .process_id = ended_process}, 0,
-       ERROR_PROCESS_ABORTED},
       {"running, its process not to be waited for", {.state = SERVICE_RUNNING, .process_id = locked_process}, 0,
        ERROR_ACCESS_DENIED},
   };
