@@ -75,7 +75,9 @@ namespace brq_install::win {
   X(ChangeServiceConfig2W)       \
   X(ControlService)              \
   X(StartServiceW)               \
-  X(QueryServiceStatus)
+  X(QueryServiceStatus)          \
+  X(QueryServiceStatusEx)        \
+  X(EnumDependentServicesW)
 
 #define BRQ_PROCESS_FUNCTIONS(X) \
   X(K32EnumProcesses)            \

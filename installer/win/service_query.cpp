@@ -153,7 +153,10 @@ DWORD find_image_services(SC_HANDLE scm, std::wstring_view path, std::vector<ser
     for (DWORD i = 0; i < count; ++i) {
       const ENUM_SERVICE_STATUSW& entry = entries[i];
       service_config config;
-      if (DWORD failed = query_service_config(scm, owned(entry.lpServiceName), config)) return failed;
+      DWORD failed = query_service_config(scm, owned(entry.lpServiceName), config);
+      // Deleted, or marked for deletion, since it was listed: it runs nothing.
+      if (failed == ERROR_SERVICE_DOES_NOT_EXIST || failed == ERROR_SERVICE_MARKED_FOR_DELETE) continue;
+      if (failed != ERROR_SUCCESS) return failed;
       if (!runs_file(config, path)) continue;
       records.push_back(service_record{owned(entry.lpServiceName), owned(entry.lpDisplayName),
                                        entry.ServiceStatus, std::move(config)});

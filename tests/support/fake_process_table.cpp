@@ -47,7 +47,7 @@ HANDLE WINAPI open_process(DWORD access, BOOL, DWORD id) {
   t.opens.emplace_back(id, access);
   if (t.on_open) t.on_open(id, access);
   process* p = t.find(id);
-  if (p == nullptr || p->ended) return fail(ERROR_INVALID_PARAMETER, HANDLE{});
+  if (p == nullptr || (p->ended && !p->held)) return fail(ERROR_INVALID_PARAMETER, HANDLE{});
   if (p->open_error != 0) return fail(p->open_error, HANDLE{});
   if (access & p->denied_access) return fail(ERROR_ACCESS_DENIED, HANDLE{});
   return t.hand_out({id, access});
@@ -92,16 +92,29 @@ BOOL WINAPI close_handle(HANDLE handle) {
   return t.close(handle) ? TRUE : fail(ERROR_INVALID_HANDLE, FALSE);
 }
 
+DWORD WINAPI wait_for_single_object(HANDLE handle, DWORD milliseconds) {
+  fake_process_table& t = table();
+  if (!t.owns(handle)) return t.previous_wait(handle, milliseconds);
+  process_handle* opened = t.lookup(handle);
+  if (opened == nullptr) return fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
+  if ((opened->access & SYNCHRONIZE) == 0) return fail(ERROR_ACCESS_DENIED, WAIT_FAILED);
+  const process* p = t.find(opened->id);
+  return p == nullptr || p->ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
 }  // namespace
 
 fake_process_table::fake_process_table()
-    : fake_handles(0x9E00'0000'0000'0000, "process"), previous_close(win::api.CloseHandle) {
+    : fake_handles(0x9E00'0000'0000'0000, "process"),
+      previous_close(win::api.CloseHandle),
+      previous_wait(win::api.WaitForSingleObject) {
   current = this;
   win::api.K32EnumProcesses = &enum_processes;
   win::api.OpenProcess = &open_process;
   win::api.K32GetModuleFileNameExW = &module_file_name;
   win::api.TerminateProcess = &terminate_process;
   win::api.CloseHandle = &close_handle;
+  win::api.WaitForSingleObject = &wait_for_single_object;
 }
 
 fake_process_table::~fake_process_table() { current = nullptr; }

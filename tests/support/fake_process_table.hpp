@@ -37,11 +37,16 @@ class fake_process_table : public fake_handles<HANDLE, process_handle> {
     // Kept by the fake: ended by TerminateProcess, with this exit code.
     bool ended = false;
     UINT exit_code = 0;
+    // An ended process whose object another program still holds open (as
+    // the service manager holds its services' processes): OpenProcess
+    // succeeds, and a wait for it is satisfied at once.
+    bool held = false;
   };
 
-  // Replaces the process functions and CloseHandle until the end of the
-  // scope; CloseHandle of any handle not made here goes to the entry that
-  // was in the table before.
+  // Replaces the process functions, CloseHandle and WaitForSingleObject
+  // until the end of the scope; those two, given a handle not made here, go
+  // to the entry that was in the table before. A process ends only by
+  // TerminateProcess, so a wait for one still running times out at once.
   fake_process_table();
   ~fake_process_table();
   fake_process_table(const fake_process_table&) = delete;
@@ -67,6 +72,7 @@ class fake_process_table : public fake_handles<HANDLE, process_handle> {
   static fake_process_table* current;
 
   decltype(win::api.CloseHandle) previous_close;
+  decltype(win::api.WaitForSingleObject) previous_wait;
 
  private:
   scoped_platform saved_;

@@ -66,13 +66,67 @@ size_t entry_size(const service& s) {
   return sizeof(ENUM_SERVICE_STATUSW) + (s.name.size() + 1 + s.display_name.size() + 1) * sizeof(wchar_t);
 }
 
-bool listed(const service& s, DWORD type, DWORD state) {
+// Whether `s` is in `state`: SERVICE_ACTIVE, SERVICE_INACTIVE or both.
+bool in_state(const service& s, DWORD state) {
   DWORD wanted = s.state == SERVICE_STOPPED ? SERVICE_INACTIVE : SERVICE_ACTIVE;
-  return (s.service_type & type) != 0 && (state & wanted) != 0;
+  return (state & wanted) != 0;
 }
 
-// Entries from the start of the buffer, their strings from its end, as the
-// system lays them out.
+bool listed(const service& s, DWORD type, DWORD state) { return (s.service_type & type) != 0 && in_state(s, state); }
+
+// Copies as many entries of `list` from `first` on as fit into `buffer`,
+// as the system lays them out: the entries from the start of the buffer,
+// their strings from its end. Returns how many it copied.
+size_t store_entries(ENUM_SERVICE_STATUSW* buffer, DWORD size, const std::vector<service*>& list, size_t first) {
+  size_t count = 0, used = 0;
+  while (buffer != nullptr && first + count < list.size() && used + entry_size(*list[first + count]) <= size) {
+    used += entry_size(*list[first + count++]);
+  }
+  auto* strings_end = reinterpret_cast<wchar_t*>(reinterpret_cast<BYTE*>(buffer) + (size & ~1u));
+  auto store = [&](const std::wstring& text) {
+    strings_end -= text.size() + 1;
+    std::copy(text.c_str(), text.c_str() + text.size() + 1, strings_end);
+    return strings_end;
+  };
+  for (size_t i = 0; i < count; ++i) {
+    service& s = *list[first + i];
+    buffer[i].lpServiceName = store(s.name);
+    buffer[i].lpDisplayName = store(s.display_name);
+    buffer[i].ServiceStatus = manager().status_of(s);
+  }
+  return count;
+}
+
+bool depends_on(const service& s, const std::wstring& name) {
+  return std::any_of(s.dependencies.begin(), s.dependencies.end(),
+                     [&](const std::wstring& dependency) { return upper(dependency) == upper(name); });
+}
+
+// Appends to `list` the services that depend on `s`, directly or through
+// others, each one after those that depend on it in turn: the reverse of
+// their start order. Those not in `state` are passed over, but not their
+// own dependents. `seen` marks, by position, the services visited.
+void collect_dependents(const service& s, DWORD state, std::vector<bool>& seen, std::vector<service*>& list) {
+  fake_service_manager& m = manager();
+  for (size_t i = 0; i < m.services.size(); ++i) {
+    service& dependent = m.services[i];
+    if (seen[i] || !depends_on(dependent, s.name)) continue;
+    seen[i] = true;
+    collect_dependents(dependent, state, seen, list);
+    m.settle(dependent);
+    if (in_state(dependent, state)) list.push_back(&dependent);
+  }
+}
+
+std::vector<service*> dependents_of(const service& s, DWORD state) {
+  fake_service_manager& m = manager();
+  std::vector<bool> seen(m.services.size());
+  seen[static_cast<size_t>(&s - m.services.data())] = true;  // a service naming itself is not its own dependent
+  std::vector<service*> list;
+  collect_dependents(s, state, seen, list);
+  return list;
+}
+
 BOOL WINAPI enum_services_status(SC_HANDLE scm, DWORD type, DWORD state, ENUM_SERVICE_STATUSW* buffer, DWORD size,
                                  DWORD* needed, DWORD* returned, DWORD* resume) {
   fake_service_manager& m = manager();
@@ -88,22 +142,7 @@ BOOL WINAPI enum_services_status(SC_HANDLE scm, DWORD type, DWORD state, ENUM_SE
     if (listed(s, type, state)) list.push_back(&s);
   }
   size_t first = m.wine_enumeration || resume == nullptr ? 0 : std::min<size_t>(*resume, list.size());
-  size_t count = 0, used = 0;
-  while (buffer != nullptr && first + count < list.size() && used + entry_size(*list[first + count]) <= size) {
-    used += entry_size(*list[first + count++]);
-  }
-  auto* strings_end = reinterpret_cast<wchar_t*>(reinterpret_cast<BYTE*>(buffer) + (size & ~1u));
-  auto store = [&](const std::wstring& text) {
-    strings_end -= text.size() + 1;
-    std::copy(text.c_str(), text.c_str() + text.size() + 1, strings_end);
-    return strings_end;
-  };
-  for (size_t i = 0; i < count; ++i) {
-    service& s = *list[first + i];
-    buffer[i].lpServiceName = store(s.name);
-    buffer[i].lpDisplayName = store(s.display_name);
-    buffer[i].ServiceStatus = m.status_of(s);
-  }
+  size_t count = store_entries(buffer, size, list, first);
   *returned = static_cast<DWORD>(count);
   *needed = 0;
   if (first + count == list.size()) {
@@ -212,6 +251,7 @@ BOOL WINAPI control_service(SC_HANDLE handle, DWORD control, SERVICE_STATUS* sta
     *status = m.status_of(*s);
     return error == 0 ? TRUE : fail(error);
   };
+  if (!dependents_of(*s, SERVICE_ACTIVE).empty()) return answer(ERROR_DEPENDENT_SERVICES_RUNNING);
   if (s->state == SERVICE_STOPPED) return answer(ERROR_SERVICE_NOT_ACTIVE);
   if (s->state == SERVICE_START_PENDING || s->state == SERVICE_STOP_PENDING) {
     return answer(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
@@ -242,6 +282,42 @@ BOOL WINAPI query_service_status(SC_HANDLE handle, SERVICE_STATUS* status) {
   return TRUE;
 }
 
+// All of the list or, in a buffer too small, as much as fits with
+// ERROR_MORE_DATA and the size of all of it.
+BOOL WINAPI enum_dependent_services(SC_HANDLE handle, DWORD state, ENUM_SERVICE_STATUSW* buffer, DWORD size,
+                                    DWORD* needed, DWORD* returned) {
+  service* s = opened_service(handle, SERVICE_ENUMERATE_DEPENDENTS);
+  if (s == nullptr) return FALSE;
+  if (state == 0 || (state & ~SERVICE_STATE_ALL) != 0) return fail(ERROR_INVALID_PARAMETER);
+  std::vector<service*> list = dependents_of(*s, state);
+  size_t total = 0;
+  for (const service* dependent : list) total += entry_size(*dependent);
+  *needed = static_cast<DWORD>(total);
+  *returned = static_cast<DWORD>(store_entries(buffer, size, list, 0));
+  if (*returned < list.size()) return fail(ERROR_MORE_DATA);
+  if (s->dependents_error != 0) return fail(s->dependents_error);
+  return TRUE;
+}
+
+BOOL WINAPI query_service_status_ex(SC_HANDLE handle, SC_STATUS_TYPE level, BYTE* buffer, DWORD size,
+                                    DWORD* needed) {
+  service* s = opened_service(handle, SERVICE_QUERY_STATUS);
+  if (s == nullptr) return FALSE;
+  if (level != SC_STATUS_PROCESS_INFO) return fail(ERROR_INVALID_LEVEL);
+  *needed = sizeof(SERVICE_STATUS_PROCESS);
+  if (buffer == nullptr || size < sizeof(SERVICE_STATUS_PROCESS)) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (s->status_error != 0) return fail(s->status_error);
+  SERVICE_STATUS status = manager().status_of(*s);
+  SERVICE_STATUS_PROCESS with_process = {
+      status.dwServiceType,        status.dwCurrentState, status.dwControlsAccepted,
+      status.dwWin32ExitCode,      status.dwServiceSpecificExitCode,
+      status.dwCheckPoint,         status.dwWaitHint,
+      s->state == SERVICE_STOPPED ? 0 : s->process_id,
+      0};
+  std::copy_n(reinterpret_cast<const BYTE*>(&with_process), sizeof with_process, buffer);
+  return TRUE;
+}
+
 }  // namespace
 
 fake_service_manager::fake_service_manager(fake_clock& clock)
@@ -257,6 +333,8 @@ fake_service_manager::fake_service_manager(fake_clock& clock)
   win::api.ControlService = &control_service;
   win::api.StartServiceW = &start_service;
   win::api.QueryServiceStatus = &query_service_status;
+  win::api.QueryServiceStatusEx = &query_service_status_ex;
+  win::api.EnumDependentServicesW = &enum_dependent_services;
 }
 
 fake_service_manager::~fake_service_manager() { current = nullptr; }

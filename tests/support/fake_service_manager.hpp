@@ -29,6 +29,7 @@ struct service_handle {
 class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
  public:
   static constexpr DWORD never = INFINITE;  // a pending state that does not end
+  static constexpr DWORD default_process_id = 3300;  // the process every service runs in
 
   struct service {
     // Configuration, as QueryServiceConfigW reports it.
@@ -42,6 +43,8 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
     std::wstring description;
     std::wstring load_order_group;
     DWORD tag_id = 0;
+    // The services it depends on, by name: EnumDependentServicesW lists it
+    // among theirs, and none of them stops while it is active (1051).
     std::vector<std::wstring> dependencies;
     std::wstring password;  // as given to CreateServiceW
 
@@ -52,6 +55,10 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
     DWORD controls_accepted = SERVICE_ACCEPT_STOP;
     DWORD wait_hint = 0;
     DWORD check_point_ms = 0;
+    // The id QueryServiceStatusEx reports while the service is not stopped.
+    // The fake keeps no process: a test that needs one to exist adds it to
+    // a fake_process_table.
+    DWORD process_id = default_process_id;
 
     // Script: how long a stop or a start stays pending (0: done at once,
     // `never`), and whether a start ends stopped instead of running. A
@@ -66,9 +73,10 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
     DWORD open_error = 0;
     DWORD denied_access = 0;
     DWORD config_error = 0;  // the query with a big enough buffer
-    DWORD status_error = 0;
+    DWORD status_error = 0;  // QueryServiceStatus and QueryServiceStatusEx
     DWORD control_error = 0;
     DWORD start_error = 0;
+    DWORD dependents_error = 0;  // EnumDependentServicesW with a big enough buffer
 
     // Kept by the fake: the pending state's start, length and end state.
     DWORD pending_since = 0;

@@ -57,6 +57,7 @@ constexpr function_faults faults[] = {
     {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},
     {"StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT},
     {"QueryServiceStatus", ERROR_INVALID_HANDLE},
+    {"QueryServiceStatusEx", ERROR_INVALID_HANDLE},
     {"QueryServiceConfigW", ERROR_ACCESS_DENIED},
     {"K32GetModuleFileNameExW", ERROR_PARTIAL_COPY},
     {"ReleaseMutex", ERROR_NOT_OWNER},

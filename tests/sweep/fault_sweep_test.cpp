@@ -56,6 +56,13 @@ bool ignored(const std::vector<testing::fault_driver::call>& calls, size_t n) {
   return bound > 0 && !calls[bound - 1].can_fail;
 }
 
+// The failures the product answers by making the same call again, by their
+// code: the line open while one of them fails may end in "ok" once a later
+// call succeeds.
+const std::map<std::string_view, DWORD> retried_by_design = {
+    {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},  // a service that takes no control for now
+};
+
 // After a failure the run only puts back what it changed: restore lines and
 // the start step.
 bool is_cleanup_line(std::string_view line) {
@@ -97,6 +104,13 @@ void check_output(const outcome& r) {
   if (line_start == r.output_at_failure) return;  // no line was open
   size_t line_end = r.output.find('\n', r.output_at_failure);
   std::string line = r.output.substr(line_start, line_end - line_start);
+  // Asked again, and the later call succeeded where the failed one did not.
+  std::string_view function = r.calls[r.failed_at - 1].function;
+  auto retry = retried_by_design.find(function);
+  bool asked_again = retry != retried_by_design.end() && retry->second == r.error &&
+                     std::any_of(r.calls.begin() + static_cast<std::ptrdiff_t>(r.failed_at), r.calls.end(),
+                                 [&](const auto& call) { return function == call.function; });
+  if (asked_again) return;
   EXPECT_FALSE(line.ends_with("ok")) << "reported as a success: \"" << line << "\"\n" << r.output;
 }
 

@@ -217,6 +217,7 @@ outcome sweep_case::run(int version, disruption what, size_t n, DWORD error) {
       faults.on_failure = [&](const char*) {
         result.output_at_failure = console.text().size();
         result.failed_at = faults.calls.size();
+        result.error = error;
       };
     } else if (what == disruption::kill) {
       faults.kill(n);

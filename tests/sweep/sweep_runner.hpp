@@ -28,6 +28,7 @@ struct outcome {
   WORD attribute_after = 0;      // the console's attribute when the run ended
   size_t output_at_failure = 0;  // how much had been printed when the call failed
   size_t failed_at = 0;          // its number, from 1; 0: none failed
+  DWORD error = 0;               // the last error it failed with
   std::vector<fault_driver::call> calls;
   size_t failures = 0;
 };

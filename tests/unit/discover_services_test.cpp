@@ -165,39 +165,49 @@ TEST_F(discover_services_test, state_names) {
   EXPECT_EQ(service_state_name(0xFFFFFFFF), "unknown");
 }
 
-TEST_F(discover_services_test, any_failure_discards_the_whole_file_and_the_next_file_follows) {
+TEST_F(discover_services_test, any_failure_discards_the_whole_file_but_a_service_gone_since_it_was_listed) {
   struct {
     const char* what;
-    DWORD manager_error, denied, enum_error, open_error, config_error, code;
+    DWORD manager_error, denied, enum_error, open_error, config_error, code;  // code 0: no failure
   } cases[] = {
       {"no connection", ERROR_ACCESS_DENIED, 0, 0, 0, 0, ERROR_ACCESS_DENIED},
       {"no right to enumerate", 0, SC_MANAGER_ENUMERATE_SERVICE, 0, 0, 0, ERROR_ACCESS_DENIED},
       {"enumeration refused", 0, 0, ERROR_INVALID_HANDLE, 0, 0, ERROR_INVALID_HANDLE},
-      {"a service deleted since it was listed", 0, 0, 0, ERROR_SERVICE_DOES_NOT_EXIST, 0,
-       ERROR_SERVICE_DOES_NOT_EXIST},
+      {"a service that cannot be opened", 0, 0, 0, ERROR_ACCESS_DENIED, 0, ERROR_ACCESS_DENIED},
       {"a configuration that cannot be read", 0, 0, 0, 0, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+      // Gone since it was listed: it runs nothing, and the others are found.
+      {"deleted before it was opened", 0, 0, 0, ERROR_SERVICE_DOES_NOT_EXIST, 0, 0},
+      {"marked for deletion before it was read", 0, 0, 0, 0, ERROR_SERVICE_MARKED_FOR_DELETE, 0},
   };
   for (const auto& c : cases) {
     console.clear();
     plan.services.clear();
+    plan.undiscovered.clear();
     scm.open_error = c.manager_error;
     scm.denied_access = c.denied;
     scm.enum_error = c.enum_error;
-    // A match before the failing service, in an earlier batch.
+    // A match before the failing service, in an earlier batch, and one after.
     scm.services = {{.name = L"first", .display_name = filling(1), .command_line = quoted(server)},
                     {.name = L"broken", .display_name = filling(1), .open_error = c.open_error,
                      .config_error = c.config_error},
                     {.name = L"later", .display_name = filling(1), .command_line = quoted(server)}};
     EXPECT_TRUE(discover_services(plan));
     std::string warning = "failed to enum services\n" + text_of(c.code) + "\nWill attempt to continue...\n";
-    EXPECT_EQ(console.runs(), (std::vector<run>{
-                                  {"Discovering services for \"qzv.ua.brq.exe\"...\n", plain},
-                                  {warning, color_warning},
-                                  {"Discovering services for \"qzv.ua.brq.ctrl.exe\"...\n", plain},
-                                  {warning, color_warning},
-                              }))
-        << c.what;
-    EXPECT_TRUE(plan.services.empty()) << c.what;
+    std::vector<run> failed = {
+        {"Discovering services for \"qzv.ua.brq.exe\"...\n", plain},
+        {warning, color_warning},
+        {"Discovering services for \"qzv.ua.brq.ctrl.exe\"...\n", plain},
+        {warning, color_warning},
+    };
+    std::vector<run> found = {{"Discovering services for \"qzv.ua.brq.exe\"...\n"
+                               "  first -> stopped\n"
+                               "  later -> stopped\n"
+                               "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\n",
+                               plain}};
+    EXPECT_EQ(console.runs(), c.code != 0 ? failed : found) << c.what;
+    std::vector<std::wstring> matched = {L"first", L"later"};
+    EXPECT_EQ(names_of(L"qzv.ua.brq.exe"), c.code != 0 ? std::vector<std::wstring>{} : matched) << c.what;
+    EXPECT_EQ(plan.undiscovered.size(), c.code != 0 ? 2u : 0u) << c.what;
     EXPECT_EQ(scm.live_handles(), 0) << c.what;
   }
 }

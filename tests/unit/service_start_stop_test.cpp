@@ -4,6 +4,7 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
 #include "install_plan.hpp"
@@ -19,6 +20,11 @@ using run = testing::console_recorder::run;
 using service = testing::fake_service_manager::service;
 constexpr WORD plain = testing::console_recorder::plain;
 constexpr DWORD never = testing::fake_service_manager::never;
+// Processes a service may report: the one every fake service runs in, one
+// ended since, one ended whose object is still held open, and one that
+// cannot be waited for.
+constexpr DWORD service_process = testing::fake_service_manager::default_process_id;
+constexpr DWORD ended_process = 3301, held_process = 3302, locked_process = 3303;
 
 std::string warning(DWORD code) { return "failed\n" + text_of(code) + "\nWill attempt to continue...\n"; }
 
@@ -32,6 +38,7 @@ service_record record(const wchar_t* name, DWORD state) {
 struct service_control_test : ::testing::Test {
   testing::fake_clock clock{5000};
   testing::fake_service_manager scm{clock};
+  testing::fake_process_table processes;
   testing::console_recorder console;
   testing::temp_tree destination;  // where the stop loop writes the run's record
 
@@ -39,6 +46,14 @@ struct service_control_test : ::testing::Test {
     install_plan plan;
     plan.destination = destination.path();
     return plan;
+  }
+
+  service_control_test() {
+    processes.add(service_process, L"C:\\svc.exe");
+    processes.add(ended_process, L"C:\\svc.exe").ended = true;
+    auto& held = processes.add(held_process, L"C:\\svc.exe");
+    held.ended = held.held = true;
+    processes.add(locked_process, L"C:\\svc.exe").denied_access = SYNCHRONIZE;
   }
 
   // One service named "svc", alone in the manager.
@@ -49,14 +64,30 @@ struct service_control_test : ::testing::Test {
     clock.sleeps.clear();
   }
   template <typename Action>
-  DWORD on_svc(Action action) {
+  DWORD on_svc(Action action, const wchar_t* name = L"svc") {
     SC_HANDLE manager = api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    DWORD result = action(manager, L"svc");
+    DWORD result = action(manager, name);
     api.CloseServiceHandle(manager);
     return result;
   }
-  DWORD stop() { return on_svc(&win::stop_service); }
+  DWORD stop(const wchar_t* name = L"svc") { return on_svc(&win::stop_service, name); }
   DWORD start() { return on_svc(&win::start_service); }
+
+  // Services that depend on "base": "app" directly, "ui" through "app",
+  // "report" on both, "tool" directly; and services for the failures.
+  void add_dependents() {
+    scm.add({.name = L"base", .state = SERVICE_RUNNING});
+    scm.add({.name = L"app", .dependencies = {L"BASE"}, .state = SERVICE_RUNNING});
+    scm.add({.name = L"ui", .dependencies = {L"app"}, .state = SERVICE_RUNNING});
+    scm.add({.name = L"report", .dependencies = {L"app", L"base"}});
+    scm.add({.name = L"tool", .dependencies = {L"base"}, .state = SERVICE_PAUSED});
+    scm.add({.name = L"locked", .denied_access = SERVICE_ENUMERATE_DEPENDENTS});
+    scm.add({.name = L"failing", .dependents_error = ERROR_INVALID_HANDLE});
+    scm.add({.name = L"failing's", .dependencies = {L"failing"}});
+    scm.add({.name = L"huge"});
+    // More than the service manager's bound on a list: 280,000 bytes.
+    scm.add({.name = L"huge's", .display_name = std::wstring(140000, L'd'), .dependencies = {L"huge"}});
+  }
 };
 
 TEST_F(service_control_test, stop_that_is_done_at_once_needs_no_sleep) {
@@ -77,13 +108,35 @@ TEST_F(service_control_test, poll_interval_is_a_tenth_of_the_wait_hint_within_1_
   }
 }
 
-TEST_F(service_control_test, service_that_never_stops_is_given_up_after_30_seconds) {
-  for (DWORD start : {DWORD{5000}, DWORD{0xFFFFF000}}) {  // the second wraps after 4096 ms
-    clock.now = start;
-    only({.state = SERVICE_RUNNING, .stop_ms = never});
-    EXPECT_EQ(stop(), 1287u);
-    EXPECT_EQ(clock.sleeps.size(), 31u) << start;  // 30000 ms is not yet more than 30000 ms
+TEST_F(service_control_test, stop_is_given_up_after_30_seconds_and_a_refusal_for_now_is_asked_again) {
+  constexpr DWORD refusing = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+  struct {
+    const char* what;
+    service svc;
+    size_t refusals;  // requests refused before it takes one; 0: all of them
+    DWORD code;
+    size_t sleeps;
+  } cases[] = {
+      // 30000 ms is not yet more than 30000 ms: the 31st poll gives up.
+      {"never stops", {.state = SERVICE_RUNNING, .stop_ms = never}, 0, 1287, 31},
+      {"start pending for ever", {.state = SERVICE_START_PENDING, .start_ms = never}, 0, refusing, 31},
+      // Running or paused by the time its refusal is looked into.
+      {"running, refusing", {.state = SERVICE_RUNNING, .control_error = refusing}, 0, refusing, 31},
+      {"paused, refusing twice, then stopping for 3 s",
+       {.state = SERVICE_PAUSED, .stop_ms = 3000, .control_error = refusing}, 2, 0, 5},
+  };
+  for (const auto& c : cases) {
+    for (DWORD start : {DWORD{5000}, DWORD{0xFFFFF000}}) {  // the second wraps after 4096 ms
+      clock.now = start;
+      only(c.svc);
+      clock.on_sleep = [this, refusals = c.refusals] {
+        if (clock.sleeps.size() == refusals) scm.at(L"svc").control_error = 0;
+      };
+      EXPECT_EQ(stop(), c.code) << c.what;
+      EXPECT_EQ(clock.sleeps.size(), c.sleeps) << c.what << " " << start;
+    }
   }
+  clock.on_sleep = nullptr;
 }
 
 TEST_F(service_control_test, refused_requests_and_failed_queries_give_their_codes) {
@@ -108,6 +161,14 @@ TEST_F(service_control_test, refused_requests_and_failed_queries_give_their_code
        ERROR_ACCESS_DENIED},
       {"start refused", {.start_error = ERROR_SERVICE_REQUEST_TIMEOUT}, ERROR_SERVICE_NOT_ACTIVE,
        ERROR_SERVICE_REQUEST_TIMEOUT},
+      // Running by its status, but its process is gone: it will not serve.
+      {"running, its process ended", {.state = SERVICE_RUNNING, .process_id = ended_process}, 0,
+       ERROR_PROCESS_ABORTED},
+      {"running, its process ended but held open", {.state = SERVICE_RUNNING, .process_id = held_process}, 0,
+       ERROR_PROCESS_ABORTED},
+      {"running without a process", {.state = SERVICE_RUNNING, .process_id = 0}, 0, ERROR_PROCESS_ABORTED},
+      {"running, its process not to be waited for", {.state = SERVICE_RUNNING, .process_id = locked_process}, 0,
+       ERROR_ACCESS_DENIED},
   };
   for (const auto& c : cases) {
     only(c.svc);
@@ -129,7 +190,7 @@ TEST_F(service_control_test, start_waits_while_the_check_point_advances) {
   EXPECT_EQ(scm.service_access, (std::vector<std::pair<std::wstring, DWORD>>{{L"svc", 0x0014}}));
 }
 
-TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_progress) {
+TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_progress_or_after_10_minutes) {
   struct {
     const char* what;
     service svc;
@@ -140,6 +201,12 @@ TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_pr
       {"wait hint 0", {.start_ms = never}, 1287, 1},
       {"stopped while starting", {.wait_hint = 3000, .start_ms = 500, .start_fails = true}, 1287, 1},
       {"running at once", {}, 0, 0},
+      // Progress at every poll, one a second: 600000 ms is not yet more
+      // than 10 minutes.
+      {"check point advancing for ever", {.wait_hint = 1500, .check_point_ms = 1000, .start_ms = never},
+       ERROR_SERVICE_REQUEST_TIMEOUT, 601},
+      {"running after 10 minutes of progress", {.wait_hint = 1500, .check_point_ms = 1000, .start_ms = 600000},
+       0, 600},
   };
   for (const auto& c : cases) {
     for (DWORD start_time : {DWORD{5000}, DWORD{0xFFFFFC00}}) {  // the second wraps on the way
@@ -149,6 +216,59 @@ TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_pr
       EXPECT_EQ(clock.sleeps.size(), c.polls) << c.what << " " << start_time;
     }
   }
+}
+
+TEST_F(service_control_test, dependents_are_listed_each_before_what_it_depends_on) {
+  add_dependents();
+  struct {
+    const char* what;
+    const wchar_t* name;
+    DWORD state, code;
+    std::vector<std::wstring> names;
+  } cases[] = {
+      {"active", L"base", SERVICE_ACTIVE, 0, {L"ui", L"app", L"tool"}},
+      {"all", L"base", SERVICE_STATE_ALL, 0, {L"ui", L"report", L"app", L"tool"}},
+      {"inactive", L"base", SERVICE_INACTIVE, 0, {L"report"}},
+      {"none", L"ui", SERVICE_STATE_ALL, 0, {}},
+      {"no right to list them", L"locked", SERVICE_STATE_ALL, ERROR_ACCESS_DENIED, {}},
+      {"the list refused", L"failing", SERVICE_STATE_ALL, ERROR_INVALID_HANDLE, {}},
+      {"a list too long to believe", L"huge", SERVICE_STATE_ALL, ERROR_MORE_DATA, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::wstring> names = {L"left from before"};
+    EXPECT_EQ(on_svc([&](SC_HANDLE manager, const wchar_t* name) {
+                return win::list_dependents(manager, name, c.state, names);
+              }, c.name),
+              c.code)
+        << c.what;
+    EXPECT_EQ(names, c.names) << c.what;
+  }
+}
+
+TEST_F(service_control_test, a_service_stops_once_its_active_dependents_stopped_in_the_listed_order) {
+  add_dependents();
+  for (const wchar_t* name : {L"base", L"app"}) {
+    EXPECT_EQ(stop(name), static_cast<DWORD>(ERROR_DEPENDENT_SERVICES_RUNNING));
+    EXPECT_EQ(scm.at(name).state, static_cast<DWORD>(SERVICE_RUNNING));
+  }
+  std::vector<std::wstring> names;
+  ASSERT_EQ(on_svc([&](SC_HANDLE manager, const wchar_t* name) {
+              return win::list_dependents(manager, name, SERVICE_ACTIVE, names);
+            }, L"base"),
+            0u);
+  for (const std::wstring& name : names) EXPECT_EQ(stop(name.c_str()), 0u) << name.c_str();
+  EXPECT_EQ(stop(L"base"), 0u);
+
+  // Its state reads stopped now; a failed query leaves the state as it was.
+  DWORD state = SERVICE_RUNNING;
+  auto query_state = [&](SC_HANDLE manager, const wchar_t* name) {
+    return win::query_service_state(manager, name, state);
+  };
+  EXPECT_EQ(on_svc(query_state, L"base"), 0u);
+  EXPECT_EQ(state, static_cast<DWORD>(SERVICE_STOPPED));
+  scm.at(L"base").status_error = ERROR_INVALID_HANDLE;
+  EXPECT_EQ(on_svc(query_state, L"base"), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(state, static_cast<DWORD>(SERVICE_STOPPED));
 }
 
 TEST_F(service_control_test, active_services_are_stopped_and_started_again_then_registered_ones) {
