@@ -43,7 +43,9 @@ std::vector<std::wstring> services_to_record(const install_plan& plan) {
   std::vector<std::wstring> names;
   for (const auto& [file, records] : plan.services) {
     for (const service_record& record : records) {
-      if (record.restart) add_once(names, record.name);
+      if (!record.restart) continue;
+      add_once(names, record.name);
+      for (const std::wstring& dependent : record.dependents) add_once(names, dependent);
     }
   }
   for (const std::wstring& name : plan.resumed) add_once(names, name);
@@ -120,10 +122,14 @@ bool resume_interrupted_run(install_plan& plan, bool lock_abandoned) {
 void mark_resumed_services(install_plan& plan) {
   for (auto& [file, records] : plan.services) {
     for (service_record& record : records) {
-      auto named = [&](const std::wstring& name) { return same_name(name, record.name); };
-      if (std::any_of(plan.resumed.begin(), plan.resumed.end(), named)) record.restart = true;
+      if (is_resumed(plan, record.name)) record.restart = true;
     }
   }
+}
+
+bool is_resumed(const install_plan& plan, std::wstring_view name) {
+  return std::any_of(plan.resumed.begin(), plan.resumed.end(),
+                     [&](const std::wstring& resumed) { return same_name(resumed, name); });
 }
 
 bool save_record(const install_plan& plan) {

@@ -28,6 +28,9 @@ bool resume_interrupted_run(install_plan& plan, bool lock_abandoned);
 // again.
 void mark_resumed_services(install_plan& plan);
 
+// Whether the record of an interrupted run names the service `name`.
+bool is_resumed(const install_plan& plan, std::wstring_view name);
+
 // Writes the record of this run: the services marked to start again, the
 // services named by an earlier record, the services registered, and whether
 // the new files are all in place. False, after an error block, when it

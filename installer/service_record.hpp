@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace brq_install {
 
@@ -27,6 +28,9 @@ struct service_record {
   // This run stops it, or an interrupted run stopped it: it is started
   // again at the end, whatever happens in between.
   bool restart = false;
+  // The services that depend on it and were stopped before it, in the order
+  // they were stopped: they are started again after it, in reverse.
+  std::vector<std::wstring> dependents = {};
 };
 
 }  // namespace brq_install

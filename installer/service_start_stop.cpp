@@ -38,15 +38,33 @@ void for_each_record(Plan& plan, Visit visit) {
   }
 }
 
-// Marks `record` to be started again and writes that down before anything
-// stops it. False, after an error block, when it cannot be written; the
-// service is then left as it is.
-bool mark_restart(install_plan& plan, service_record& record) {
-  if (record.restart) return true;
-  record.restart = true;
-  if (save_record(plan)) return true;
-  record.restart = false;
-  return false;
+// The state of the service `name` now; `known` when it cannot be read.
+DWORD state_now(const std::wstring& name, DWORD known) {
+  win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (scm) win::query_service_state(scm.get(), name, known);
+  return known;
+}
+
+struct dependent {
+  std::wstring name;
+  DWORD state;
+};
+
+// The services that depend on the service `name` and are to be started
+// again with it, in the order to stop them: those active now, and those
+// that an interrupted run stopped. Windows refuses to stop a service while
+// an active one depends on it. None when they cannot be listed: the stop
+// then reports the refusal.
+std::vector<dependent> dependents_of(const install_plan& plan, const std::wstring& name) {
+  std::vector<std::wstring> names;
+  win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (scm) win::list_dependents(scm.get(), name, SERVICE_STATE_ALL, names);
+  std::vector<dependent> dependents;
+  for (std::wstring& other : names) {
+    DWORD state = state_now(other, SERVICE_STOPPED);
+    if (win::is_active_state(state) || is_resumed(plan, other)) dependents.push_back({std::move(other), state});
+  }
+  return dependents;
 }
 
 }  // namespace
@@ -55,11 +73,30 @@ bool stop_services(install_plan& plan) {
   bool recorded = true;
   for_each_record(plan, [&](service_record& record) {
     if (!recorded) return;
-    DWORD state = record.status.dwCurrentState;
-    if (win::is_active_state(state)) {
-      recorded = mark_restart(plan, record);
-      if (recorded) report_service(record.name, &win::stop_service);
-    } else if (state == SERVICE_STOP_PENDING) {
+    DWORD found = record.status.dwCurrentState;
+    DWORD now = state_now(record.name, found);
+    bool stop = win::is_active_state(now) || win::is_active_state(found);
+    if (stop || record.restart) {
+      // To be started again at the end with what depends on it: written
+      // down before anything is stopped. When it cannot be, the service is
+      // left as it is.
+      std::vector<dependent> dependents = dependents_of(plan, record.name);
+      bool restart = record.restart;
+      record.restart = true;
+      for (const dependent& d : dependents) record.dependents.push_back(d.name);
+      recorded = save_record(plan);
+      if (!recorded) {
+        record.restart = restart;
+        record.dependents.clear();
+        return;
+      }
+      for (const dependent& d : dependents) {
+        if (win::is_active_state(d.state)) report_service(d.name, &win::stop_service);
+      }
+    }
+    if (stop) {
+      report_service(record.name, &win::stop_service);
+    } else if (now == SERVICE_STOP_PENDING) {
       // Someone else is stopping it: it is awaited, so that its file is free,
       // and left stopped as that someone intended.
       report_service(record.name, &win::wait_for_stop);
@@ -75,7 +112,11 @@ bool start_services(install_plan& plan) {
   // that leaves one of them down has not done its job.
   bool all_running = true;
   for_each_record(plan, [&all_running](const service_record& record) {
-    if (record.restart) all_running &= report_service(record.name, &win::start_service);
+    if (!record.restart) return;
+    all_running &= report_service(record.name, &win::start_service);
+    for (auto d = record.dependents.rbegin(); d != record.dependents.rend(); ++d) {
+      all_running &= report_service(*d, &win::start_service);
+    }
   });
   for (const std::wstring& name : plan.registered) all_running &= report_service(name, &win::start_service);
   return all_running;
