@@ -31,20 +31,32 @@ void end_process(DWORD id, const std::wstring& path) {
 }  // namespace
 
 bool check_processes(install_plan& plan) {
+  // The installed programs, but for those whose services could not be
+  // discovered: a process of theirs may belong to a service that would not
+  // be started again.
+  std::vector<const payload_file*> files;
+  std::vector<std::wstring> paths;
   for (const auto& file : plan.files) {
     std::optional<std::wstring> path = installed_program(plan, *file);
     if (!path || std::ranges::count(plan.undiscovered, file->name) != 0) continue;
+    files.push_back(file.get());
+    paths.push_back(std::move(*path));
+  }
+  if (files.empty()) return true;
 
+  // One pass over the processes; then each file's line and its processes.
+  std::vector<std::vector<DWORD>> ids;
+  DWORD error = win::find_image_processes(paths, ids);
+  for (size_t i = 0; i < files.size(); ++i) {
     print_text("Checking processes for \"");
-    print_wide(file->name);
+    print_wide(files[i]->name);
     print_text("\"... ");
-    std::vector<DWORD> ids;
-    if (DWORD error = win::find_image_processes(*path, ids)) {
+    if (error != ERROR_SUCCESS) {
       report_warning({"failed\n"}, error);
       continue;
     }
     print_text("\n");
-    for (DWORD id : ids) end_process(id, *path);
+    for (DWORD id : ids[i]) end_process(id, paths[i]);
   }
   return true;
 }

@@ -12,17 +12,6 @@
 
 namespace brq_install {
 
-namespace {
-
-// The services of one installed program, or the code of the failed search.
-DWORD find_services(const std::wstring& path, std::vector<service_record>& records) {
-  win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
-  if (!scm) return win::last_error();
-  return win::find_image_services(scm.get(), path, records);
-}
-
-}  // namespace
-
 std::string_view service_state_name(DWORD state) {
   static constexpr std::string_view names[] = {"stopped",          "start pending", "stop pending", "running",
                                                "continue pending", "pause pending", "paused"};
@@ -30,28 +19,42 @@ std::string_view service_state_name(DWORD state) {
 }
 
 bool discover_services(install_plan& plan) {
+  // The installed programs, a first installation has none.
+  std::vector<const payload_file*> files;
+  std::vector<std::wstring> paths;
   for (const auto& file : plan.files) {
     std::optional<std::wstring> path = installed_program(plan, *file);
-    if (!path) continue;  // a first installation: nothing to find
+    if (!path) continue;
+    files.push_back(file.get());
+    paths.push_back(std::move(*path));
+  }
+  if (files.empty()) return true;
 
+  // One pass over the services for all of them; what it found, or why it
+  // failed, is then told file by file.
+  std::vector<std::vector<win::found_service>> found;
+  win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+  DWORD error = scm ? win::find_image_services(scm.get(), paths, found) : win::last_error();
+  for (size_t i = 0; i < files.size(); ++i) {
     print_text("Discovering services for \"");
-    print_wide(file->name);
+    print_wide(files[i]->name);
     print_text("\"...\n");
-    std::vector<service_record> records;
-    if (DWORD error = find_services(*path, records)) {
+    if (error != ERROR_SUCCESS) {
       report_warning({"failed to enum services\n"}, error);
-      plan.undiscovered.push_back(file->name);
-      continue;  // what was matched so far is discarded
+      plan.undiscovered.push_back(files[i]->name);
+      continue;
     }
-    if (records.empty()) continue;
-    for (const service_record& record : records) {
+    if (found[i].empty()) continue;
+    std::vector<service_record> records;
+    for (win::found_service& service : found[i]) {
       print_text("  ");
-      print_wide(record.name);
+      print_wide(service.name);
       print_text(" -> ");
-      print_text(service_state_name(record.status.dwCurrentState));
+      print_text(service_state_name(service.state));
       print_text("\n");
+      records.push_back({.name = std::move(service.name), .state = service.state});
     }
-    plan.services.emplace(file->name, std::move(records));
+    plan.services.emplace(files[i]->name, std::move(records));
   }
   return true;
 }

@@ -73,7 +73,7 @@ bool stop_services(install_plan& plan) {
   bool recorded = true;
   for_each_record(plan, [&](service_record& record) {
     if (!recorded) return;
-    DWORD found = record.status.dwCurrentState;
+    DWORD found = record.state;
     DWORD now = state_now(record.name, found);
     bool stop = win::is_active_state(now) || win::is_active_state(found);
     if (stop || record.restart) {

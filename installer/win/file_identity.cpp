@@ -1,9 +1,5 @@
 #include "win/file_identity.hpp"
 
-#include <string>
-
-#include "win/unique.hpp"
-
 namespace brq_install::win {
 
 namespace {
@@ -17,19 +13,33 @@ unique_file_handle open_for_identity(std::wstring_view path) {
                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
+bool same_identity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
 }  // namespace
 
 bool same_file(std::wstring_view path_a, std::wstring_view path_b) {
-  // Both are held open while they are compared, so that neither can be
-  // replaced by another file that reuses its index in between.
-  unique_file_handle a = open_for_identity(path_a);
-  unique_file_handle b = open_for_identity(path_b);
-  if (!a || !b) return false;
-  BY_HANDLE_FILE_INFORMATION info_a{}, info_b{};
-  if (!api.GetFileInformationByHandle(a.get(), &info_a)) return false;
-  if (!api.GetFileInformationByHandle(b.get(), &info_b)) return false;
-  return info_a.dwVolumeSerialNumber == info_b.dwVolumeSerialNumber &&
-         info_a.nFileIndexHigh == info_b.nFileIndexHigh && info_a.nFileIndexLow == info_b.nFileIndexLow;
+  std::wstring a(path_a);
+  return file_identities(std::span(&a, 1)).match(path_b) == 0;
+}
+
+file_identities::file_identities(std::span<const std::wstring> paths) : files_(paths.size()) {
+  for (size_t i = 0; i < paths.size(); ++i) {
+    files_[i].handle = open_for_identity(paths[i]);
+    files_[i].valid = files_[i].handle && api.GetFileInformationByHandle(files_[i].handle.get(), &files_[i].info);
+  }
+}
+
+size_t file_identities::match(std::wstring_view path) const {
+  unique_file_handle file = open_for_identity(path);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file || !api.GetFileInformationByHandle(file.get(), &info)) return none;
+  for (size_t i = 0; i < files_.size(); ++i) {
+    if (files_[i].valid && same_identity(files_[i].info, info)) return i;
+  }
+  return none;
 }
 
 }  // namespace brq_install::win

@@ -1,12 +1,43 @@
 #pragma once
+// Telling whether two paths name the very same file: the same volume serial
+// number and file index. Another letter case, a short name or another path
+// to the file all match; a copy of it does not. Nothing here reports an
+// error: a path that cannot be opened matches nothing.
+#include <windows.h>
+
+#include <cstddef>
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "win/unique.hpp"
 
 namespace brq_install::win {
 
-// Whether both paths can be opened and name the very same file: the same
-// volume serial number and file index. Another letter case, a short name or
-// another path to the file all match; a copy of it does not. Never reports an
-// error: a path that cannot be opened matches nothing.
+// Whether both paths can be opened and name the very same file.
 bool same_file(std::wstring_view path_a, std::wstring_view path_b);
+
+// A few files, each opened once and held open while others are matched
+// against them, so that none can be replaced by another file that reuses
+// its index in between.
+class file_identities {
+ public:
+  static constexpr size_t none = static_cast<size_t>(-1);
+
+  explicit file_identities(std::span<const std::wstring> paths);
+
+  // The position among them of the file that `path` names; `none` when it
+  // names none of them or cannot be opened. Opens `path` once.
+  size_t match(std::wstring_view path) const;
+
+ private:
+  struct known {
+    unique_file_handle handle;
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool valid = false;
+  };
+  std::vector<known> files_;
+};
 
 }  // namespace brq_install::win

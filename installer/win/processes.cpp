@@ -13,16 +13,22 @@ namespace {
 // Windows 7 and 8.1 (and on Wine); only Windows 10 accepts less.
 constexpr DWORD query_access = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 
-// Whether the main module of the process behind `process` is the file `path`.
-// The buffer holds the longest path there is; a path cut at its end never
-// matches, because the part that fits may name another file.
-bool runs_image(HANDLE process, std::wstring_view path) {
+// The path of the main module of the process behind `process`; empty when
+// it cannot be read. The buffer holds the longest path there is; a path cut
+// at its end is empty, because the part that fits may name another file.
+std::wstring main_module(HANDLE process) {
   constexpr DWORD size = 32768;
   std::wstring module(size, L'\0');
   DWORD length = api.K32GetModuleFileNameExW(process, nullptr, module.data(), size);
-  if (length == 0 || length >= size) return false;
+  if (length == 0 || length >= size) return {};
   module.resize(length);
-  return same_file(module, path);
+  return module;
+}
+
+// Whether the main module of the process behind `process` is the file `path`.
+bool runs_image(HANDLE process, std::wstring_view path) {
+  std::wstring module = main_module(process);
+  return !module.empty() && same_file(module, path);
 }
 
 }  // namespace
@@ -47,12 +53,17 @@ DWORD enum_process_ids(std::vector<DWORD>& ids) {
   }
 }
 
-DWORD find_image_processes(std::wstring_view path, std::vector<DWORD>& ids) {
+DWORD find_image_processes(std::span<const std::wstring> paths, std::vector<std::vector<DWORD>>& ids) {
+  ids.assign(paths.size(), {});
   std::vector<DWORD> all;
   if (DWORD error = enum_process_ids(all)) return error;
+  const file_identities files(paths);
   for (DWORD id : all) {
     unique_handle process(api.OpenProcess(query_access, FALSE, id));
-    if (process && runs_image(process.get(), path)) ids.push_back(id);
+    if (!process) continue;
+    std::wstring module = main_module(process.get());
+    size_t file = module.empty() ? file_identities::none : files.match(module);
+    if (file != file_identities::none) ids[file].push_back(id);
   }
   return ERROR_SUCCESS;
 }

@@ -2,6 +2,8 @@
 // Processes of the system and the files they run from.
 #include <windows.h>
 
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,11 +13,12 @@ namespace brq_install::win {
 // failed enumeration.
 DWORD enum_process_ids(std::vector<DWORD>& ids);
 
-// Appends the ids of the processes whose main module is the file `path`
-// (compared by file identity). Processes that cannot be opened or read are
-// passed over. Returns 0, or the code of a failed enumeration with nothing
-// appended.
-DWORD find_image_processes(std::wstring_view path, std::vector<DWORD>& ids);
+// One pass over the processes: `ids[i]` gets the ids of those whose main
+// module is the file `paths[i]` (compared by file identity). Each process is
+// opened once and each of `paths` once; processes that cannot be opened or
+// read are passed over. Returns 0, or the code of a failed enumeration with
+// nothing found.
+DWORD find_image_processes(std::span<const std::wstring> paths, std::vector<std::vector<DWORD>>& ids);
 
 // Ends process `id` with exit code 0, but only while its main module is
 // still the file `path`. An id that now names another program (or one whose

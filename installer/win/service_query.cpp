@@ -16,6 +16,9 @@ constexpr DWORD enum_buffer_size = 16384;
 // A batch that made no progress is asked again with the size it reported,
 // up to this much; a service manager asking for more is not believed.
 constexpr DWORD enum_buffer_limit = 64u << 20;
+// The largest configuration there is: a command line and a group, names
+// and dependencies of their documented maximum lengths.
+constexpr DWORD config_buffer_size = 8192;
 // Each batch advances the resume handle, so the batches end; this bounds a
 // service manager that keeps moving its resume handle without ending.
 constexpr int enum_batch_limit = 65536;
@@ -84,12 +87,6 @@ std::wstring service_program(const std::wstring& command_line) {
   return resolved.empty() ? program : resolved;
 }
 
-// Whether a service configured as `config` runs the file `path`.
-bool runs_file(const service_config& config, std::wstring_view path) {
-  std::wstring program = service_program(config.command_line);
-  return !program.empty() && same_file(program, path);
-}
-
 // One batch of the enumeration into `buffer`: 0 when it was the last,
 // ERROR_MORE_DATA when more follow, or the code of the failed call.
 DWORD enum_batch(SC_HANDLE scm, std::unique_ptr<std::byte[]>& buffer, DWORD size, DWORD& needed,
@@ -103,35 +100,37 @@ DWORD enum_batch(SC_HANDLE scm, std::unique_ptr<std::byte[]>& buffer, DWORD size
   return last_error();
 }
 
-}  // namespace
-
-DWORD query_service_config(SC_HANDLE scm, std::wstring_view name, service_config& config) {
-  unique_sc_handle service(
-      api.OpenServiceW(scm, std::wstring(name).c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+// The command line that the service `name` is registered with: one query
+// into a buffer of the largest size a configuration takes, another only
+// when the service manager asks for more. 1060 and 1072 for a service
+// deleted, or marked for deletion, since it was listed.
+DWORD registered_command_line(SC_HANDLE scm, std::wstring_view name, std::wstring& command_line) {
+  unique_sc_handle service(api.OpenServiceW(scm, std::wstring(name).c_str(), SERVICE_QUERY_CONFIG));
   if (!service) return last_error();
-
-  // The size first. Only "buffer too small" lets the query go on.
+  DWORD size = config_buffer_size;
+  auto buffer = std::make_unique_for_overwrite<std::byte[]>(size);
   DWORD needed = 0;
-  if (api.QueryServiceConfigW(service.get(), nullptr, 0, &needed)) return error_unexplained_failure;
-  if (DWORD error = last_error(); error != ERROR_INSUFFICIENT_BUFFER) return error;
-  // Operator new's alignment suits QUERY_SERVICE_CONFIGW.
-  auto buffer = std::make_unique<std::byte[]>(needed);
-  auto* queried = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.get());
-  if (!api.QueryServiceConfigW(service.get(), queried, needed, &needed)) return last_error();
-
-  config.service_type = queried->dwServiceType;
-  config.start_type = queried->dwStartType;
-  config.error_control = queried->dwErrorControl;
-  config.command_line = owned(queried->lpBinaryPathName);
-  config.load_order_group = owned(queried->lpLoadOrderGroup);
-  config.tag_id = queried->dwTagId;
-  config.dependencies = owned(queried->lpDependencies);  // up to the first null: the first name
-  config.service_start_name = owned(queried->lpServiceStartName);
-  config.display_name = owned(queried->lpDisplayName);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.get());
+  if (!api.QueryServiceConfigW(service.get(), config, size, &needed)) {
+    DWORD error = last_error();
+    if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) return error;
+    size = needed;
+    buffer = std::make_unique_for_overwrite<std::byte[]>(size);
+    config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.get());
+    if (!api.QueryServiceConfigW(service.get(), config, size, &needed)) return last_error();
+  }
+  command_line = owned(config->lpBinaryPathName);
   return ERROR_SUCCESS;
 }
 
-DWORD find_image_services(SC_HANDLE scm, std::wstring_view path, std::vector<service_record>& records) {
+bool vanished(DWORD error) { return error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE; }
+
+}  // namespace
+
+DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
+                          std::vector<std::vector<found_service>>& found) {
+  found.assign(paths.size(), {});
+  const file_identities files(paths);
   DWORD size = enum_buffer_size;
   auto buffer = std::make_unique<std::byte[]>(size);
   DWORD resume = 0;
@@ -151,15 +150,15 @@ DWORD find_image_services(SC_HANDLE scm, std::wstring_view path, std::vector<ser
 
     const auto* entries = reinterpret_cast<const ENUM_SERVICE_STATUSW*>(buffer.get());
     for (DWORD i = 0; i < count; ++i) {
-      const ENUM_SERVICE_STATUSW& entry = entries[i];
-      service_config config;
-      DWORD failed = query_service_config(scm, owned(entry.lpServiceName), config);
-      // Deleted, or marked for deletion, since it was listed: it runs nothing.
-      if (failed == ERROR_SERVICE_DOES_NOT_EXIST || failed == ERROR_SERVICE_MARKED_FOR_DELETE) continue;
-      if (failed != ERROR_SUCCESS) return failed;
-      if (!runs_file(config, path)) continue;
-      records.push_back(service_record{owned(entry.lpServiceName), owned(entry.lpDisplayName),
-                                       entry.ServiceStatus, std::move(config)});
+      std::wstring name = owned(entries[i].lpServiceName);
+      std::wstring command_line;
+      if (DWORD failed = registered_command_line(scm, name, command_line)) {
+        if (vanished(failed)) continue;  // deleted since it was listed: it runs nothing
+        return failed;
+      }
+      std::wstring program = service_program(command_line);
+      size_t file = program.empty() ? file_identities::none : files.match(program);
+      if (file != file_identities::none) found[file].push_back({std::move(name), entries[i].ServiceStatus.dwCurrentState});
     }
     if (error != ERROR_MORE_DATA) return ERROR_SUCCESS;
   }

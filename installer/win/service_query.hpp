@@ -1,26 +1,29 @@
 #pragma once
-// Finding the services that run a given file. Nothing here prints; the
+// Finding the services that run given files. Nothing here prints; the
 // functions return a Windows error code, 0 for success.
 #include <windows.h>
 
-#include <string_view>
+#include <span>
+#include <string>
 #include <vector>
-
-#include "service_record.hpp"
 
 namespace brq_install::win {
 
-// Appends to `records` every Win32 service (own or shared process, active or
-// not) whose command line's first argument names the file `path`, in the
-// order the service manager lists them. `scm` needs
-// SC_MANAGER_ENUMERATE_SERVICE. A listed service that is gone by the time it
-// is opened or read (1060, or 1072 for one marked for deletion) does not
-// match. Any other failure, including one listed service that cannot be
-// opened or read, ends the search with its code; `records` then holds only
-// part of the matches and is to be discarded.
-DWORD find_image_services(SC_HANDLE scm, std::wstring_view path, std::vector<service_record>& records);
+// A service as discovery finds it.
+struct found_service {
+  std::wstring name;
+  DWORD state;  // SERVICE_RUNNING, ...
+};
 
-// Opens the service `name` and copies its configuration into `config`.
-DWORD query_service_config(SC_HANDLE scm, std::wstring_view name, service_config& config);
+// One pass over the Win32 services (own or shared process, active or not):
+// `found[i]` lists, in the order the service manager lists them, those
+// whose command line's first argument names the file `paths[i]`. Each
+// service's configuration is read once, each program opened once, and each
+// of `paths` once. `scm` needs SC_MANAGER_ENUMERATE_SERVICE. A service
+// deleted while the pass runs matches nothing; any other failure, including
+// one listed service that cannot be opened or read, ends the pass with its
+// code, and `found` is then to be discarded.
+DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
+                          std::vector<std::vector<found_service>>& found);
 
 }  // namespace brq_install::win

@@ -46,10 +46,10 @@ struct discover_services_test : ::testing::Test {
   // How many of the listed services run the server, asked directly.
   size_t matches() {
     SC_HANDLE manager = api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
-    std::vector<service_record> records;
-    EXPECT_EQ(win::find_image_services(manager, server, records), 0u);
+    std::vector<std::vector<win::found_service>> found;
+    EXPECT_EQ(win::find_image_services(manager, std::span(&server, 1), found), 0u);
     api.CloseServiceHandle(manager);
-    return records.size();
+    return found.at(0).size();
   }
   std::vector<std::wstring> names_of(const std::wstring& file) const {
     std::vector<std::wstring> names;
@@ -122,38 +122,15 @@ TEST_F(discover_services_test, services_are_found_across_batches_in_enumeration_
   EXPECT_EQ(names_of(L"qzv.ua.brq.exe"), (std::vector<std::wstring>{L"first", L"second", L"third"}));
   EXPECT_EQ(names_of(L"qzv.ua.brq.ctrl.exe"), std::vector<std::wstring>{L"ctrl"});
   EXPECT_EQ(plan.services.size(), 2u);
-  // Three batches per file, the resume handle carried from one to the next.
-  EXPECT_EQ(scm.enum_resumes, (std::vector<DWORD>{0, 2, 4, 0, 2, 4}));
+  // One pass for every file: three batches, the resume handle carried from
+  // one to the next, and each service's configuration read once.
+  EXPECT_EQ(scm.enum_resumes, (std::vector<DWORD>{0, 2, 4}));
+  EXPECT_EQ(scm.service_access.size(), scm.services.size());
   // Only the rights it needs: the installer may run without full rights.
-  EXPECT_EQ(scm.manager_access, std::vector<DWORD>(2, SC_MANAGER_ENUMERATE_SERVICE));
+  EXPECT_EQ(scm.manager_access, std::vector<DWORD>(1, SC_MANAGER_ENUMERATE_SERVICE));
   for (const auto& [name, access] : scm.service_access) {
-    EXPECT_EQ(access, static_cast<DWORD>(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS)) << name;
+    EXPECT_EQ(access, static_cast<DWORD>(SERVICE_QUERY_CONFIG)) << name;
   }
-}
-
-TEST_F(discover_services_test, records_hold_what_the_system_reported) {
-  scm.add({.name = L"first",
-           .display_name = L"Display first",
-           .command_line = quoted(server) + L" -x",
-           .load_order_group = L"group",
-           .tag_id = 7,
-           .dependencies = {L"first", L"second"},
-           .state = SERVICE_PAUSED});
-  discover_services(plan);
-  const service_record& record = plan.services.at(L"qzv.ua.brq.exe").at(0);
-  EXPECT_EQ(record.name, L"first");
-  EXPECT_EQ(record.display_name, L"Display first");
-  EXPECT_EQ(record.status.dwCurrentState, static_cast<DWORD>(SERVICE_PAUSED));
-  EXPECT_EQ(record.status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP));
-  EXPECT_EQ(record.config.service_type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-  EXPECT_EQ(record.config.start_type, static_cast<DWORD>(SERVICE_AUTO_START));
-  EXPECT_EQ(record.config.error_control, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
-  EXPECT_EQ(record.config.command_line, quoted(server) + L" -x");
-  EXPECT_EQ(record.config.load_order_group, L"group");
-  EXPECT_EQ(record.config.tag_id, 7u);
-  EXPECT_EQ(record.config.dependencies, L"first");  // the first name of the list
-  EXPECT_EQ(record.config.service_start_name, L"LocalSystem");
-  EXPECT_EQ(record.config.display_name, L"Display first");
 }
 
 TEST_F(discover_services_test, state_names) {

@@ -71,7 +71,7 @@ TEST_F(register_services_test, a_description_is_set_even_when_empty_and_its_fail
 TEST_F(register_services_test, a_file_with_a_discovered_service_is_not_registered_again) {
   service_record other;
   other.name = L"SomeoneElse";  // whatever its name, it runs the server file
-  other.status.dwCurrentState = SERVICE_STOPPED;
+  other.state = SERVICE_STOPPED;
   plan.services[L"qzv.ua.brq.exe"] = {other};
   EXPECT_TRUE(register_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{{"Other services were already registered for \"qzv.ua.brq.exe\"\n"

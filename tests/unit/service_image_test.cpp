@@ -30,11 +30,11 @@ struct service_image_test : ::testing::Test {
 
   std::vector<std::wstring> matches() {
     SC_HANDLE scm = win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
-    std::vector<service_record> records;
-    EXPECT_EQ(win::find_image_services(scm, server, records), 0u);
+    std::vector<std::vector<win::found_service>> found;
+    EXPECT_EQ(win::find_image_services(scm, std::span(&server, 1), found), 0u);
     win::api.CloseServiceHandle(scm);
     std::vector<std::wstring> names;
-    for (const service_record& record : records) names.push_back(record.name);
+    for (const win::found_service& service : found.at(0)) names.push_back(service.name);
     return names;
   }
 };

@@ -31,7 +31,7 @@ std::string warning(DWORD code) { return "failed\n" + text_of(code) + "\nWill at
 service_record record(const wchar_t* name, DWORD state) {
   service_record r;
   r.name = name;
-  r.status.dwCurrentState = state;
+  r.state = state;
   return r;
 }
 
