@@ -37,10 +37,9 @@ bool check_processes(install_plan& plan) {
   std::vector<const payload_file*> files;
   std::vector<std::wstring> paths;
   for (const auto& file : plan.files) {
-    std::optional<std::wstring> path = installed_program(plan, *file);
-    if (!path || std::ranges::count(plan.undiscovered, file->name) != 0) continue;
-    files.push_back(file.get());
-    paths.push_back(std::move(*path));
+    if (!is_installed_program(file) || std::ranges::count(plan.undiscovered, file.name) != 0) continue;
+    files.push_back(&file);
+    paths.push_back(file.path);
   }
   if (files.empty()) return true;
 

@@ -31,7 +31,8 @@ void wait_before_retry() {
 // Writes one file, retrying while it is held; a cancellation during a wait
 // ends the attempts. Records the file as replaced once its old bytes are in
 // its backup.
-DWORD copy_file(install_plan& plan, const payload_file& file, const std::wstring& path) {
+DWORD copy_file(install_plan& plan, const payload_file& file) {
+  const std::wstring& path = file.path;
   bool kept_old = false;
   DWORD error = win::extract_resource_to_file(file.resource_id, path, kept_old);
   for (int retries = 0; error == ERROR_SHARING_VIOLATION && retries < max_retries; ++retries) {
@@ -50,9 +51,8 @@ bool copy_one(install_plan& plan, const payload_file& file) {
   print_text("Copying \"");
   print_wide(file.name);
   print_text("\"... ");
-  std::wstring path = target_path(plan, file);
-  if (!create_directories(path)) return false;
-  if (DWORD error = copy_file(plan, file, path)) {
+  if (!create_directories(file.path)) return false;
+  if (DWORD error = copy_file(plan, file)) {
     report_error({"failed\n"}, error);
     return false;
   }
@@ -65,9 +65,8 @@ bool copy_one(install_plan& plan, const payload_file& file) {
 bool copy_files(install_plan& plan) {
   bool copied = true;
   for (const auto& file : plan.files) {
-    if (!applies_to_os(*file, plan)) continue;
     // No file is replaced once the run is cancelled.
-    if (cancel_requested() || !copy_one(plan, *file)) {
+    if (cancel_requested() || !copy_one(plan, file)) {
       copied = false;
       break;
     }

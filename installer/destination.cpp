@@ -17,21 +17,20 @@ bool settle_destination(install_plan& plan) {
   if (!plan.destination.empty() && plan.destination.back() != L'\\') plan.destination += L'\\';
   plan.destination += L"Quorvanta\\QZV.UA\\";
   plan.destination += plan.variant;
+  place_files(plan);
   print_text("Destination: ");
   print_wide(plan.destination);
   print_text("\n");
   return true;
 }
 
-std::wstring target_path(const install_plan& plan, const payload_file& file) {
-  return plan.destination + L'\\' + file.name;
+void place_files(install_plan& plan) {
+  std::erase_if(plan.files, [&](const payload_file& file) { return !applies_to_os(file, plan); });
+  for (payload_file& file : plan.files) file.path = plan.destination + L'\\' + std::wstring(file.name);
 }
 
-std::optional<std::wstring> installed_program(const install_plan& plan, const payload_file& file) {
-  if (!applies_to_os(file, plan) || !is_executable_name(file.name)) return std::nullopt;
-  std::wstring path = target_path(plan, file);
-  if (!win::is_existing_file(path)) return std::nullopt;
-  return path;
+bool is_installed_program(const payload_file& file) {
+  return is_executable_name(file.name) && win::is_existing_file(file.path);
 }
 
 bool create_directories(std::wstring_view path) {

@@ -1,6 +1,5 @@
 #pragma once
 // The destination directory and the paths built on it.
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,17 +8,18 @@ namespace brq_install {
 struct install_plan;
 struct payload_file;
 
-// Step: sets the plan's `destination` under the program-files directory and
-// prints it. False, after an error block, when that directory is unknown.
+// Step: sets the plan's `destination` under the program-files directory,
+// places the files there (place_files) and prints it. False, after an error block, when that directory is unknown.
 bool settle_destination(install_plan& plan);
 
-// The destination directory, a backslash and the file's name.
-std::wstring target_path(const install_plan& plan, const payload_file& file);
+// Drops the payload files not meant for this Windows and gives each of the
+// others its path under the plan's destination, so that no step filters or
+// builds a path again.
+void place_files(install_plan& plan);
 
-// The installed path of `file` when it is a program (".exe") meant for this
-// system and is at the destination now, as a file and not a directory;
-// nothing otherwise. Only such files can run as services or processes.
-std::optional<std::wstring> installed_program(const install_plan& plan, const payload_file& file);
+// Whether `file` is a program (".exe") and is at its path now, as a file
+// and not a directory: only such files can run as services or processes.
+bool is_installed_program(const payload_file& file);
 
 // Creates every directory on `path` up to its last backslash; the part
 // before the first backslash (the drive) is never created. False, after an

@@ -23,10 +23,9 @@ bool discover_services(install_plan& plan) {
   std::vector<const payload_file*> files;
   std::vector<std::wstring> paths;
   for (const auto& file : plan.files) {
-    std::optional<std::wstring> path = installed_program(plan, *file);
-    if (!path) continue;
-    files.push_back(file.get());
-    paths.push_back(std::move(*path));
+    if (!is_installed_program(file)) continue;
+    files.push_back(&file);
+    paths.push_back(file.path);
   }
   if (files.empty()) return true;
 
@@ -41,7 +40,7 @@ bool discover_services(install_plan& plan) {
     print_text("\"...\n");
     if (error != ERROR_SUCCESS) {
       report_warning({"failed to enum services\n"}, error);
-      plan.undiscovered.push_back(files[i]->name);
+      plan.undiscovered.emplace_back(files[i]->name);
       continue;
     }
     if (found[i].empty()) continue;
@@ -54,7 +53,7 @@ bool discover_services(install_plan& plan) {
       print_text("\n");
       records.push_back({.name = std::move(service.name), .state = service.state});
     }
-    plan.services.emplace(files[i]->name, std::move(records));
+    plan.services.emplace(std::wstring(files[i]->name), std::move(records));
   }
   return true;
 }

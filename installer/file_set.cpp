@@ -16,7 +16,7 @@ namespace brq_install {
 namespace {
 
 // "Restoring \"name\"... " and `undo`'s outcome: "ok" or an error block.
-bool report_restore(const char* action, const std::wstring& name, DWORD error) {
+bool report_restore(const char* action, std::wstring_view name, DWORD error) {
   print_text(action);
   print_text(" \"");
   print_wide(name);
@@ -62,8 +62,7 @@ bool keep_new_files(install_plan& plan) {
 
 bool recover_files(install_plan& plan, bool new_files_in_place) {
   for (const auto& file : plan.files) {
-    if (!applies_to_os(*file, plan)) continue;
-    std::wstring path = target_path(plan, *file);
+    const std::wstring& path = file.path;
     // A staging file is overwritten by the next copy anyway; deleting it
     // only keeps the directory clean.
     win::delete_file(win::staging_path(path));
@@ -71,7 +70,7 @@ bool recover_files(install_plan& plan, bool new_files_in_place) {
     if (!win::is_existing_file(backup)) continue;
     if (new_files_in_place) {
       if (win::delete_file(backup) != ERROR_SUCCESS) plan.keep_record = true;
-    } else if (!report_restore("Restoring", file->name, win::move_file(backup, path))) {
+    } else if (!report_restore("Restoring", file.name, win::move_file(backup, path))) {
       return false;
     }
   }

@@ -2,19 +2,9 @@
 
 #include <cwchar>
 
-#include "console/console.hpp"
 #include "product.h"
 
 namespace brq_install {
-
-std::shared_ptr<payload_file> add_payload_file(install_plan& plan, uint16_t resource_id,
-                                               std::string_view name) {
-  auto file = std::make_shared<payload_file>();
-  file->resource_id = resource_id;
-  file->name = utf8_to_wide(name);
-  plan.files.push_back(file);
-  return file;
-}
 
 bool is_executable_name(std::wstring_view name) {
   return name.size() >= 4 && _wcsicmp(std::wstring(name.substr(name.size() - 4)).c_str(), L".exe") == 0;
@@ -22,18 +12,18 @@ bool is_executable_name(std::wstring_view name) {
 
 install_plan build_install_plan() {
   install_plan plan;
-  plan.variant = utf8_to_wide("brq");
-
-  auto server = add_payload_file(plan, 101, "qzv.ua.brq.exe");
-  server->firewall = true;
-  server->service = true;
-  server->service_name = utf8_to_wide("QZVOPCUA.BRQ");
-  server->display_name = utf8_to_wide("qzv OPCUA server for BRQ");
-  server->description = utf8_to_wide(BRQ_SERVER_DESCRIPTION);
-  server->service_args = utf8_to_wide("");
-
-  add_payload_file(plan, 102, "qzv.ua.brq.ctrl.exe");
-  add_payload_file(plan, 103, "qzv.ua.brq.dev.exe");
+  plan.variant = L"brq";
+  plan.files = {
+      {.resource_id = 101,
+       .name = L"qzv.ua.brq.exe",
+       .firewall = true,
+       .service = true,
+       .service_name = L"QZVOPCUA.BRQ",
+       .display_name = L"qzv OPCUA server for BRQ",
+       .description = L"" BRQ_SERVER_DESCRIPTION},
+      {.resource_id = 102, .name = L"qzv.ua.brq.ctrl.exe"},
+      {.resource_id = 103, .name = L"qzv.ua.brq.dev.exe"},
+  };
   return plan;
 }
 

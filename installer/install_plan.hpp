@@ -3,7 +3,6 @@
 // point builds it with the product's fixed content; the steps fill in what
 // they find.
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -14,24 +13,30 @@
 
 namespace brq_install {
 
+// One program the installer carries; its texts are the product's literals.
 struct payload_file {
   uint16_t resource_id = 0;
-  std::wstring name;
+  std::wstring_view name;
   crt_flavour crt = crt_flavour::unknown;  // unknown: applies everywhere
   bool firewall = false;
   bool service = false;
-  std::wstring service_name;
-  std::wstring display_name;
-  std::wstring description;
-  std::wstring service_args;
+  std::wstring_view service_name = {};
+  std::wstring_view display_name = {};
+  std::wstring_view description = {};
+  std::wstring_view service_args = {};
+  // The installed file: the destination, a backslash and the name. Set once
+  // the destination is settled.
+  std::wstring path = {};
 };
 
 struct install_plan {
-  std::wstring variant;
+  std::wstring_view variant;
   os_version os;
   crt_flavour crt = crt_flavour::unknown;
   std::wstring destination;  // without a trailing backslash
-  std::vector<std::shared_ptr<payload_file>> files;
+  // The payload files; once the destination is settled, only those meant
+  // for this Windows, each with its path.
+  std::vector<payload_file> files;
   // Payload file name to the services found for it. A file is a key only
   // when a service was found; a key, once inserted, keeps its first list.
   std::unordered_map<std::wstring, std::vector<service_record>> services;
@@ -60,11 +65,6 @@ struct install_plan {
   // not undone.
   bool files_in_place = false;
 };
-
-// Appends a payload file with `resource_id` and `name` (UTF-8) and no other
-// setting, and returns it so that the caller can set the rest.
-std::shared_ptr<payload_file> add_payload_file(install_plan& plan, uint16_t resource_id,
-                                               std::string_view name);
 
 // Whether a payload file name names a program: at least four characters,
 // ending in ".exe" in any letter case. Only programs run as services or

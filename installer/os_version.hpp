@@ -4,17 +4,15 @@
 #include <cstdint>
 #include <string_view>
 
+#include "win/version_info.hpp"
+
 namespace brq_install {
 
 struct install_plan;
 struct payload_file;
 
-struct os_version {
-  uint32_t major = 0;
-  uint32_t minor = 0;
-  uint32_t build = 0;
-  uint32_t revision = 0;
-};
+using win::get_os_version;
+using win::os_version;
 
 // An odd value names one Windows generation; an even value names the
 // generation of the odd value below it and every later one.
@@ -28,9 +26,6 @@ enum class crt_flavour : uint32_t {
   xpsp3_plus = 6,
   current = 7,
 };
-
-// The file version of the system's ntdll.dll; all zeros when unreadable.
-os_version get_os_version();
 
 // The generation of a version: always one of the four odd values.
 crt_flavour os_class(const os_version& version);

@@ -12,44 +12,44 @@ namespace brq_install {
 
 namespace {
 
-DWORD register_service(const install_plan& plan, const payload_file& file) {
+DWORD register_service(const payload_file& file) {
   win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
   if (!scm) return win::last_error();
-  return win::create_service(scm.get(), service_command_line(plan, file), file.service_name, file.display_name,
+  return win::create_service(scm.get(), service_command_line(file), file.service_name, file.display_name,
                              file.description);
 }
 
 }  // namespace
 
-std::wstring service_command_line(const install_plan& plan, const payload_file& file) {
-  std::wstring command_line = L"\"" + target_path(plan, file) + L"\"";
-  if (!file.service_args.empty()) command_line += L" " + file.service_args;
+std::wstring service_command_line(const payload_file& file) {
+  std::wstring command_line = L"\"" + file.path + L"\"";
+  if (!file.service_args.empty()) (command_line += L' ') += file.service_args;
   return command_line;
 }
 
 bool register_services(install_plan& plan) {
   for (const auto& file : plan.files) {
-    if (!applies_to_os(*file, plan) || !file->service) continue;
-    if (plan.services.contains(file->name)) {
+    if (!file.service) continue;
+    if (plan.services.contains(std::wstring(file.name))) {
       // An existing registration is never changed: whatever runs this file
       // keeps its name and settings.
       print_colored(color_warning, "Other services were already registered for \"");
-      print_colored(color_warning, std::wstring_view(file->name));
+      print_colored(color_warning, file.name);
       print_colored(color_warning, "\"\n");
       report_will_continue();
       continue;
     }
     // Written down before it exists: a run that dies right after creating
     // it leaves the next run a service to start.
-    plan.registered.push_back(file->service_name);
+    plan.registered.emplace_back(file.service_name);
     if (!save_record(plan)) {
       plan.registered.pop_back();
       return false;
     }
     print_text("Registering service \"");
-    print_wide(file->service_name);
+    print_wide(file.service_name);
     print_text("\"... ");
-    if (DWORD error = register_service(plan, *file)) {
+    if (DWORD error = register_service(file)) {
       plan.registered.pop_back();
       report_error({"failed\n"}, error);
       return false;

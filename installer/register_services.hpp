@@ -9,7 +9,7 @@ struct payload_file;
 // The command line a service of `file` is registered with: the quoted
 // installed path, then a blank and the file's service arguments if it has
 // any.
-std::wstring service_command_line(const install_plan& plan, const payload_file& file);
+std::wstring service_command_line(const payload_file& file);
 
 // Step: registers the service of each payload program that has one, unless
 // discovery found a service for that program already (a warning then), and

@@ -3,12 +3,11 @@
 // while GetVersionEx would answer what the manifest lets it.
 #include <vector>
 
-#include "os_version.hpp"
+#include "win/version_info.hpp"
+
 #include "win/platform.hpp"
 
-namespace brq_install {
-
-using win::api;
+namespace brq_install::win {
 
 os_version get_os_version() {
   const wchar_t* file = L"ntdll.dll";
@@ -28,4 +27,4 @@ os_version get_os_version() {
           LOWORD(info.dwFileVersionLS)};
 }
 
-}  // namespace brq_install
+}  // namespace brq_install::win

@@ -9,6 +9,7 @@
 #include "console_recorder.hpp"
 #include "fake_process_table.hpp"
 #include "files.hpp"
+#include "destination.hpp"
 #include "install_plan.hpp"
 #include "win/processes.hpp"
 
@@ -33,6 +34,7 @@ struct check_processes_test : ::testing::Test {
   void SetUp() override {
     plan.os = {10, 0, 19045, 0};
     plan.destination = root.path();
+    place_files(plan);
   }
   size_t opened_with(DWORD access) const {
     return std::count_if(processes.opens.begin(), processes.opens.end(),
@@ -138,15 +140,16 @@ TEST_F(check_processes_test, failed_termination_is_a_warning_and_the_next_proces
 
 TEST_F(check_processes_test, only_installed_executables_are_examined) {
   plan.files.clear();
-  add_payload_file(plan, 1, "qzv.ua.brq.EXE");   // the server, in capitals
-  add_payload_file(plan, 2, "qzv.ua.brq.ctrl.Exe");
-  add_payload_file(plan, 3, "readme.txt");       // not an executable
-  add_payload_file(plan, 4, "exe");              // too short
-  add_payload_file(plan, 5, "missing.exe");      // not installed
-  add_payload_file(plan, 6, "sub.exe");          // a directory
+  plan.files.push_back({.resource_id = 1, .name = L"qzv.ua.brq.EXE"});   // the server, in capitals
+  plan.files.push_back({.resource_id = 2, .name = L"qzv.ua.brq.ctrl.Exe"});
+  plan.files.push_back({.resource_id = 3, .name = L"readme.txt"});       // not an executable
+  plan.files.push_back({.resource_id = 4, .name = L"exe"});              // too short
+  plan.files.push_back({.resource_id = 5, .name = L"missing.exe"});      // not installed
+  plan.files.push_back({.resource_id = 6, .name = L"sub.exe"});          // a directory
   root.directory(L"sub.exe");
   root.file(L"readme.txt");
   root.file(L"exe");
+  place_files(plan);
   EXPECT_TRUE(check_processes(plan));
   EXPECT_EQ(console.text(),
             "Checking processes for \"qzv.ua.brq.EXE\"... \n"

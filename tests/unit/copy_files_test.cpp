@@ -51,13 +51,14 @@ struct copy_files_test : ::testing::Test {
     }
     plan.os = {10, 0, 19045, 0};
     plan.destination = root + L"\\Quorvanta\\QZV.UA\\brq";
+    place_files(plan);
     api.CreateFileW = &held_server;
     held_attempts = 0;
     refusal = ERROR_SHARING_VIOLATION;
     held_name = L"\\qzv.ua.brq.exe";
   }
   void TearDown() override {
-    for (const auto& file : plan.files) DeleteFileW((plan.destination + L"\\" + file->name).c_str());
+    for (const auto& file : plan.files) DeleteFileW(file.path.c_str());
     for (const wchar_t* level : {L"\\Quorvanta\\QZV.UA\\brq", L"\\Quorvanta\\QZV.UA", L"\\Quorvanta", L""}) {
       RemoveDirectoryW((root + level).c_str());
     }
@@ -176,7 +177,7 @@ TEST_F(copy_files_test, a_failed_or_cancelled_copy_puts_back_every_file_replaced
     CreateDirectoryW(root.c_str(), nullptr);
     create_directories(plan.destination + L"\\x");
     for (const auto& file : plan.files) {
-      std::wstring path = plan.destination + L"\\" + file->name;
+      const std::wstring& path = file.path;
       DeleteFileW(path.c_str());
       if (c.update) std::ofstream(std::filesystem::path(path), std::ios::binary) << "old";
     }
@@ -193,7 +194,7 @@ TEST_F(copy_files_test, a_failed_or_cancelled_copy_puts_back_every_file_replaced
     }
     EXPECT_FALSE(copy_files(plan));
     EXPECT_EQ(console.runs(), c.output);
-    for (const auto& file : plan.files) EXPECT_EQ(installed(file->name.c_str()), c.update ? "old" : "");
+    for (const auto& file : plan.files) EXPECT_EQ(installed(file.name.data()), c.update ? "old" : "");
     EXPECT_TRUE(plan.replaced.empty());
     EXPECT_FALSE(plan.files_in_place);
     for (const wchar_t* other : {L"qzv.ua.brq.old", L"qzv.ua.brq.ctrl.old", L"qzv.ua.brq.dev.new"}) {
@@ -221,7 +222,8 @@ TEST_F(copy_files_test, directory_that_cannot_be_created_ends_the_step_before_an
 }
 
 TEST_F(copy_files_test, entry_not_meant_for_this_windows_is_neither_announced_nor_written) {
-  plan.files[0]->crt = crt_flavour::nt4;
+  plan.files[0].crt = crt_flavour::nt4;
+  place_files(plan);
   EXPECT_TRUE(copy_files(plan));
   EXPECT_EQ(console.text(), ctrl_and_dev_ok);
   EXPECT_EQ(GetFileAttributesW((plan.destination + L"\\qzv.ua.brq.exe").c_str()),

@@ -10,6 +10,7 @@
 #include "discover_services.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
+#include "destination.hpp"
 #include "install_plan.hpp"
 #include "win/service_query.hpp"
 
@@ -42,6 +43,7 @@ struct discover_services_test : ::testing::Test {
   void SetUp() override {
     plan.os = {10, 0, 19045, 0};
     plan.destination = root.path();
+    place_files(plan);
   }
   // How many of the listed services run the server, asked directly.
   size_t matches() {
@@ -191,16 +193,16 @@ TEST_F(discover_services_test, any_failure_discards_the_whole_file_but_a_service
 
 TEST_F(discover_services_test, only_installed_executables_are_examined) {
   plan.files.clear();
-  add_payload_file(plan, 1, "qzv.ua.brq.EXE");  // the server, in capitals
-  add_payload_file(plan, 2, "readme.txt");      // not an executable
-  add_payload_file(plan, 3, "exe");             // too short
-  add_payload_file(plan, 4, "missing.exe");     // not installed
-  add_payload_file(plan, 5, "sub.exe");         // a directory
-  auto other_os = add_payload_file(plan, 6, "qzv.ua.brq.ctrl.exe");
-  other_os->crt = crt_flavour::nt4;  // not for this Windows
+  plan.files.push_back({.resource_id = 1, .name = L"qzv.ua.brq.EXE"});  // the server, in capitals
+  plan.files.push_back({.resource_id = 2, .name = L"readme.txt"});      // not an executable
+  plan.files.push_back({.resource_id = 3, .name = L"exe"});             // too short
+  plan.files.push_back({.resource_id = 4, .name = L"missing.exe"});     // not installed
+  plan.files.push_back({.resource_id = 5, .name = L"sub.exe"});         // a directory
+  plan.files.push_back({.resource_id = 6, .name = L"qzv.ua.brq.ctrl.exe", .crt = crt_flavour::nt4});  // not for this Windows
   root.directory(L"sub.exe");
   root.file(L"readme.txt");
   root.file(L"exe");
+  place_files(plan);
   scm.add({.name = L"any", .command_line = quoted(ctrl)});
   EXPECT_TRUE(discover_services(plan));
   EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.EXE\"...\n");
@@ -209,6 +211,7 @@ TEST_F(discover_services_test, only_installed_executables_are_examined) {
 
 TEST_F(discover_services_test, a_first_installation_prints_nothing) {
   plan.destination = root.path() + L"\\not yet";
+  place_files(plan);
   scm.add({.name = L"any", .command_line = quoted(server)});
   EXPECT_TRUE(discover_services(plan));
   EXPECT_EQ(console.text(), "");

@@ -7,6 +7,7 @@
 #include "console_recorder.hpp"
 #include "fake_firewall.hpp"
 #include "firewall.hpp"
+#include "destination.hpp"
 #include "install_plan.hpp"
 #include "win/firewall.hpp"
 
@@ -31,6 +32,7 @@ install_plan product_plan() {
   install_plan plan = build_install_plan();
   plan.destination = destination;
   plan.os = {10, 0, 19045, 3803};
+  place_files(plan);
   return plan;
 }
 
@@ -221,9 +223,10 @@ TEST(firewall, com_already_entered_counts_as_entered_and_is_left_once) {
 
 TEST(firewall, without_an_applicable_flagged_entry_only_the_profile_is_opened) {
   install_plan unflagged = product_plan();
-  unflagged.files[0]->firewall = false;
+  unflagged.files[0].firewall = false;
   install_plan elsewhere = product_plan();
-  elsewhere.files[0]->crt = crt_flavour::xpsp3;  // not Windows 10
+  elsewhere.files[0].crt = crt_flavour::xpsp3;  // not Windows 10
+  place_files(elsewhere);
 
   for (install_plan* plan : {&unflagged, &elsewhere}) {
     console_recorder console;
@@ -252,9 +255,10 @@ TEST(firewall, a_failed_entry_does_not_stop_the_next_and_names_are_bare_file_nam
   console_recorder console;
   fake_firewall fw;
   install_plan plan = product_plan();
-  plan.files[1]->firewall = true;  // the control tool as well
-  plan.files[2]->firewall = true;  // the developer tool, for another system only
-  plan.files[2]->crt = crt_flavour::nt4;
+  plan.files[1].firewall = true;  // the control tool as well
+  plan.files[2].firewall = true;  // the developer tool, for another system only
+  plan.files[2].crt = crt_flavour::nt4;
+  place_files(plan);
   fw.fail_call = static_cast<int>(open_profile.size() + look_up.size());  // the server's Item
   fw.fail_result = E_FAIL;
 

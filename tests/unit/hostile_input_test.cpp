@@ -12,6 +12,7 @@
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
+#include "destination.hpp"
 #include "install_plan.hpp"
 
 namespace brq_install {
@@ -33,6 +34,7 @@ struct hostile_input_test : ::testing::Test {
   void install_into(const std::wstring& directory) {
     plan.os = {10, 0, 19045, 0};
     plan.destination = root.directory(directory);
+    place_files(plan);
     root.file(directory + L"\\qzv.ua.brq.exe");
   }
   std::wstring server() const { return plan.destination + L"\\qzv.ua.brq.exe"; }

@@ -6,6 +6,7 @@
 #include "console_recorder.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
+#include "destination.hpp"
 #include "install_plan.hpp"
 #include "register_services.hpp"
 
@@ -27,6 +28,7 @@ struct register_services_test : ::testing::Test {
   void SetUp() override {
     plan.os = {10, 0, 19045, 0};
     plan.destination = destination.path();
+    place_files(plan);
   }
 };
 
@@ -52,15 +54,15 @@ TEST_F(register_services_test, creates_the_server_service_with_its_settings) {
 }
 
 TEST_F(register_services_test, command_line_carries_service_arguments_only_when_there_are_some) {
-  EXPECT_EQ(service_command_line(plan, *plan.files[0]), server_command_line);
-  plan.files[0]->service_args = L"-port 4840 \"a b\"";
-  EXPECT_EQ(service_command_line(plan, *plan.files[0]), server_command_line + L" -port 4840 \"a b\"");
+  EXPECT_EQ(service_command_line(plan.files[0]), server_command_line);
+  plan.files[0].service_args = L"-port 4840 \"a b\"";
+  EXPECT_EQ(service_command_line(plan.files[0]), server_command_line + L" -port 4840 \"a b\"");
   register_services(plan);
   EXPECT_EQ(scm.at(L"QZVOPCUA.BRQ").command_line, server_command_line + L" -port 4840 \"a b\"");
 }
 
 TEST_F(register_services_test, a_description_is_set_even_when_empty_and_its_failure_is_no_failure) {
-  plan.files[0]->description.clear();
+  plan.files[0].description = L"";
   scm.describe_error = ERROR_ACCESS_DENIED;
   EXPECT_TRUE(register_services(plan));
   EXPECT_EQ(console.text(), "Registering service \"QZVOPCUA.BRQ\"... ok\n");
@@ -84,9 +86,8 @@ TEST_F(register_services_test, a_file_with_a_discovered_service_is_not_registere
 
 TEST_F(register_services_test, a_refused_creation_ends_the_step_with_the_error_block) {
   // A second service file after the first must not be looked at.
-  auto second = add_payload_file(plan, 104, "second.exe");
-  second->service = true;
-  second->service_name = L"SECOND";
+  plan.files.push_back({.resource_id = 104, .name = L"second.exe", .service = true, .service_name = L"SECOND"});
+  place_files(plan);
   using service = testing::fake_service_manager::service;
   struct {
     DWORD manager_error, denied;
@@ -116,7 +117,8 @@ TEST_F(register_services_test, a_refused_creation_ends_the_step_with_the_error_b
 }
 
 TEST_F(register_services_test, files_without_a_service_or_for_another_windows_are_passed_over) {
-  plan.files[0]->crt = crt_flavour::nt4;
+  plan.files[0].crt = crt_flavour::nt4;
+  place_files(plan);
   EXPECT_TRUE(register_services(plan));
   EXPECT_EQ(console.text(), "");
   EXPECT_TRUE(scm.requests.empty());

@@ -8,6 +8,7 @@
 #include "console/console.hpp"
 #include "console_recorder.hpp"
 #include "files.hpp"
+#include "destination.hpp"
 #include "install_plan.hpp"
 #include "run_record.hpp"
 
@@ -67,6 +68,7 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_ignores_a_record_
     install_plan plan = build_install_plan();
     plan.os = {10, 0, 19045, 0};
     plan.destination = destination.path();
+    place_files(plan);
     auto write = [&](const wchar_t* name, const std::string& bytes) {
       std::ofstream(std::filesystem::path(destination.path() + L"\\" + name), std::ios::binary) << bytes;
     };
@@ -91,6 +93,7 @@ TEST(run_record, a_file_that_cannot_be_put_back_ends_the_run) {
   install_plan plan = build_install_plan();
   plan.os = {10, 0, 19045, 0};
   plan.destination = destination.path();
+  place_files(plan);
   std::wstring server = destination.file(L"qzv.ua.brq.exe");
   destination.file(L"qzv.ua.brq.old");
   HANDLE held = CreateFileW(server.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);

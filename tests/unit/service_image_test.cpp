@@ -11,6 +11,7 @@
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
+#include "destination.hpp"
 #include "install_plan.hpp"
 #include "win/service_query.hpp"
 
@@ -106,7 +107,8 @@ TEST_F(service_image_test, an_enumeration_without_progress_asks_once_for_all_the
                                  });
   install_plan plan;
   plan.destination = dir;
-  add_payload_file(plan, 101, "qzv.ua.brq.exe");
+  plan.files.push_back({.resource_id = 101, .name = L"qzv.ua.brq.exe"});
+  place_files(plan);
   testing::console_recorder console;
   EXPECT_TRUE(discover_services(plan));
   EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.exe\"...\nfailed to enum services\n" +
@@ -124,7 +126,8 @@ TEST_F(service_image_test, processes_of_a_file_whose_services_are_unknown_are_no
   processes.add(4242, server);
   install_plan plan;
   plan.destination = dir;
-  add_payload_file(plan, 101, "qzv.ua.brq.exe");
+  plan.files.push_back({.resource_id = 101, .name = L"qzv.ua.brq.exe"});
+  place_files(plan);
   testing::console_recorder console;
   EXPECT_TRUE(discover_services(plan));
   EXPECT_TRUE(check_processes(plan));

@@ -37,8 +37,8 @@ TEST(utf8_to_wide, ascii_needs_no_call_of_the_system) {
                                    +[](UINT, DWORD, LPCCH, int, LPWSTR, int) { return 0; });
   install_plan plan = build_install_plan();
   EXPECT_EQ(plan.variant, L"brq");
-  EXPECT_EQ(plan.files[2]->name, L"qzv.ua.brq.dev.exe");
-  EXPECT_EQ(plan.files[0]->service_name, L"QZVOPCUA.BRQ");
+  EXPECT_EQ(plan.files[2].name, L"qzv.ua.brq.dev.exe");
+  EXPECT_EQ(plan.files[0].service_name, L"QZVOPCUA.BRQ");
   EXPECT_EQ(utf8_to_wide("\xC3\xA9"), L"");  // text beyond ASCII still needs it
 }
 
