@@ -72,9 +72,5 @@ int main() {
     DeleteFileW(path.c_str());
   }
   RemoveDirectoryW(plan.destination.c_str());
-  // What an update adds: discovery splits command lines through shell32.
-  int count = 0;
-  brq_install::win::api.LocalFree(brq_install::win::api.CommandLineToArgvW(L"\"a b\" c", &count));
-  report("after-CommandLineToArgvW");
   return 0;
 }

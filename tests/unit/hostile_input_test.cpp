@@ -5,7 +5,6 @@
 // back every handle (the fakes check that at their end).
 #include <gtest/gtest.h>
 
-#include "argument_arrays.hpp"
 #include "check_processes.hpp"
 #include "command_lines.hpp"
 #include "console_recorder.hpp"
@@ -25,7 +24,6 @@ struct hostile_input_test : ::testing::Test {
   testing::fake_clock clock;
   testing::fake_service_manager scm{clock};
   testing::fake_process_table processes;
-  testing::argument_arrays arrays;
   testing::console_recorder console;
   testing::temp_tree root;  // no blank in its own path
   install_plan plan = build_install_plan();
