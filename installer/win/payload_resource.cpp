@@ -109,7 +109,8 @@ DWORD extract_resource_to_file(uint16_t resource_id, const std::wstring& path, b
   if (DWORD error = staged.create()) return error;
   DWORD write_error = ERROR_SUCCESS;
   uint64_t total = 0;
-  bool inflated = inflate_zlib(payload.data, payload.size, [&](const uint8_t* data, size_t size) {
+  inflate_buffer buffer;
+  bool inflated = inflate_zlib(payload.data, payload.size, buffer.bytes(), [&](const uint8_t* data, size_t size) {
     if (size > max_file_size - total) {
       write_error = ERROR_INVALID_DATA;  // no file of this product is that large
       return false;
