@@ -10,7 +10,6 @@ namespace brq_install {
 bool inflate_zlib(const void* data, uint32_t size, std::span<uint8_t> buffer, const inflate_sink& sink) {
   // zlib counts its output room in a uInt.
   const auto room = static_cast<uInt>(std::min<size_t>(buffer.size(), std::numeric_limits<uInt>::max()));
-  if (room == 0) return false;
   z_stream stream{};
   stream.next_in = static_cast<Bytef*>(const_cast<void*>(data));
   stream.avail_in = size;

@@ -31,8 +31,8 @@ class inflate_buffer {
 // Inflates one zlib stream (header, deflate data, Adler-32) into `sink`,
 // through `buffer`: each piece is at most its size. True only when the
 // stream ended, its checksum matched and the sink took every piece; a
-// damaged stream may have handed the sink some pieces before. An empty
-// buffer inflates nothing and fails.
+// damaged stream may have handed the sink some pieces before. `buffer`
+// must hold at least one byte.
 bool inflate_zlib(const void* data, uint32_t size, std::span<uint8_t> buffer, const inflate_sink& sink);
 
 // The same, appending the bytes to `out`.

@@ -43,8 +43,7 @@ TEST(inflate_zlib, pieces_pass_through_the_callers_buffer) {
   const std::vector<uint8_t> stream = zlib_stream(program);
   inflate_buffer whole;
   std::vector<uint8_t> small(4096);
-  std::vector<uint8_t> tiny(7);
-  const std::span<uint8_t> buffers[] = {whole.bytes(), whole.bytes(), small, tiny, std::span(tiny).first(1)};
+  const std::span<uint8_t> buffers[] = {whole.bytes(), whole.bytes(), small, std::span(small).first(1)};
   EXPECT_EQ(whole.bytes().size(), 64u * 1024);
   for (std::span<uint8_t> buffer : buffers) {
     SCOPED_TRACE(buffer.size());
@@ -62,13 +61,6 @@ TEST(inflate_zlib, pieces_pass_through_the_callers_buffer) {
     EXPECT_EQ(outside, 0u);
     EXPECT_EQ(largest, buffer.size());
   }
-}
-
-TEST(inflate_zlib, an_empty_buffer_inflates_nothing) {
-  const std::vector<uint8_t> stream = zlib_stream("program");
-  std::vector<uint8_t> out;
-  EXPECT_FALSE(inflate_zlib(stream.data(), static_cast<uint32_t>(stream.size()), std::span<uint8_t>(), out));
-  EXPECT_TRUE(out.empty());
 }
 
 TEST(inflate_zlib, stream_of_an_empty_file_gives_nothing) {

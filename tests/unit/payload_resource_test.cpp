@@ -2,7 +2,6 @@
 // on disk changes unless the payload inflated whole.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <utility>
 
 #include "fake_payloads.hpp"
@@ -83,8 +82,7 @@ struct extract_resource_test : ::testing::Test {
   }
   bool kept_old = false;
   inflate_buffer buffer;
-  DWORD extract(std::span<uint8_t> through) { return extract_resource_to_file(101, path, through, kept_old); }
-  DWORD extract() { return extract(buffer.bytes()); }
+  DWORD extract() { return extract_resource_to_file(101, path, buffer.bytes(), kept_old); }
 };
 
 TEST_F(extract_resource_test, replaces_a_longer_file_in_full) {
@@ -99,30 +97,6 @@ TEST_F(extract_resource_test, replaces_a_longer_file_in_full) {
   // works has siblings that work.
   EXPECT_EQ(win::staging_path(path), directory + L"\\qzv.ua.brq.new");
   EXPECT_EQ(win::backup_path(directory + L"\\a.b\\x"), directory + L"\\a.b\\x.old");
-}
-
-// Each write hands the file one piece of the caller's buffer, so that the
-// copy step's one buffer is all the memory the bytes pass through.
-TEST_F(extract_resource_test, writes_pieces_of_the_callers_buffer) {
-  static std::span<uint8_t> through;
-  static size_t writes, outside, largest;
-  api.WriteFile = [](HANDLE file, const void* data, DWORD size, DWORD* written, OVERLAPPED* overlapped) {
-    ++writes;
-    if (data != through.data()) ++outside;
-    largest = std::max<size_t>(largest, size);
-    return faulty_write(file, data, size, written, overlapped);
-  };
-  std::vector<uint8_t> small(4096);
-  for (std::span<uint8_t> b : {buffer.bytes(), std::span<uint8_t>(small)}) {
-    SCOPED_TRACE(b.size());
-    through = b;
-    writes = outside = largest = 0;
-    EXPECT_EQ(extract(b), 0u);
-    EXPECT_EQ(testing::read_file(path), program);
-    EXPECT_EQ(writes, (program.size() + b.size() - 1) / b.size());
-    EXPECT_EQ(outside, 0u);
-    EXPECT_EQ(largest, b.size());
-  }
 }
 
 TEST_F(extract_resource_test, a_first_file_keeps_no_backup) {
