@@ -12,6 +12,7 @@
 
 #include "firewall.hpp"
 #include "install_plan.hpp"
+#include "payload/inflate.hpp"
 #include "win/firewall.hpp"
 #include "win/payload_resource.hpp"
 
@@ -64,17 +65,17 @@ int main() {
   report("after-firewall-step");
   touch_streams();
   report("after-touching-streams");
+  // As the copy step does: one inflate buffer for the three files.
+  brq_install::inflate_buffer buffer;
   for (const auto& file : plan.files) {
     std::wstring path = plan.destination + L"\\" + file->name;
     bool kept_old = false;
-    if (brq_install::win::extract_resource_to_file(file->resource_id, path, kept_old) != 0) return 1;
+    if (brq_install::win::extract_resource_to_file(file->resource_id, path, buffer.bytes(), kept_old) != 0) {
+      return 1;
+    }
     report(("after-extracting-" + std::to_string(file->resource_id)).c_str());
     DeleteFileW(path.c_str());
   }
   RemoveDirectoryW(plan.destination.c_str());
-  // What an update adds: discovery splits command lines through shell32.
-  int count = 0;
-  brq_install::win::api.LocalFree(brq_install::win::api.CommandLineToArgvW(L"\"a b\" c", &count));
-  report("after-CommandLineToArgvW");
   return 0;
 }

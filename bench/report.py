@@ -207,8 +207,7 @@ if os.path.exists(path("scaling.txt")):
             kind, name, count, low, mid, high = line.split()
             per_item = float(mid) * 1000 / max(int(count), 1)
             label = {"real": f"{name}, the prefix's real one, one program",
-                     "real-first": f"{name}, the prefix's real one, first search of the process"
-                                   " (loads shell32.dll for CommandLineToArgvW)",
+                     "real-first": f"{name}, the prefix's real one, first search of the process",
                      "real-three-programs": f"{name}, the prefix's real one, the three installed programs"
                                             " one search each (as the installer runs it)",
                      "real-one-pass": f"{name}, the prefix's real one, the three installed programs in"

@@ -24,6 +24,7 @@
 #include "fake_clock.hpp"
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
+#include "win/command_line.hpp"
 #include "win/platform.hpp"
 #include "win/processes.hpp"
 #include "win/service_query.hpp"
@@ -232,15 +233,6 @@ std::vector<std::wstring> service_names(SC_HANDLE scm) {
   return names;
 }
 
-// The first argument of a command line, as CommandLineToArgvW splits it.
-std::wstring program_of(const std::wstring& command_line) {
-  int count = 0;
-  wchar_t** arguments = CommandLineToArgvW(command_line.c_str(), &count);
-  std::wstring program = arguments != nullptr && count > 0 ? arguments[0] : L"";
-  LocalFree(arguments);
-  return program;
-}
-
 // A file's identity (volume serial number and file index), through a handle
 // that is kept open, as the installer compares files; zeros when the file
 // cannot be opened.
@@ -279,7 +271,7 @@ void on_real_system(int repetitions) {
   win::unique_sc_handle scm(api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
   std::vector<DWORD> ids;
   std::vector<brq_install::service_record> records;
-  // The first discovery of a process binds CommandLineToArgvW: it loads shell32.dll.
+  // The first discovery of the process, apart from the later ones.
   measure("real-first", "discovery", 0, 1, 1, [&] { return win::find_image_services(scm.get(), target, records); });
 
   const auto services = static_cast<DWORD>(service_names(scm.get()).size());
@@ -313,7 +305,7 @@ void on_real_system(int repetitions) {
     for (const std::wstring& name : service_names(scm.get())) {
       brq_install::service_config config;
       if (DWORD error = win::query_service_config(scm.get(), name, config)) return error;
-      found += matches(program_of(config.command_line), identities);
+      found += matches(win::first_argument(config.command_line), identities);
     }
     return found >= 1 ? DWORD{ERROR_SUCCESS} : DWORD{ERROR_NOT_FOUND};
   });
@@ -328,7 +320,7 @@ void on_real_system(int repetitions) {
       win::unique_sc_handle service(OpenServiceW(scm.get(), name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
       DWORD needed = 0;
       if (!service || !QueryServiceConfigW(service.get(), config, 8192, &needed)) return GetLastError();
-      found += matches(program_of(config->lpBinaryPathName), identities);
+      found += matches(win::first_argument(config->lpBinaryPathName), identities);
     }
     return found >= 1 ? DWORD{ERROR_SUCCESS} : DWORD{ERROR_NOT_FOUND};
   });

@@ -6,6 +6,7 @@
 #include "file_set.hpp"
 #include "install_plan.hpp"
 #include "os_version.hpp"
+#include "payload/inflate.hpp"
 #include "win/payload_resource.hpp"
 #include "win/platform.hpp"
 
@@ -28,17 +29,17 @@ void wait_before_retry() {
   print_text(" ");
 }
 
-// Writes one file, retrying while it is held; a cancellation during a wait
-// ends the attempts. Records the file as replaced once its old bytes are in
-// its backup.
-DWORD copy_file(install_plan& plan, const payload_file& file) {
+// Writes one file through `buffer`, retrying while it is held; a
+// cancellation during a wait ends the attempts. Records the file as replaced
+// once its old bytes are in its backup.
+DWORD copy_file(install_plan& plan, const payload_file& file, std::span<uint8_t> buffer) {
   const std::wstring& path = file.path;
   bool kept_old = false;
-  DWORD error = win::extract_resource_to_file(file.resource_id, path, kept_old);
+  DWORD error = win::extract_resource_to_file(file.resource_id, path, buffer, kept_old);
   for (int retries = 0; error == ERROR_SHARING_VIOLATION && retries < max_retries; ++retries) {
     wait_before_retry();
     if (cancel_requested()) return ERROR_CANCELLED;
-    error = win::extract_resource_to_file(file.resource_id, path, kept_old);
+    error = win::extract_resource_to_file(file.resource_id, path, buffer, kept_old);
   }
   // A file whose old bytes could not be moved back after a failed attempt
   // is the set's to restore as well.
@@ -47,12 +48,12 @@ DWORD copy_file(install_plan& plan, const payload_file& file) {
 }
 
 // "Copying \"name\"... " and the file written: "ok", or an error block.
-bool copy_one(install_plan& plan, const payload_file& file) {
+bool copy_one(install_plan& plan, const payload_file& file, std::span<uint8_t> buffer) {
   print_text("Copying \"");
   print_wide(file.name);
   print_text("\"... ");
   if (!create_directories(file.path)) return false;
-  if (DWORD error = copy_file(plan, file)) {
+  if (DWORD error = copy_file(plan, file, buffer)) {
     report_error({"failed\n"}, error);
     return false;
   }
@@ -63,10 +64,12 @@ bool copy_one(install_plan& plan, const payload_file& file) {
 }  // namespace
 
 bool copy_files(install_plan& plan) {
+  // One buffer for every file and every attempt of the step.
+  inflate_buffer buffer;
   bool copied = true;
   for (const auto& file : plan.files) {
     // No file is replaced once the run is cancelled.
-    if (cancel_requested() || !copy_one(plan, file)) {
+    if (cancel_requested() || !copy_one(plan, file, buffer.bytes())) {
       copied = false;
       break;
     }

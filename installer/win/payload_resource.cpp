@@ -100,7 +100,8 @@ class staged_file {
 std::wstring staging_path(const std::wstring& path) { return sibling_path(path, L".new"); }
 std::wstring backup_path(const std::wstring& path) { return sibling_path(path, L".old"); }
 
-DWORD extract_resource_to_file(uint16_t resource_id, const std::wstring& path, bool& kept_old) {
+DWORD extract_resource_to_file(uint16_t resource_id, const std::wstring& path, std::span<uint8_t> buffer,
+                               bool& kept_old) {
   kept_old = false;
   payload_view payload;
   if (DWORD error = find_payload(resource_id, payload)) return error;
@@ -109,7 +110,7 @@ DWORD extract_resource_to_file(uint16_t resource_id, const std::wstring& path, b
   if (DWORD error = staged.create()) return error;
   DWORD write_error = ERROR_SUCCESS;
   uint64_t total = 0;
-  bool inflated = inflate_zlib(payload.data, payload.size, [&](const uint8_t* data, size_t size) {
+  bool inflated = inflate_zlib(payload.data, payload.size, buffer, [&](const uint8_t* data, size_t size) {
     if (size > max_file_size - total) {
       write_error = ERROR_INVALID_DATA;  // no file of this product is that large
       return false;

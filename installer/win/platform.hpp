@@ -8,7 +8,6 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <psapi.h>
-#include <shellapi.h>
 
 #include <cstdio>
 
@@ -104,8 +103,8 @@ namespace brq_install::win {
 
 // Functions of DLLs that are loaded only when first needed, from System32
 // alone: version.dll is no KnownDLL, so importing it would let a copy planted
-// next to the installer load before main runs; the COM and shell DLLs load
-// further DLLs of their own (Wine's user32 imports version.dll). Each entry
+// next to the installer load before main runs; the COM DLLs load further
+// DLLs of their own (Wine's user32 imports version.dll). Each entry
 // starts as a stub that, at its first call, loads its DLL, replaces itself in
 // the table by the real function and forwards the call
 // (win/lazy_binding.hpp).
@@ -117,8 +116,7 @@ namespace brq_install::win {
   Y(CoUninitialize, L"ole32.dll")                    \
   Y(CoCreateInstance, L"ole32.dll")                  \
   Y(SysAllocString, L"oleaut32.dll")                 \
-  Y(SysFreeString, L"oleaut32.dll")                  \
-  Y(CommandLineToArgvW, L"shell32.dll")
+  Y(SysFreeString, L"oleaut32.dll")
 
 struct platform_table {
 #define BRQ_PLATFORM_ENTRY(name) decltype(&::name) name;

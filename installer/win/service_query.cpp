@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "win/command_line.hpp"
 #include "win/file_identity.hpp"
 #include "win/files.hpp"
 #include "win/unique.hpp"
@@ -38,17 +39,6 @@ std::wstring expand_environment(const std::wstring& command_line) {
   if (length == 0 || length > size) return command_line;
   expanded.resize(length - 1);  // the count includes the terminating null
   return expanded;
-}
-
-// The first argument, split as Windows splits a command line: quotes
-// removed, an unquoted path cut at its first blank. An empty command line
-// has no program: CommandLineToArgvW would answer with the installer's path.
-std::wstring first_argument(const std::wstring& command_line) {
-  if (command_line.empty()) return {};
-  int count = 0;
-  unique_hlocal arguments(api.CommandLineToArgvW(command_line.c_str(), &count));
-  if (!arguments || count < 1) return {};
-  return static_cast<wchar_t**>(arguments.get())[0];
 }
 
 // Whether the last component of `path` has an extension.

@@ -62,7 +62,6 @@ constexpr function_faults faults[] = {
     {"K32GetModuleFileNameExW", ERROR_PARTIAL_COPY},
     {"ReleaseMutex", ERROR_NOT_OWNER},
     {"GetSecurityInfo", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},  // returns its code
-    {"CommandLineToArgvW", ERROR_NOT_ENOUGH_MEMORY},
     {"SysAllocString", ERROR_OUTOFMEMORY},
     {"CoInitializeEx", ERROR_OUTOFMEMORY},
 };

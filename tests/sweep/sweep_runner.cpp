@@ -95,7 +95,6 @@ void install_ledger(ledger& l) {
   acquires<&table::OpenServiceW, &ledger::service_handles>();
   acquires<&table::CreateServiceW, &ledger::service_handles>();
   releases<&table::CloseServiceHandle, &ledger::service_handles>();
-  acquires<&table::CommandLineToArgvW, &ledger::locals>();
   releases<&table::LocalFree, &ledger::locals>();
   api.FormatMessageW = [](DWORD flags, LPCVOID source, DWORD id, DWORD language, LPWSTR buffer, DWORD size,
                           va_list* arguments) {

@@ -2,8 +2,10 @@
 // stops.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
@@ -22,6 +24,12 @@ using win::api;
 using testing::text_of;
 using run = testing::console_recorder::run;
 constexpr WORD plain = testing::console_recorder::plain;
+
+// Allocations of 64 KiB or more while counting: the copy step allocates one
+// inflate buffer, whatever its files and attempts. operator new below counts
+// them for the whole test program, and only when asked.
+bool counting_large_allocations = false;
+int large_allocations = 0;
 
 int held_attempts = 0;        // CreateFileW on the held file refuses this many times more
 DWORD refusal = ERROR_SHARING_VIOLATION;
@@ -83,7 +91,12 @@ TEST_F(copy_files_test, first_installation_creates_the_directories_and_writes_ev
 
 TEST_F(copy_files_test, file_held_for_two_attempts_is_written_at_the_third) {
   held_attempts = 2;
+  large_allocations = 0;
+  counting_large_allocations = true;
   EXPECT_TRUE(copy_files(plan));
+  counting_large_allocations = false;
+  // Five attempts for three files, and one inflate buffer for all of them.
+  EXPECT_EQ(large_allocations, 1);
   EXPECT_EQ(console.text(),
             "Copying \"qzv.ua.brq.exe\"... " + retry_line + retry_line + "ok\n" + ctrl_and_dev_ok);
   EXPECT_EQ(clock.sleeps, std::vector<DWORD>(10, 1000));
@@ -238,3 +251,12 @@ TEST_F(copy_files_test, plan_without_files_does_nothing) {
 
 }  // namespace
 }  // namespace brq_install
+
+// Replaces the global operator new (the arrays' operator new[] forwards to
+// it) with one that counts large allocations and allocates as the default
+// does, so that the default operator delete frees it.
+void* operator new(std::size_t size) {
+  if (brq_install::counting_large_allocations && size >= 64 * 1024) ++brq_install::large_allocations;
+  if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
+  throw std::bad_alloc();
+}

@@ -4,7 +4,6 @@
 // match is by the file system's own identity.
 #include <gtest/gtest.h>
 
-#include "argument_arrays.hpp"
 #include "console/console.hpp"
 #include "console_recorder.hpp"
 #include "discover_services.hpp"
@@ -31,7 +30,6 @@ struct discover_services_test : ::testing::Test {
   testing::scoped_platform platform;
   testing::fake_clock clock;
   testing::fake_service_manager scm{clock};
-  testing::argument_arrays arrays;
   testing::console_recorder console;
   // Blanks in the path, as under the program files directory.
   testing::temp_tree root{L" brq dir"}, elsewhere{L" other"};

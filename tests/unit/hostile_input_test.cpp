@@ -5,8 +5,8 @@
 // back every handle (the fakes check that at their end).
 #include <gtest/gtest.h>
 
-#include "argument_arrays.hpp"
 #include "check_processes.hpp"
+#include "command_lines.hpp"
 #include "console_recorder.hpp"
 #include "discover_services.hpp"
 #include "fake_process_table.hpp"
@@ -25,7 +25,6 @@ struct hostile_input_test : ::testing::Test {
   testing::fake_clock clock;
   testing::fake_service_manager scm{clock};
   testing::fake_process_table processes;
-  testing::argument_arrays arrays;
   testing::console_recorder console;
   testing::temp_tree root;  // no blank in its own path
   install_plan plan = build_install_plan();
@@ -48,36 +47,24 @@ struct hostile_input_test : ::testing::Test {
 TEST_F(hostile_input_test, service_command_lines_of_other_software) {
   install_into(L"brq dir");
   std::wstring long_path = root.path() + L"\\" + std::wstring(300, L'x') + L"\\qzv.ua.brq.exe";
-  struct {
-    const char* what;
+  struct command_line_case {
+    std::string what;
     std::wstring command_line;
     bool runs_server;
-  } cases[] = {
-      {"empty", L"", false},
-      {"blanks", L"   ", false},
-      {"only quotes", L"\"\"", false},
-      {"one quote", L"\"", false},
-      {"three quotes", L"\"\"\"", false},
+  };
+  std::vector<command_line_case> cases = {
       {"unbalanced quote, arguments inside it", L"\"" + server() + L" -x", false},
       {"unbalanced quote at the end", in_quotes(server()) + L" -x \"", true},
       {"unquoted with blanks and arguments", server() + L" -x y", true},
       {"extra arguments", in_quotes(server()) + L" -a \"b c\" \"\" d\\\"e", true},
       {"32 KiB of arguments", in_quotes(server()) + L" " + std::wstring(32768, L'a'), true},
-      {"32 KiB of text", std::wstring(32768, L'a'), false},
-      {"32 KiB of quotes", std::wstring(32768, L'"'), false},
-      {"32 KiB of blanks", std::wstring(32768, L' '), false},
-      {"16384 words", [] {
-         std::wstring words;
-         for (int i = 0; i < 16384; ++i) words += L"a ";
-         return words;
-       }(),
-       false},
       {"a variable that expands past 32 KiB", L"%BRQ_BIG%%BRQ_BIG%\\qzv.ua.brq.exe", false},
       {"a directory", in_quotes(plan.destination), false},
       {"a directory, trailing backslash", in_quotes(plan.destination + L"\\"), false},
       {"longer than 260 characters", in_quotes(long_path), false},
       {"the root of a drive", L"C:\\", false},
   };
+  for (const auto& odd : testing::odd_command_lines()) cases.push_back({odd.what, odd.command_line, false});
   SetEnvironmentVariableW(L"BRQ_BIG", std::wstring(30000, L'b').c_str());
   for (const auto& c : cases) {
     scm.services = {{.name = L"other", .command_line = c.command_line, .state = SERVICE_RUNNING}};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fake_payloads.hpp"
 #include "payload/inflate.hpp"
 
@@ -8,7 +10,8 @@ namespace {
 
 using testing::zlib_stream;
 
-// About 1.3 MB that compresses, but not to nothing: three output chunks.
+// About 1.3 MB that compresses, but not to nothing: some twenty pieces of
+// the 64 KiB buffer.
 std::string sample_program() {
   std::string data;
   uint32_t state = 12345;
@@ -20,7 +23,8 @@ std::string sample_program() {
 }
 
 bool inflates(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out) {
-  return inflate_zlib(stream.data(), static_cast<uint32_t>(stream.size()), out);
+  inflate_buffer buffer;
+  return inflate_zlib(stream.data(), static_cast<uint32_t>(stream.size()), buffer.bytes(), out);
 }
 
 TEST(inflate_zlib, stream_spanning_several_chunks_comes_out_whole) {
@@ -29,6 +33,34 @@ TEST(inflate_zlib, stream_spanning_several_chunks_comes_out_whole) {
   ASSERT_TRUE(inflates(zlib_stream(program), out));
   ASSERT_EQ(out.size(), program.size() + 1);
   EXPECT_EQ(std::string(out.begin() + 1, out.end()), program);
+}
+
+// Whatever its size and whatever it held before, the caller's buffer is the
+// one the pieces come from, none larger than it, and the bytes come out the
+// same; one buffer serves any number of streams.
+TEST(inflate_zlib, pieces_pass_through_the_callers_buffer) {
+  const std::string program = sample_program();
+  const std::vector<uint8_t> stream = zlib_stream(program);
+  inflate_buffer whole;
+  std::vector<uint8_t> small(4096);
+  const std::span<uint8_t> buffers[] = {whole.bytes(), whole.bytes(), small, std::span(small).first(1)};
+  EXPECT_EQ(whole.bytes().size(), 64u * 1024);
+  for (std::span<uint8_t> buffer : buffers) {
+    SCOPED_TRACE(buffer.size());
+    std::fill(buffer.begin(), buffer.end(), uint8_t{0xCD});
+    std::string out;
+    size_t outside = 0, largest = 0;
+    EXPECT_TRUE(inflate_zlib(stream.data(), static_cast<uint32_t>(stream.size()), buffer,
+                             [&](const uint8_t* data, size_t size) {
+                               if (data != buffer.data()) ++outside;
+                               largest = std::max(largest, size);
+                               out.append(reinterpret_cast<const char*>(data), size);
+                               return true;
+                             }));
+    EXPECT_EQ(out, program);
+    EXPECT_EQ(outside, 0u);
+    EXPECT_EQ(largest, buffer.size());
+  }
 }
 
 TEST(inflate_zlib, stream_of_an_empty_file_gives_nothing) {

@@ -6,6 +6,7 @@
 
 #include "fake_payloads.hpp"
 #include "files.hpp"
+#include "payload/inflate.hpp"
 #include "win/payload_resource.hpp"
 
 namespace brq_install {
@@ -80,7 +81,8 @@ struct extract_resource_test : ::testing::Test {
     CloseHandle(file);
   }
   bool kept_old = false;
-  DWORD extract() { return extract_resource_to_file(101, path, kept_old); }
+  inflate_buffer buffer;
+  DWORD extract() { return extract_resource_to_file(101, path, buffer.bytes(), kept_old); }
 };
 
 TEST_F(extract_resource_test, replaces_a_longer_file_in_full) {

@@ -3,7 +3,6 @@
 // not move its resume handle on.
 #include <gtest/gtest.h>
 
-#include "argument_arrays.hpp"
 #include "check_processes.hpp"
 #include "console/console.hpp"
 #include "console_recorder.hpp"
@@ -27,7 +26,6 @@ struct service_image_test : ::testing::Test {
   std::wstring server = tree.file(L"dir with blanks\\qzv.ua.brq.exe");
   testing::fake_clock clock;
   fake_service_manager manager{clock};
-  testing::argument_arrays arrays;
 
   std::vector<std::wstring> matches() {
     SC_HANDLE scm = win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
