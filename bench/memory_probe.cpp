@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "destination.hpp"
 #include "firewall.hpp"
 #include "install_plan.hpp"
 #include "payload/inflate.hpp"
@@ -47,6 +48,7 @@ int main() {
   GetTempPathW(MAX_PATH, temp);
   brq_install::install_plan plan = brq_install::build_install_plan();
   plan.destination = std::wstring(temp) + L"brq-memory-probe";
+  brq_install::place_files(plan);  // each file's path, under the probe's directory
   CreateDirectoryW(plan.destination.c_str(), nullptr);
   // The firewall step piece by piece, then as the installer runs it.
   LoadLibraryW(L"ole32.dll");
@@ -68,13 +70,12 @@ int main() {
   // As the copy step does: one inflate buffer for the three files.
   brq_install::inflate_buffer buffer;
   for (const auto& file : plan.files) {
-    std::wstring path = plan.destination + L"\\" + file->name;
     bool kept_old = false;
-    if (brq_install::win::extract_resource_to_file(file->resource_id, path, buffer.bytes(), kept_old) != 0) {
+    if (brq_install::win::extract_resource_to_file(file.resource_id, file.path, buffer.bytes(), kept_old) != 0) {
       return 1;
     }
-    report(("after-extracting-" + std::to_string(file->resource_id)).c_str());
-    DeleteFileW(path.c_str());
+    report(("after-extracting-" + std::to_string(file.resource_id)).c_str());
+    DeleteFileW(file.path.c_str());
   }
   RemoveDirectoryW(plan.destination.c_str());
   return 0;

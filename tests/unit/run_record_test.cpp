@@ -32,6 +32,15 @@ std::string ignored(DWORD code) {
   return "Ignoring the record of an interrupted installation\n" + text_of(code) + "\nWill attempt to continue...\n";
 }
 
+// The product's plan on Windows 10, installed into `destination`.
+install_plan plan_in(const testing::temp_tree& destination) {
+  install_plan plan = build_install_plan();
+  plan.os = {10, 0, 19045, 0};
+  plan.destination = destination.path();
+  place_files(plan);
+  return plan;
+}
+
 TEST(run_record, the_next_run_resumes_what_the_record_says_and_ignores_a_record_that_is_not_one) {
   struct {
     const char* what;
@@ -65,10 +74,7 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_ignores_a_record_
     SCOPED_TRACE(c.what);
     testing::temp_tree destination;
     testing::console_recorder console;
-    install_plan plan = build_install_plan();
-    plan.os = {10, 0, 19045, 0};
-    plan.destination = destination.path();
-    place_files(plan);
+    install_plan plan = plan_in(destination);
     auto write = [&](const wchar_t* name, const std::string& bytes) {
       std::ofstream(std::filesystem::path(destination.path() + L"\\" + name), std::ios::binary) << bytes;
     };
@@ -90,10 +96,7 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_ignores_a_record_
 TEST(run_record, a_file_that_cannot_be_put_back_ends_the_run) {
   testing::temp_tree destination;
   testing::console_recorder console;
-  install_plan plan = build_install_plan();
-  plan.os = {10, 0, 19045, 0};
-  plan.destination = destination.path();
-  place_files(plan);
+  install_plan plan = plan_in(destination);
   std::wstring server = destination.file(L"qzv.ua.brq.exe");
   destination.file(L"qzv.ua.brq.old");
   HANDLE held = CreateFileW(server.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
