@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.hpp"
+#include "product.h"
 
 namespace brq_install {
 namespace {
@@ -10,7 +11,7 @@ using testing::installer_command;
 using testing::run_child;
 
 const std::string help_text =
-    "qzv BRQ installer 1.0.0.0, 64-bit\r\n"
+    BRQ_INSTALLER_DESCRIPTION "\r\n"
     "Usage: qzv.ua.brq.install [OPTIONS]\r\n"
     "\r\n"
     "Options:\r\n"
@@ -20,7 +21,7 @@ const std::string help_text =
 
 TEST(command_line, version_prints_the_version_alone) {
   auto result = run_child(installer_command(L"--version"));
-  EXPECT_EQ(result.out, "1.0.0.0\r\n");
+  EXPECT_EQ(result.out, BRQ_VERSION_TEXT "\r\n");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.exit_code, 0u);
 }

@@ -12,6 +12,7 @@
 #include "console/console.hpp"
 #include "files.hpp"
 #include "installation.hpp"
+#include "product.h"
 
 namespace brq_install {
 namespace {
@@ -139,7 +140,7 @@ TEST_F(installation, first_installation_registers_and_starts_the_server) {
   EXPECT_EQ(service.binary_path, L"\"" + installed_path(L"qzv.ua.brq.exe") + L"\"");
   EXPECT_EQ(service.start_name, L"LocalSystem");
   EXPECT_EQ(service.display_name, L"qzv OPCUA server for BRQ");
-  EXPECT_EQ(service.description, L"qzv BRQ opcua server 1.0.0.0, 64-bit");
+  EXPECT_EQ(service.description, L"" BRQ_SERVER_DESCRIPTION);
   EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
@@ -161,7 +162,9 @@ TEST_F(installation, update_ends_programs_running_from_an_installed_file_only) {
   ASSERT_TRUE(CopyFileW(installed_path(L"qzv.ua.brq.dev.exe").c_str(), copy.c_str(), FALSE));
   child_process installed(L"\"" + installed_path(L"qzv.ua.brq.dev.exe") + L"\" --stay");
   child_process elsewhere(L"\"" + copy + L"\" --stay");
-  Sleep(1000);
+  // Each says what it is once it runs.
+  ASSERT_TRUE(installed.wait_for_output("stand-in"));
+  ASSERT_TRUE(elsewhere.wait_for_output("stand-in"));
 
   auto result = install();
   std::string out = after_os_line(result.out);
@@ -173,8 +176,9 @@ TEST_F(installation, update_ends_programs_running_from_an_installed_file_only) {
   expect_installed_payloads();
 
   EXPECT_EQ(installed.wait().exit_code, 0u);  // ended by the installer, with exit code 0
-  EXPECT_EQ(WaitForSingleObject(OpenProcess(SYNCHRONIZE, FALSE, elsewhere.id()), 0),
-            static_cast<DWORD>(WAIT_TIMEOUT));  // still running
+  HANDLE still = OpenProcess(SYNCHRONIZE, FALSE, elsewhere.id());
+  EXPECT_EQ(WaitForSingleObject(still, 0), static_cast<DWORD>(WAIT_TIMEOUT));  // still running
+  CloseHandle(still);
   elsewhere.terminate();
   DeleteFileW(copy.c_str());
 }

@@ -204,6 +204,14 @@ outcome sweep_case::run(int version, disruption what, size_t n, DWORD error) {
   fake_payloads payloads;
   for (int i = 0; i < 3; ++i) payloads.add(static_cast<uint16_t>(101 + i), zlib_stream(payload_bytes(i, version)));
 
+  // The steps in their order: a run that ends processes does so only once
+  // the services of their files are stopped.
+  system_->processes.on_open = [this, what](DWORD, DWORD access) {
+    fake_service_manager::service* server = system_->services.find(L"QZVOPCUA.BRQ");
+    if ((access & PROCESS_TERMINATE) == 0 || what != disruption::none || server == nullptr) return;
+    system_->services.settle(*server);
+    EXPECT_EQ(server->state, static_cast<DWORD>(SERVICE_STOPPED)) << "a process ended while its service runs";
+  };
   ledger books_of_run;
   books_of_run.below_driver = api;
   outcome result;

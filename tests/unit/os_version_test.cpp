@@ -223,8 +223,11 @@ FARPROC WINAPI failing_lookup(HMODULE, LPCSTR name) {
   return nullptr;
 }
 
+// Clears the last error, as a FreeLibrary that succeeds may: the binder must
+// keep the loader's error across it.
 BOOL WINAPI counting_free(HMODULE module) {
   freed.push_back(module);
+  ::SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
 

@@ -165,17 +165,23 @@ TEST_F(extract_resource_test, failed_or_short_write_keeps_the_old_file_and_says_
     DWORD error;
     bool short_write;
     DWORD expected;
+    bool leftover_staging = false;  // an earlier run left the staging file
   } cases[] = {
       {"disk full", ERROR_DISK_FULL, false, ERROR_DISK_FULL},
       {"failed without a code", ERROR_SUCCESS, false, ERROR_WRITE_FAULT},
       // A stale 183 from CREATE_ALWAYS is no reason for a write that came back short.
       {"short write without a code", ERROR_SUCCESS, true, ERROR_WRITE_FAULT},
+      {"short write without a code over a leftover", ERROR_SUCCESS, true, ERROR_WRITE_FAULT, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     install_old_program();
+    if (c.leftover_staging) {
+      CloseHandle(CreateFileW(win::staging_path(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    }
     write_error = c.error;
     write_short = c.short_write;
+    write_short_done = false;
     fail_without_code = c.error == ERROR_SUCCESS && !c.short_write;
     EXPECT_EQ(extract(), c.expected);
     EXPECT_EQ(testing::read_file(path), old_program);

@@ -8,6 +8,7 @@
 #include "files.hpp"
 #include "destination.hpp"
 #include "install_plan.hpp"
+#include "product.h"
 #include "register_services.hpp"
 
 namespace brq_install {
@@ -47,7 +48,7 @@ TEST_F(register_services_test, creates_the_server_service_with_its_settings) {
   EXPECT_EQ(service.password, L"");
   EXPECT_EQ(service.load_order_group, L"");
   EXPECT_TRUE(service.dependencies.empty());
-  EXPECT_EQ(service.description, L"qzv BRQ opcua server 1.0.0.0, 64-bit");
+  EXPECT_EQ(service.description, L"" BRQ_SERVER_DESCRIPTION);
   EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(plan.registered, std::vector<std::wstring>{L"QZVOPCUA.BRQ"});
   EXPECT_EQ(scm.manager_access, std::vector<DWORD>{SC_MANAGER_CREATE_SERVICE});

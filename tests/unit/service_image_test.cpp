@@ -12,6 +12,7 @@
 #include "files.hpp"
 #include "destination.hpp"
 #include "install_plan.hpp"
+#include "win/file_identity.hpp"
 #include "win/service_query.hpp"
 
 namespace brq_install {
@@ -132,6 +133,37 @@ TEST_F(service_image_test, processes_of_a_file_whose_services_are_unknown_are_no
   EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.exe\"...\nfailed to enum services\n" +
                                 text_of(ERROR_ACCESS_DENIED) + "\nWill attempt to continue...\n");
   EXPECT_TRUE(processes.terminated.empty());
+}
+
+// A file is the same only by volume and index together: the same index on
+// another volume is another file.
+TEST_F(service_image_test, files_match_by_volume_and_index_together) {
+  struct {
+    const char* what;
+    DWORD other_serial, other_index;
+    bool same;
+  } cases[] = {
+      {"same volume, same index", 0x5EE9, 7, true},
+      {"other volume, same index", 0x5EEA, 7, false},
+      {"same volume, other index", 0x5EE9, 8, false},
+  };
+  static const BY_HANDLE_FILE_INFORMATION* answer = nullptr;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    BY_HANDLE_FILE_INFORMATION infos[2] = {};
+    infos[0].dwVolumeSerialNumber = 0x5EE9;
+    infos[0].nFileIndexLow = 7;
+    infos[1].dwVolumeSerialNumber = c.other_serial;
+    infos[1].nFileIndexLow = c.other_index;
+    answer = infos;
+    testing::scoped_override identity(win::api.GetFileInformationByHandle,
+                                      +[](HANDLE, BY_HANDLE_FILE_INFORMATION* info) -> BOOL {
+                                        *info = *answer++;
+                                        return TRUE;
+                                      });
+    std::wstring other = tree.file(L"other.exe");
+    EXPECT_EQ(win::same_file(server, other), c.same);
+  }
 }
 
 }  // namespace
