@@ -18,9 +18,7 @@ void end_process(DWORD id, const std::wstring& path) {
   bool other_program = false;
   DWORD error = win::terminate_image_process(id, path, other_program);
   if (other_program) return;  // the id was reused: not ours to end
-  print_text("  will kill process ");
-  print_text(std::to_string(id));
-  print_text("... ");
+  print({"  will kill process ", std::to_string(id), "... "});
   if (error != ERROR_SUCCESS) {
     report_warning({"failed\n"}, error);
   } else {
@@ -47,9 +45,7 @@ bool check_processes(install_plan& plan) {
   std::vector<std::vector<DWORD>> ids;
   DWORD error = win::find_image_processes(paths, ids);
   for (size_t i = 0; i < files.size(); ++i) {
-    print_text("Checking processes for \"");
-    print_wide(files[i]->name);
-    print_text("\"... ");
+    print({"Checking processes for \"", files[i]->name, "\"... "});
     if (error != ERROR_SUCCESS) {
       report_warning({"failed\n"}, error);
       continue;

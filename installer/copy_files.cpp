@@ -19,9 +19,7 @@ constexpr int retry_seconds = 5;
 
 // "\n  retry in 5 sec..... ": one dot for each second waited.
 void wait_before_retry() {
-  print_text("\n  retry in ");
-  print_text(std::to_string(retry_seconds));
-  print_text(" sec");
+  print({"\n  retry in ", std::to_string(retry_seconds), " sec"});
   for (int second = 0; second < retry_seconds; ++second) {
     win::api.Sleep(1000);
     print_text(".");
@@ -49,9 +47,7 @@ DWORD copy_file(install_plan& plan, const payload_file& file, std::span<uint8_t>
 
 // "Copying \"name\"... " and the file written: "ok", or an error block.
 bool copy_one(install_plan& plan, const payload_file& file, std::span<uint8_t> buffer) {
-  print_text("Copying \"");
-  print_wide(file.name);
-  print_text("\"... ");
+  print({"Copying \"", file.name, "\"... "});
   if (!create_directories(file.path)) return false;
   if (DWORD error = copy_file(plan, file, buffer)) {
     report_error({"failed\n"}, error);

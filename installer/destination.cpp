@@ -18,9 +18,7 @@ bool settle_destination(install_plan& plan) {
   plan.destination += L"Quorvanta\\QZV.UA\\";
   plan.destination += plan.variant;
   place_files(plan);
-  print_text("Destination: ");
-  print_wide(plan.destination);
-  print_text("\n");
+  print({"Destination: ", plan.destination, "\n"});
   return true;
 }
 

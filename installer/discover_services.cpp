@@ -8,7 +8,7 @@
 #include "destination.hpp"
 #include "install_plan.hpp"
 #include "win/service_query.hpp"
-#include "win/unique.hpp"
+#include "win/service_manager.hpp"
 
 namespace brq_install {
 
@@ -32,12 +32,11 @@ bool discover_services(install_plan& plan) {
   // One pass over the services for all of them; what it found, or why it
   // failed, is then told file by file.
   std::vector<std::vector<win::found_service>> found;
-  win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
-  DWORD error = scm ? win::find_image_services(scm.get(), paths, found) : win::last_error();
+  win::unique_sc_handle scm;
+  DWORD error = win::connect_service_manager(SC_MANAGER_ENUMERATE_SERVICE, scm);
+  if (error == ERROR_SUCCESS) error = win::find_image_services(scm.get(), paths, found);
   for (size_t i = 0; i < files.size(); ++i) {
-    print_text("Discovering services for \"");
-    print_wide(files[i]->name);
-    print_text("\"...\n");
+    print({"Discovering services for \"", files[i]->name, "\"...\n"});
     if (error != ERROR_SUCCESS) {
       report_warning({"failed to enum services\n"}, error);
       plan.undiscovered.emplace_back(files[i]->name);
@@ -46,11 +45,7 @@ bool discover_services(install_plan& plan) {
     if (found[i].empty()) continue;
     std::vector<service_record> records;
     for (win::found_service& service : found[i]) {
-      print_text("  ");
-      print_wide(service.name);
-      print_text(" -> ");
-      print_text(service_state_name(service.state));
-      print_text("\n");
+      print({"  ", service.name, " -> ", service_state_name(service.state), "\n"});
       records.push_back({.name = std::move(service.name), .state = service.state});
     }
     plan.services.emplace(std::wstring(files[i]->name), std::move(records));

@@ -17,10 +17,7 @@ namespace {
 
 // "Restoring \"name\"... " and `undo`'s outcome: "ok" or an error block.
 bool report_restore(const char* action, std::wstring_view name, DWORD error) {
-  print_text(action);
-  print_text(" \"");
-  print_wide(name);
-  print_text("\"... ");
+  print({action, " \"", name, "\"... "});
   if (error != ERROR_SUCCESS) {
     report_error({"failed\n"}, error);
     return false;

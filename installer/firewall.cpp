@@ -29,9 +29,7 @@ bool add_firewall_exceptions(install_plan& plan) {
   const std::wstring name(firewall_exception_name);
   for (const auto& file : plan.files) {
     if (!file.firewall) continue;
-    print_text("exception for \"");
-    print_wide(file.name);
-    print_text("\"...");
+    print({"exception for \"", file.name, "\"..."});
     hr = win::ensure_firewall_exception(profile.get(), file.path, name);
     if (FAILED(hr)) {
       report_warning({"failed\n"}, static_cast<DWORD>(hr));

@@ -6,15 +6,15 @@
 #include "os_version.hpp"
 #include "run_record.hpp"
 #include "win/service_create.hpp"
-#include "win/unique.hpp"
+#include "win/service_manager.hpp"
 
 namespace brq_install {
 
 namespace {
 
 DWORD register_service(const payload_file& file) {
-  win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-  if (!scm) return win::last_error();
+  win::unique_sc_handle scm;
+  if (DWORD error = win::connect_service_manager(SC_MANAGER_CREATE_SERVICE, scm)) return error;
   return win::create_service(scm.get(), service_command_line(file), file.service_name, file.display_name,
                              file.description);
 }
@@ -46,9 +46,7 @@ bool register_services(install_plan& plan) {
       plan.registered.pop_back();
       return false;
     }
-    print_text("Registering service \"");
-    print_wide(file.service_name);
-    print_text("\"... ");
+    print({"Registering service \"", file.service_name, "\"... "});
     if (DWORD error = register_service(file)) {
       plan.registered.pop_back();
       report_error({"failed\n"}, error);

@@ -24,11 +24,7 @@ namespace {
 // run was cancelled at a point where it can stop safely. The copy puts the
 // old files back itself.
 bool update_installation(install_plan& plan) {
-  if (!plan.services.empty()) {
-    print_text("Will stop services...\n");
-    if (!stop_services(plan)) return false;
-  }
-  return !cancel_requested() && check_processes(plan) && copy_files(plan) && !cancel_requested() &&
+  return stop_services(plan) && !cancel_requested() && check_processes(plan) && copy_files(plan) && !cancel_requested() &&
          register_services(plan) && !cancel_requested() && configure_firewall(plan);
 }
 

@@ -6,7 +6,7 @@
 #include "install_plan.hpp"
 #include "run_record.hpp"
 #include "win/service_control.hpp"
-#include "win/unique.hpp"
+#include "win/service_manager.hpp"
 
 namespace brq_install {
 
@@ -17,11 +17,10 @@ using service_action = DWORD (*)(SC_HANDLE, std::wstring_view);
 // "  service \"name\"... " then "ok" or a warning block; every service gets
 // a connection of its own. True for "ok".
 bool report_service(const std::wstring& name, service_action action) {
-  print_text("  service \"");
-  print_wide(name);
-  print_text("\"... ");
-  win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  DWORD error = scm ? action(scm.get(), name) : win::last_error();
+  print({"  service \"", name, "\"... "});
+  win::unique_sc_handle scm;
+  DWORD error = win::connect_service_manager(SC_MANAGER_CONNECT, scm);
+  if (error == ERROR_SUCCESS) error = action(scm.get(), name);
   if (error != ERROR_SUCCESS) {
     report_warning({"failed\n"}, error);
     return false;
@@ -40,8 +39,10 @@ void for_each_record(Plan& plan, Visit visit) {
 
 // The state of the service `name` now; `known` when it cannot be read.
 DWORD state_now(const std::wstring& name, DWORD known) {
-  win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (scm) win::query_service_state(scm.get(), name, known);
+  win::unique_sc_handle scm;
+  if (win::connect_service_manager(SC_MANAGER_CONNECT, scm) == ERROR_SUCCESS) {
+    win::query_service_state(scm.get(), name, known);  // failing, what was known stands
+  }
   return known;
 }
 
@@ -57,8 +58,10 @@ struct dependent {
 // then reports the refusal.
 std::vector<dependent> dependents_of(const install_plan& plan, const std::wstring& name) {
   std::vector<std::wstring> names;
-  win::unique_sc_handle scm(win::api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (scm) win::list_dependents(scm.get(), name, SERVICE_STATE_ALL, names);
+  win::unique_sc_handle scm;
+  if (win::connect_service_manager(SC_MANAGER_CONNECT, scm) == ERROR_SUCCESS) {
+    win::list_dependents(scm.get(), name, SERVICE_STATE_ALL, names);  // failing, there are none
+  }
   std::vector<dependent> dependents;
   for (std::wstring& other : names) {
     DWORD state = state_now(other, SERVICE_STOPPED);
@@ -70,6 +73,8 @@ std::vector<dependent> dependents_of(const install_plan& plan, const std::wstrin
 }  // namespace
 
 bool stop_services(install_plan& plan) {
+  if (plan.services.empty()) return true;
+  print_text("Will stop services...\n");
   bool recorded = true;
   for_each_record(plan, [&](service_record& record) {
     if (!recorded) return;

@@ -4,7 +4,8 @@ namespace brq_install {
 
 struct install_plan;
 
-// The stop loop: stops every discovered service that was active (running,
+// The stop loop: after "Will stop services...", and only when services were
+// discovered, stops every discovered service that was active (running,
 // paused or pending), and waits for one that was stopping already, one line
 // each. Failures are warnings. Each service to stop is marked to be started
 // again and written into the run's record before it is stopped; false,

@@ -52,6 +52,10 @@ void print_wide(std::wstring_view text) {
   }
 }
 
+void print(std::initializer_list<piece> pieces) {
+  for (const piece& text : pieces) print_piece(text);
+}
+
 void print_colored(WORD attribute, piece text) {
   HANDLE output = standard_output();
   CONSOLE_SCREEN_BUFFER_INFO info{};

@@ -26,6 +26,11 @@ void print_text(std::string_view text);
 // character can put the output into a failed state.
 void print_wide(std::wstring_view text);
 
+// Writes the pieces of a line, or of the part of a line a step prints at
+// once, one after another: each fixed message through print_text, each wide
+// text through print_wide.
+void print(std::initializer_list<piece> pieces);
+
 // Writes one piece in `attribute`, then restores the attribute in force
 // before. Without a console the attribute calls fail and the text is plain.
 void print_colored(WORD attribute, piece text);

@@ -293,6 +293,7 @@ TEST_F(service_control_test, active_services_are_stopped_and_started_again_then_
   for (const auto& s : scm.services) EXPECT_EQ(s.state, static_cast<DWORD>(SERVICE_STOPPED)) << s.name;
   EXPECT_TRUE(start_services(plan));
   EXPECT_EQ(console.text(),
+            "Will stop services...\n"
             "  service \"first\"... ok\n"
             "  service \"paused\"... ok\n"
             "  service \"starting\"... ok\n"
@@ -330,7 +331,7 @@ TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows)
   stop_services(plan);
   EXPECT_FALSE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
-                                {"  service \"gone\"... ", plain},
+                                {"Will stop services...\n  service \"gone\"... ", plain},
                                 {warning(ERROR_SERVICE_NOT_ACTIVE), color_warning},
                                 {"  service \"kept running\"... ", plain},
                                 {warning(ERROR_INVALID_SERVICE_CONTROL), color_warning},
@@ -376,7 +377,7 @@ TEST_F(service_control_test, the_record_names_a_service_before_it_is_stopped) {
   plan.destination += L"\\missing";
   EXPECT_FALSE(stop_services(plan));
   EXPECT_TRUE(scm.requests.empty());
-  EXPECT_EQ(console.runs()[0].text, "Failed to write \"" + wide_to_utf8(plan.destination) + "\\qzv.ua.brq.run\"\n" +
+  EXPECT_EQ(console.runs()[1].text, "Failed to write \"" + wide_to_utf8(plan.destination) + "\\qzv.ua.brq.run\"\n" +
                                         text_of(ERROR_PATH_NOT_FOUND) + "\n");
   console.clear();
   plan.destination = destination.path();
@@ -387,7 +388,7 @@ TEST_F(service_control_test, the_record_names_a_service_before_it_is_stopped) {
   EXPECT_EQ(text, L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: svc\nservice: resumed\n");
   EXPECT_TRUE(start_services(plan));
   EXPECT_EQ(scm.requests, (std::vector<std::wstring>{L"stop svc", L"start svc", L"start resumed"}));
-  EXPECT_EQ(console.text(), "  service \"svc\"... ok\nWill start services...\n  service \"svc\"... ok\n"
+  EXPECT_EQ(console.text(), "Will stop services...\n  service \"svc\"... ok\nWill start services...\n  service \"svc\"... ok\n"
                             "  service \"resumed\"... ok\n");
 }
 
@@ -414,14 +415,15 @@ TEST_F(service_control_test, the_loop_acts_on_the_state_it_finds_and_stops_depen
   EXPECT_NE(record.find(std::string("c\0l\0i\0e\0n\0t\0\n\0", 14)), std::string::npos);
 }
 
-TEST_F(service_control_test, nothing_to_start_prints_nothing) {
+TEST_F(service_control_test, nothing_to_stop_or_start_prints_only_the_headers_of_discovered_files) {
   install_plan plan;
+  EXPECT_TRUE(stop_services(plan));
   EXPECT_TRUE(start_services(plan));
-  plan.services[L"qzv.ua.brq.exe"] = {record(L"stopped", SERVICE_STOPPED)};
-  stop_services(plan);
   EXPECT_EQ(console.text(), "");
-  EXPECT_TRUE(start_services(plan));  // a discovered file still opens the step
-  EXPECT_EQ(console.text(), "Will start services...\n");
+  plan.services[L"qzv.ua.brq.exe"] = {record(L"stopped", SERVICE_STOPPED)};
+  EXPECT_TRUE(stop_services(plan));
+  EXPECT_TRUE(start_services(plan));  // a discovered file still opens both
+  EXPECT_EQ(console.text(), "Will stop services...\nWill start services...\n");
   EXPECT_TRUE(scm.requests.empty());
 }
 
