@@ -57,12 +57,12 @@ int main(int argc, char** argv) {
     uLong in_size = SizeofResource(nullptr, found);
     std::vector<uint8_t> first;
     brq_install::inflate_zlib(data, in_size, buffer.bytes(), first);  // the size, and a warm cache
-    uLong out_size = first.size();
+    uLong out_size = static_cast<uLong>(first.size());
     measure(id, "inflate_zlib", in_size, out_size, repetitions, [&] {
       uLong total = 0;
       return brq_install::inflate_zlib(data, in_size, buffer.bytes(),
                                        [&](const uint8_t*, size_t size) {
-                                         total += size;
+                                         total += static_cast<uLong>(size);
                                          return true;
                                        }) &&
              total == out_size;
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
         stream.next_out = chunk;
         stream.avail_out = sizeof chunk;
         result = inflate(&stream, Z_NO_FLUSH);
-        total += sizeof chunk - stream.avail_out;
+        total += static_cast<uLong>(sizeof chunk - stream.avail_out);
       }
       inflateEnd(&stream);
       return result == Z_STREAM_END && total == out_size;
