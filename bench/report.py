@@ -43,6 +43,58 @@ def timing(case):
 cpu = {}  # the process's own user + system time, mean (ms)
 
 
+def load_phases(case):
+    """The stamped runs of `case`: CASE.json, or its rounds CASE.N.json merged."""
+    names = sorted(name for name in os.listdir(out_dir)
+                   if name == case + ".json" or (name.startswith(case + ".") and name.endswith(".json")
+                                                 and name[len(case) + 1:-5].isdigit()))
+    merged = {"lines": None, "runs": [], "pieces": []}
+    for name in names:
+        with open(path(name)) as f:
+            phases = json.load(f)
+        if merged["lines"] is not None and phases["lines"] != merged["lines"]:
+            sys.exit(f"report.py: the rounds of {case} printed different lines")
+        merged["lines"] = phases["lines"]
+        merged["runs"] += phases["runs"]
+        merged["pieces"] += phases.get("pieces", [])
+    return merged
+
+
+def arrival(pieces, marks):
+    """When the output of one run reached the end of `marks`, texts found one
+    after another: the stamp (ms since the start) of the piece that held the
+    last character of the last mark."""
+    text, ends = "", []
+    for stamp, piece in pieces:
+        text += piece
+        ends.append((len(text), stamp))
+    at = 0
+    for mark in marks:
+        found = text.find(mark, at)
+        if found < 0:
+            sys.exit(f"report.py: {mark!r} not in the output")
+        at = found + len(mark)
+    return next(stamp for end, stamp in ends if end >= at)
+
+
+# The server's downtime in an update: from the stop request to the service
+# reporting running again. The installer prints its service's line just
+# before the stop request and the start line's "ok" once the service runs;
+# the floor, run with --stamps, prints "stopping" and "running" at the same
+# points.
+SERVICE_LINE = '  service "QZVOPCUA.BRQ"... '
+DOWNTIME_MARKS = {
+    "installer": (("Will stop services...", SERVICE_LINE),
+                  ("Will stop services...", "Will start services...", SERVICE_LINE, "ok")),
+    "floor": (("stopping",), ("stopping", "running")),
+}
+
+
+def downtimes(program, case):
+    stop, start = DOWNTIME_MARKS[program]
+    return [arrival(run, start) - arrival(run, stop) for run in load_phases(case)["pieces"]]
+
+
 def peaks(case):
     with open(path(case + ".peak")) as f:
         return [int(line) for line in f if line.strip().isdigit()]
@@ -77,7 +129,10 @@ add(f"- {machine['cpu']}, {machine['cores']} cores, {int(machine['memory']) // 1
     f" Linux {machine['kernel']}")
 add(f"- {machine['wine']}; hyperfine {machine['hyperfine'].split()[-1]};"
     f" mingw-w64 g++ {machine['compiler']}; zlib (mingw) {machine['zlib']}")
-add(f"- commit {machine['commit']}, {machine['date']}")
+changed = int(machine.get("uncommitted", "0"))
+add(f"- commit {machine['commit']}, {machine['date']}"
+    + (f"; built with {changed} files outside bench/ changed beyond it (uncommitted)" if changed else
+       "; no file outside bench/ changed beyond it"))
 with open(path("load-start.txt")) as f:
     load_start = f.read().split("load average:")[-1].strip()
 with open(path("load-end.txt")) as f:
@@ -130,13 +185,12 @@ add("")
 
 # Phases
 add("Where the installer's time goes: each line of its output stamped as it arrived (the"
-    " installer flushes every piece it prints, so a line arrives once its work is done); 5 runs"
-    " of each, milliseconds since the line before (the first line: since the process started).")
+    " installer flushes every piece it prints, so a line arrives once its work is done);"
+    " milliseconds since the line before (the first line: since the process started).")
 add("")
 for case, label in (("phases-first", "first installation"), ("phases-update", "update")):
-    with open(path(case + ".json")) as f:
-        phases = json.load(f)
-    add(f"{label}:")
+    phases = load_phases(case)
+    add(f"{label} ({len(phases['runs'])} runs):")
     add("")
     add("| line | min | median | max |")
     add("|---|---:|---:|---:|")
@@ -145,6 +199,27 @@ for case, label in (("phases-first", "first installation"), ("phases-update", "u
         text = line.strip().replace("|", "\\|")
         add(f"| `{text}` | {low:,.0f} | **{mid:,.0f}** | {high:,.0f} |")
     add("")
+
+# Downtime
+down = {program: downtimes(program, case)
+        for program, case in (("installer", "phases-update"), ("floor", "phases-floor-update"))}
+add("## The server's downtime in an update (ms)")
+add("")
+add("From the stop request to the service reporting running again, taken from the output of the"
+    " stamped update runs: for the installer, from the arrival of its stop line for"
+    " `QZVOPCUA.BRQ` after \"Will stop services...\" (printed just before the stop request) to the"
+    " \"ok\" of its start line after \"Will start services...\" (printed once the service runs);"
+    " for the floor, run with `--stamps`, from its \"stopping\" line (printed just before"
+    " `ControlService`) to its \"running\" line. In between, the installer also checks the"
+    " processes, writes each new file to a staging file, flushes it and moves it in place"
+    " keeping the old one as a backup, and rewrites its flushed record file; the floor writes the"
+    " files in place and flushes nothing.")
+add("")
+add("| program | runs | min | median | max |")
+add("|---|---:|---:|---:|---:|")
+for program, values in down.items():
+    add(f"| {program} | {len(values)} | {ms(values)} |")
+add("")
 
 # Memory
 memory_cases = [case for case in LABELS if os.path.exists(path(case + ".peak"))]
@@ -200,21 +275,28 @@ if os.path.exists(path("scaling.txt")):
     with open(path("scaling-source.txt")) as f:
         add(f.read().strip())
     add("")
+    if "scaling_samples" in machine:
+        samples, shared_samples = machine["scaling_samples"].split()
+        add(f"Samples: {samples} of each pass on the real system and the minimal fakes, {shared_samples}"
+            " on the shared fakes and of the file calls alone.")
+        add("")
     add("| search | items | min | median | max | per item (median) |")
     add("|---|---:|---:|---:|---:|---:|")
     with open(path("scaling.txt")) as f:
         for line in f:
             kind, name, count, low, mid, high = line.split()
             per_item = float(mid) * 1000 / max(int(count), 1)
-            label = {"real": f"{name}, the prefix's real one, one program",
-                     "real-first": f"{name}, the prefix's real one, first search of the process",
-                     "real-three-programs": f"{name}, the prefix's real one, the three installed programs"
-                                            " one search each (as the installer runs it)",
-                     "real-one-pass": f"{name}, the prefix's real one, the three installed programs in"
-                                      " one pass (proposal)",
-                     "real-one-pass-one-query": f"{name}, the same one pass, each configuration read in one"
-                                                " query of 8 KiB (proposal)"}.get(kind, f"{name}, {kind}")
-            if kind in ("shared", "minimal"):
+            label = {"real": f"{name}, the prefix's real one, the three installed programs in one pass,"
+                             " later passes of the process",
+                     "real-first": f"{name}, the prefix's real one, the three installed programs in one pass,"
+                                   " the first of the process (the installer makes one)"}.get(kind, f"{name}, {kind}")
+            if kind == "files":
+                label = {"image-calls": "the shared fakes' images, Wine's file calls alone: all of them",
+                         "attributes": "the same, only `GetFileAttributesW`",
+                         "open-close": "the same, only the open (no access rights) and the close",
+                         "open-information-close": "the same, the open, `GetFileInformationByHandle`"
+                                                   " and the close"}.get(name, f"files, {name}")
+            if kind in ("shared", "minimal", "files"):
                 scaling[(kind, name, int(count))] = per_item
             per_item_text = f"{per_item:,.2f} µs" if int(count) > 0 else "–"
             add(f"| {label} | {f'{int(count):,}' if int(count) else '–'} | {float(low):.2f} ms | **{float(mid):.2f} ms** |"
@@ -241,10 +323,14 @@ add("## Targets (medians of this run)")
 add("")
 add("| target | measured | verdict |")
 add("|---|---|---|")
+gap = med["installer-update"] - med["floor-update"]
+add(f"| update ≤ floor's update + 150 ms | {med['installer-update']:,.0f} − {med['floor-update']:,.0f} ms"
+    f" = **{gap:+,.0f} ms** (minimum {min(times['installer-update']) - min(times['floor-update']):+,.0f} ms,"
+    f" CPU of the process {cpu['installer-update'] - cpu['floor-update']:+,.0f} ms) | {verdict(gap <= 150)} |")
 ratio = med["installer-first"] / med["floor-first"]
-add(f"| first installation ≤ 1.2 × floor's | {med['installer-first']:,.0f} / {med['floor-first']:,.0f} ms"
+add(f"| first installation ≤ 1.1 × floor's | {med['installer-first']:,.0f} / {med['floor-first']:,.0f} ms"
     f" = **{ratio:.2f} ×** (minimum {min(times['installer-first']) / min(times['floor-first']):.2f} ×,"
-    f" CPU {cpu['installer-first'] / cpu['floor-first']:.2f} ×) | {verdict(ratio <= 1.2)} |")
+    f" CPU {cpu['installer-first'] / cpu['floor-first']:.2f} ×) | {verdict(ratio <= 1.1)} |")
 # Both programs poll a starting service at most once a second: a run whose
 # first query found the service still start pending takes about a second
 # more. Such runs lie 0.7 s or more above the fastest run.
@@ -253,30 +339,41 @@ ratio = statistics.median(fast["installer-first"]) / statistics.median(fast["flo
 add(f"| the same, only the runs that did not wait for the 1-second start poll"
     f" ({len(fast['installer-first'])} and {len(fast['floor-first'])} of {len(times['installer-first'])})"
     f" | {statistics.median(fast['installer-first']):,.0f} / {statistics.median(fast['floor-first']):,.0f} ms"
-    f" = **{ratio:.2f} ×** | {verdict(ratio <= 1.2)} |")
-gap = med["installer-update"] - med["floor-update"]
-add(f"| update ≤ floor's update + 100 ms | {med['installer-update']:,.0f} − {med['floor-update']:,.0f} ms"
-    f" = **{gap:+,.0f} ms** (minimum {min(times['installer-update']) - min(times['floor-update']):+,.0f} ms,"
-    f" CPU {cpu['installer-update'] - cpu['floor-update']:+,.0f} ms) | {verdict(gap <= 100)} |")
+    f" = **{ratio:.2f} ×** | {verdict(ratio <= 1.1)} |")
+for case, label in (("first", "first installation"), ("update", "update")):
+    mine, floor = peak_med["installer-" + case], peak_med["floor-" + case]
+    add(f"| peak memory of a{'n' if case == 'update' else ''} {label} ≤ floor's + 1 MiB | {mine:,.0f} − {floor:,.0f} KiB"
+        f" = **{mine - floor:+,.0f} KiB** (allowed +1,024) | {verdict(mine - floor <= 1024)} |")
+if ("shared", "discovery", 1000) in scaling and ("shared", "discovery", 10000) in scaling:
+    large, small = scaling[("shared", "discovery", 10000)], scaling[("shared", "discovery", 1000)]
+    add(f"| discovery among 10,000 services whose images exist (shared fakes): per-item cost flat"
+        f" from 1,000 to 10,000 (within 1.5 ×) | {large:,.1f} / {small:,.1f} µs = **{large / small:.2f} ×** |"
+        f" {verdict(large / small <= 1.5)} |")
+    add(f"| the same: under 1 ms per service | **{large / 1000:,.3f} ms** per service at 10,000"
+        f" ({small / 1000:,.3f} ms at 1,000) | {verdict(large < 1000)} |")
+add("")
+add("Other comparisons of this run (no target):")
+add("")
+add("| comparison | measured |")
+add("|---|---|")
+gap = statistics.median(down["installer"]) - statistics.median(down["floor"])
+add(f"| downtime of the server in an update, installer against floor | {statistics.median(down['installer']):,.0f}"
+    f" − {statistics.median(down['floor']):,.0f} ms = **{gap:+,.0f} ms** |")
 ratio = med["version"] / med["bare"]
-add(f"| `--version` ≤ 1.2 × bare program | {med['version']:,.0f} / {med['bare']:,.0f} ms"
-    f" = **{ratio:.2f} ×** (minimum {min(times['version']) / min(times['bare']):.2f} ×, CPU"
-    f" {cpu['version'] / cpu['bare']:.2f} ×) | {verdict(ratio <= 1.2)} |")
-limit = peak_med["version"] + (1.25 * LARGEST_PAYLOAD + MIB) / 1024
-add(f"| peak of a first installation ≤ `--version` + 1.25 × largest payload + 1 MiB"
-    f" | {peak_med['installer-first']:,.0f} KiB against {peak_med['version']:,.0f} + 3,697 + 1,024"
-    f" = {limit:,.0f} KiB: **{peak_med['installer-first'] - peak_med['version']:+,.0f} KiB** over"
-    f" `--version` | {verdict(peak_med['installer-first'] <= limit)} |")
+add(f"| `--version` against the bare program | {med['version']:,.0f} / {med['bare']:,.0f} ms = **{ratio:.2f} ×**"
+    f" (CPU {cpu['version'] / cpu['bare']:.2f} ×) |")
 for stream in ("101", "102", "103"):
     if (stream, "inflate_zlib") in inflate:
         ratio = inflate[(stream, "uncompress")] / inflate[(stream, "inflate_zlib")]
-        add(f"| inflate ≥ 0.9 × `uncompress` (stream {stream}) | throughput ratio **{ratio:.2f}** |"
-            f" {verdict(ratio >= 0.9)} |")
+        add(f"| `inflate_zlib` throughput against `uncompress` (stream {stream}) | **{ratio:.2f} ×** |")
 for kind, name in sorted({(kind, name) for kind, name, _ in scaling}):
+    if (kind, name) == ("shared", "discovery"):
+        continue
     if (kind, name, 1000) in scaling and (kind, name, 10000) in scaling:
         large, small = scaling[(kind, name, 10000)], scaling[(kind, name, 1000)]
-        add(f"| {name} ({kind} fakes): per-item cost at 10,000 within 1.5 × of 1,000 |"
-            f" {large:,.2f} / {small:,.2f} µs = **{large / small:.2f} ×** | {verdict(large / small <= 1.5)} |")
+        what = f"{name} ({kind} fakes)" if kind != "files" else "Wine's file calls alone on the shared fakes' images"
+        add(f"| {what}: per-item cost at 10,000 against 1,000 |"
+            f" {large:,.2f} / {small:,.2f} µs = **{large / small:.2f} ×** |")
 add("")
 
 # Outputs

@@ -4,7 +4,13 @@
 // service exists) it stops the service, writes the files and starts it again.
 // It waits for the service the way the installer must (a poll of at least one
 // second), so that the installer's time above it is the installer's own.
-// No command line, no output but a failure on standard error; exit code 0 or 1.
+// It writes each file in place and flushes nothing: it keeps no backup, no
+// record of the run and no staging file, so a crash in the middle leaves a
+// broken installation (the installer's durability is not part of the floor).
+// No output but a failure on standard error; exit code 0 or 1. With
+// `--stamps` it prints, flushed on standard output, "stopping" just before
+// the stop request and "running" once the service reports running again:
+// bench/phases.py stamps them as they arrive, for the server's downtime.
 #include <windows.h>
 #include <netfw.h>
 #include <zlib.h>
@@ -22,6 +28,14 @@ constexpr CLSID clsid_fw_application = {
 
 const wchar_t* const file_names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"};
 const wchar_t service_name[] = L"QZVOPCUA.BRQ";
+bool stamps = false;  // --stamps
+
+// One line for bench/phases.py, flushed so that it arrives when printed.
+void stamp(const char* line) {
+  if (!stamps) return;
+  std::fputs(line, stdout);
+  std::fflush(stdout);
+}
 
 bool failed(const char* what, unsigned long code) {
   std::fprintf(stderr, "floor: %s failed: %lu\n", what, code);
@@ -68,7 +82,9 @@ bool start(SC_HANDLE service) {
   SERVICE_STATUS status{};
   if (!QueryServiceStatus(service, &status)) return failed("QueryServiceStatus", GetLastError());
   wait_while(service, status, SERVICE_START_PENDING);
-  return status.dwCurrentState == SERVICE_RUNNING || failed("start", status.dwCurrentState);
+  if (status.dwCurrentState != SERVICE_RUNNING) return failed("start", status.dwCurrentState);
+  stamp("running\n");
+  return true;
 }
 
 // Stops the service and waits until its process has ended as well: until
@@ -79,6 +95,7 @@ bool stop(SC_HANDLE service) {
   QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running), sizeof running, &size);
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId);
   SERVICE_STATUS status{};
+  stamp("stopping\n");
   if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) return failed("ControlService", GetLastError());
   wait_while(service, status, SERVICE_STOP_PENDING);
   if (process != nullptr) {
@@ -120,7 +137,8 @@ bool add_firewall_exception(const std::wstring& image) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  stamps = argc > 1 && std::string(argv[1]) == "--stamps";
   wchar_t program_files[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(L"ProgramFiles", program_files, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return failed("GetEnvironmentVariableW", GetLastError()), 1;
