@@ -28,7 +28,7 @@ void end_process(DWORD id, const std::wstring& path) {
 
 }  // namespace
 
-bool check_processes(install_plan& plan) {
+void check_processes(install_plan& plan) {
   // The installed programs, but for those whose services could not be
   // discovered: a process of theirs may belong to a service that would not
   // be started again.
@@ -39,7 +39,7 @@ bool check_processes(install_plan& plan) {
     files.push_back(&file);
     paths.push_back(file.path);
   }
-  if (files.empty()) return true;
+  if (files.empty()) return;
 
   // One pass over the processes; then each file's line and its processes.
   std::vector<std::vector<DWORD>> ids;
@@ -53,7 +53,6 @@ bool check_processes(install_plan& plan) {
     print_text("\n");
     for (DWORD id : ids[i]) end_process(id, paths[i]);
   }
-  return true;
 }
 
 }  // namespace brq_install

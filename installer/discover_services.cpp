@@ -18,7 +18,7 @@ std::string_view service_state_name(DWORD state) {
   return state >= 1 && state <= std::size(names) ? names[state - 1] : "unknown";
 }
 
-bool discover_services(install_plan& plan) {
+void discover_services(install_plan& plan) {
   // The installed programs, a first installation has none.
   std::vector<const payload_file*> files;
   std::vector<std::wstring> paths;
@@ -27,7 +27,7 @@ bool discover_services(install_plan& plan) {
     files.push_back(&file);
     paths.push_back(file.path);
   }
-  if (files.empty()) return true;
+  if (files.empty()) return;
 
   // One pass over the services for all of them; what it found, or why it
   // failed, is then told file by file.
@@ -50,7 +50,6 @@ bool discover_services(install_plan& plan) {
     }
     plan.services.emplace(std::wstring(files[i]->name), std::move(records));
   }
-  return true;
 }
 
 }  // namespace brq_install

@@ -12,7 +12,7 @@ struct install_plan;
 std::string_view service_state_name(DWORD state);
 
 // Step: finds the services that run an installed payload program and records
-// them in plan.services, one line each. Failures are warnings; always true.
-bool discover_services(install_plan& plan);
+// them in plan.services, one line each. Failures are warnings.
+void discover_services(install_plan& plan);
 
 }  // namespace brq_install

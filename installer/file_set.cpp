@@ -62,7 +62,7 @@ bool recover_files(install_plan& plan, bool new_files_in_place) {
     const std::wstring& path = file.path;
     // A staging file is overwritten by the next copy anyway; deleting it
     // only keeps the directory clean.
-    win::delete_file(win::staging_path(path));
+    (void)win::delete_file(win::staging_path(path));
     std::wstring backup = win::backup_path(path);
     if (!win::is_existing_file(backup)) continue;
     if (new_files_in_place) {

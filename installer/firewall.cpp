@@ -7,23 +7,22 @@
 
 namespace brq_install {
 
-bool configure_firewall(install_plan& plan) {
+void configure_firewall(install_plan& plan) {
   print_text("Will configure firewall...\n");
   win::com_apartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   if (FAILED(com.result())) {
     report_warning({"CoInitializeEx failed\n"}, static_cast<DWORD>(com.result()));
-    return true;
+    return;
   }
   add_firewall_exceptions(plan);
-  return true;
 }
 
-bool add_firewall_exceptions(install_plan& plan) {
+void add_firewall_exceptions(install_plan& plan) {
   win::com_ptr<INetFwProfile> profile;
   HRESULT hr = win::open_current_firewall_profile(profile);
   if (FAILED(hr)) {
     report_warning({"firewall init failed\n"}, static_cast<DWORD>(hr));
-    return true;
+    return;
   }
 
   const std::wstring name(firewall_exception_name);
@@ -37,7 +36,6 @@ bool add_firewall_exceptions(install_plan& plan) {
       print_text(" ok\n");
     }
   }
-  return true;
 }
 
 }  // namespace brq_install

@@ -11,13 +11,12 @@ struct install_plan;
 inline constexpr std::wstring_view firewall_exception_name = L"qzv OPCUA";
 
 // Step: enters COM for its duration (single-threaded apartment, OLE1 DDE
-// disabled) and runs add_firewall_exceptions. Failures are warnings; always
-// true, so that the services are started whatever happened here.
-bool configure_firewall(install_plan& plan);
+// disabled) and runs add_firewall_exceptions. Failures are warnings, so that
+// the services are started whatever happened here.
+void configure_firewall(install_plan& plan);
 
 // Opens the current firewall profile and ensures the exception of every
-// flagged file that applies to this system, one progress line each. Always
-// true.
-bool add_firewall_exceptions(install_plan& plan);
+// flagged file of the plan, one progress line each.
+void add_firewall_exceptions(install_plan& plan);
 
 }  // namespace brq_install

@@ -33,7 +33,7 @@ std::string_view crt_name(crt_flavour crt) {
   }
 }
 
-bool detect_os(install_plan& plan) {
+void detect_os(install_plan& plan) {
   plan.os = get_os_version();
   plan.crt = os_class(plan.os);
   const os_version& v = plan.os;
@@ -44,7 +44,6 @@ bool detect_os(install_plan& plan) {
                              static_cast<unsigned>(v.build), static_cast<unsigned>(v.revision),
                              static_cast<int>(name.size()), name.data());
   print_text(std::string_view(line, static_cast<size_t>(length)));
-  return true;
 }
 
 bool applies_to_os(const payload_file& file, const install_plan& plan) {

@@ -33,8 +33,8 @@ crt_flavour os_class(const os_version& version);
 // "nt4", "nt4+", ... "current"; "unknown" for 0 and anything above 7.
 std::string_view crt_name(crt_flavour crt);
 
-// Step: fills the plan's `os` and `crt` and prints them. Always true.
-bool detect_os(install_plan& plan);
+// Step: fills the plan's `os` and `crt` and prints them.
+void detect_os(install_plan& plan);
 
 // Whether `file` is to be handled on the system recorded in `plan`.
 bool applies_to_os(const payload_file& file, const install_plan& plan);

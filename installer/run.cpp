@@ -24,8 +24,11 @@ namespace {
 // run was cancelled at a point where it can stop safely. The copy puts the
 // old files back itself.
 bool update_installation(install_plan& plan) {
-  return stop_services(plan) && !cancel_requested() && check_processes(plan) && copy_files(plan) && !cancel_requested() &&
-         register_services(plan) && !cancel_requested() && configure_firewall(plan);
+  if (!stop_services(plan) || cancel_requested()) return false;
+  check_processes(plan);
+  if (!copy_files(plan) || cancel_requested() || !register_services(plan) || cancel_requested()) return false;
+  configure_firewall(plan);
+  return true;
 }
 
 }  // namespace
@@ -44,10 +47,10 @@ int run(int argc, const char* const* argv) {
   if (!lock.acquire()) return 1;
 
   install_plan plan = build_install_plan();
-  detect_os(plan);  // always true
+  detect_os(plan);
   if (!settle_destination(plan)) return 1;
   if (!resume_interrupted_run(plan, lock.abandoned())) return 1;
-  discover_services(plan);  // always true: its failures are warnings
+  discover_services(plan);  // its failures are warnings
   mark_resumed_services(plan);
   // Until a service is stopped, a cancelled run has changed nothing.
   if (cancel_requested()) return report_cancelled();

@@ -141,6 +141,6 @@ bool save_record(const install_plan& plan) {
   return true;
 }
 
-void remove_record(const install_plan& plan) { win::delete_file(record_path(plan)); }
+void remove_record(const install_plan& plan) { (void)win::delete_file(record_path(plan)); }
 
 }  // namespace brq_install

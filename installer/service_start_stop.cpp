@@ -41,7 +41,7 @@ void for_each_record(Plan& plan, Visit visit) {
 DWORD state_now(const std::wstring& name, DWORD known) {
   win::unique_sc_handle scm;
   if (win::connect_service_manager(SC_MANAGER_CONNECT, scm) == ERROR_SUCCESS) {
-    win::query_service_state(scm.get(), name, known);  // failing, what was known stands
+    (void)win::query_service_state(scm.get(), name, known);  // failing, what was known stands
   }
   return known;
 }
@@ -60,7 +60,7 @@ std::vector<dependent> dependents_of(const install_plan& plan, const std::wstrin
   std::vector<std::wstring> names;
   win::unique_sc_handle scm;
   if (win::connect_service_manager(SC_MANAGER_CONNECT, scm) == ERROR_SUCCESS) {
-    win::list_dependents(scm.get(), name, SERVICE_STATE_ALL, names);  // failing, there are none
+    (void)win::list_dependents(scm.get(), name, SERVICE_STATE_ALL, names);  // failing, there are none
   }
   std::vector<dependent> dependents;
   for (std::wstring& other : names) {

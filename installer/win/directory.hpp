@@ -8,6 +8,6 @@ namespace brq_install::win {
 
 // Creates the directory `path` (its parent must exist). 0 when created,
 // otherwise the Windows error: ERROR_ALREADY_EXISTS when it was there.
-DWORD create_directory(const std::wstring& path);
+[[nodiscard]] DWORD create_directory(const std::wstring& path);
 
 }  // namespace brq_install::win

@@ -11,6 +11,6 @@ namespace brq_install::win {
 // value counts as missing (ERROR_ENVVAR_NOT_FOUND): an empty program-files
 // directory would turn the destination into a path relative to whatever the
 // current directory is.
-DWORD get_program_files(std::wstring& value);
+[[nodiscard]] DWORD get_program_files(std::wstring& value);
 
 }  // namespace brq_install::win

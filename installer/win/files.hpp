@@ -22,24 +22,24 @@ std::wstring sibling_path(const std::wstring& path, std::wstring_view extension)
 
 // Moves `from` to `to`, replacing a file there, and returns once the move is
 // on disk.
-DWORD move_file(const std::wstring& from, const std::wstring& to);
+[[nodiscard]] DWORD move_file(const std::wstring& from, const std::wstring& to);
 
 // Deletes the file `path`; a file that is not there counts as deleted.
-DWORD delete_file(const std::wstring& path);
+[[nodiscard]] DWORD delete_file(const std::wstring& path);
 
 // Writes all `size` bytes at `data` to `file`. A write that comes back short
 // is continued, so that the call which cannot go on reports why (112 on a
 // full disk); the last error is cleared first, since a stale one is no
 // reason.
-DWORD write_all(HANDLE file, const void* data, size_t size);
+[[nodiscard]] DWORD write_all(HANDLE file, const void* data, size_t size);
 
 // Replaces `path` by a file holding `bytes`, written to `staging` first,
 // flushed, and then moved over `path`: after a power loss `path` holds either
 // its old bytes or all of the new ones. `staging` is deleted on failure.
-DWORD write_file_durably(const std::wstring& path, const std::wstring& staging, std::string_view bytes);
+[[nodiscard]] DWORD write_file_durably(const std::wstring& path, const std::wstring& staging, std::string_view bytes);
 
 // Reads the whole file `path` into `bytes`: 2 when there is none, 223 when
 // it holds more than `limit` bytes, or the code of the failed call.
-DWORD read_small_file(const std::wstring& path, size_t limit, std::string& bytes);
+[[nodiscard]] DWORD read_small_file(const std::wstring& path, size_t limit, std::string& bytes);
 
 }  // namespace brq_install::win

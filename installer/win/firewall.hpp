@@ -30,19 +30,19 @@ inline constexpr HRESULT firewall_entry_not_found = static_cast<HRESULT>(0x80070
 
 // Creates the firewall manager (any context) and opens its local policy's
 // current profile. The manager and the policy are released before return.
-HRESULT open_current_firewall_profile(com_ptr<INetFwProfile>& profile);
+[[nodiscard]] HRESULT open_current_firewall_profile(com_ptr<INetFwProfile>& profile);
 
 // Looks `image_path` up among the profile's authorized applications.
 // `enabled` becomes true only when an entry exists and is enabled; S_OK also
 // when there is no entry.
-HRESULT firewall_exception_enabled(INetFwProfile* profile, const std::wstring& image_path,
+[[nodiscard]] HRESULT firewall_exception_enabled(INetFwProfile* profile, const std::wstring& image_path,
                                    bool& enabled);
 
 // Makes sure that an enabled entry for `image_path` exists. An enabled entry
 // is left as it is, whatever its name; otherwise a new entry with the path,
 // `name` and enabled is created in-process and added, which also replaces a
 // disabled one. Nothing is added when a call before Add fails.
-HRESULT ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path,
+[[nodiscard]] HRESULT ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path,
                                   const std::wstring& name);
 
 }  // namespace brq_install::win

@@ -25,11 +25,11 @@ bool is_active_state(DWORD state);
 // other than stopping or stopped it then reports, and given up with 1061 at
 // the first refusal more than 30 s after the first request; one that is
 // stopping already is awaited.
-DWORD stop_service(SC_HANDLE scm, std::wstring_view name);
+[[nodiscard]] DWORD stop_service(SC_HANDLE scm, std::wstring_view name);
 
 // Waits, as stop_service does after its request, for the service `name` to
 // finish stopping on its own (someone else asked it to stop).
-DWORD wait_for_stop(SC_HANDLE scm, std::wstring_view name);
+[[nodiscard]] DWORD wait_for_stop(SC_HANDLE scm, std::wstring_view name);
 
 // Starts the service `name` and waits while it reports start-pending: 0 when
 // it runs then, 1287 when it ended in another state or its check point did
@@ -39,7 +39,7 @@ DWORD wait_for_stop(SC_HANDLE scm, std::wstring_view name);
 // A service that runs already (1056) counts as started while the process it
 // reports exists (asked with SYNCHRONIZE); 1067 when it reports no process
 // or one that has ended.
-DWORD start_service(SC_HANDLE scm, std::wstring_view name);
+[[nodiscard]] DWORD start_service(SC_HANDLE scm, std::wstring_view name);
 
 // Replaces `names` by the names of the services that depend on the service
 // `name`, directly or through others, and are in `state` (SERVICE_ACTIVE,
@@ -49,10 +49,10 @@ DWORD start_service(SC_HANDLE scm, std::wstring_view name);
 // the list grew between the size query and the query itself. `names` is
 // empty after a failure. Windows refuses to stop a service while an active
 // one depends on it (1051); Wine stops it and lists no dependents at all.
-DWORD list_dependents(SC_HANDLE scm, std::wstring_view name, DWORD state, std::vector<std::wstring>& names);
+[[nodiscard]] DWORD list_dependents(SC_HANDLE scm, std::wstring_view name, DWORD state, std::vector<std::wstring>& names);
 
 // Sets `state` to the current state of the service `name` (SERVICE_RUNNING,
 // ...). Returns 0 or the code of the failed call, `state` then unchanged.
-DWORD query_service_state(SC_HANDLE scm, std::wstring_view name, DWORD& state);
+[[nodiscard]] DWORD query_service_state(SC_HANDLE scm, std::wstring_view name, DWORD& state);
 
 }  // namespace brq_install::win

@@ -23,7 +23,7 @@ struct found_service {
 // deleted while the pass runs matches nothing; any other failure, including
 // one listed service that cannot be opened or read, ends the pass with its
 // code, and `found` is then to be discarded.
-DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
+[[nodiscard]] DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
                           std::vector<std::vector<found_service>>& found);
 
 }  // namespace brq_install::win

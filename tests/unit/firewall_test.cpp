@@ -63,7 +63,7 @@ TEST(firewall, absent_exception_is_added_with_path_name_and_enabled) {
   fake_firewall fw;
   install_plan plan = product_plan();
 
-  EXPECT_TRUE(configure_firewall(plan));
+  configure_firewall(plan);
 
   EXPECT_EQ(console.runs(), (std::vector<run>{{will_configure + server_line + " ok\n", plain}}));
   EXPECT_EQ(fw.calls, open_profile + look_up + add_entry);
@@ -84,7 +84,7 @@ TEST(firewall, enabled_exception_is_left_alone_whatever_its_name) {
     fw.existing_entry.name = L"Someone else's name";
     install_plan plan = product_plan();
 
-    EXPECT_TRUE(configure_firewall(plan));
+    configure_firewall(plan);
 
     EXPECT_EQ(console.runs(), (std::vector<run>{{will_configure + server_line + " ok\n", plain}}));
     EXPECT_EQ(fw.calls, open_profile + look_up + calls{"get_Enabled"});
@@ -99,7 +99,7 @@ TEST(firewall, disabled_exception_is_added_anew_enabled_and_named) {
   fw.existing = fake_firewall::entry::disabled;
   install_plan plan = product_plan();
 
-  EXPECT_TRUE(configure_firewall(plan));
+  configure_firewall(plan);
 
   EXPECT_EQ(console.runs(), (std::vector<run>{{will_configure + server_line + " ok\n", plain}}));
   EXPECT_EQ(fw.calls, open_profile + look_up + calls{"get_Enabled"} + add_entry);
@@ -130,7 +130,7 @@ TEST(firewall, each_failing_call_stops_the_entry_with_a_warning) {
       fw.fail_result = failure;
       install_plan plan = product_plan();
 
-      EXPECT_TRUE(configure_firewall(plan));
+      configure_firewall(plan);
 
       std::vector<run> expected =
           n <= open_profile.size()
@@ -157,7 +157,7 @@ TEST(firewall, init_failure_reports_the_hresult_of_the_call_that_failed) {
     fw.fail_result = codes[n - 1];
     install_plan plan = product_plan();
 
-    EXPECT_TRUE(configure_firewall(plan));
+    configure_firewall(plan);
 
     EXPECT_EQ(console.runs(),
               (std::vector<run>{{will_configure, plain},
@@ -183,7 +183,7 @@ TEST(firewall, a_bstr_that_cannot_be_allocated_fails_the_entry_with_out_of_memor
     fw.fail_allocation = c.allocation;
     install_plan plan = product_plan();
 
-    EXPECT_TRUE(configure_firewall(plan));
+    configure_firewall(plan);
 
     EXPECT_EQ(console.runs(), (std::vector<run>{{will_configure + server_line, plain},
                                                 {warning("failed\n", E_OUTOFMEMORY), color_warning}}));
@@ -198,7 +198,7 @@ TEST(firewall, failing_to_enter_com_makes_no_firewall_call_and_leaves_nothing) {
   fw.co_initialize_result = RPC_E_CHANGED_MODE;
   install_plan plan = product_plan();
 
-  EXPECT_TRUE(configure_firewall(plan));
+  configure_firewall(plan);
 
   EXPECT_EQ(console.runs(),
             (std::vector<run>{{will_configure, plain},
@@ -214,7 +214,7 @@ TEST(firewall, com_already_entered_counts_as_entered_and_is_left_once) {
   fw.co_initialize_result = S_FALSE;
   install_plan plan = product_plan();
 
-  EXPECT_TRUE(configure_firewall(plan));
+  configure_firewall(plan);
 
   EXPECT_EQ(console.runs(), (std::vector<run>{{will_configure + server_line + " ok\n", plain}}));
   EXPECT_EQ(fw.added, std::vector{server_entry});
@@ -232,7 +232,7 @@ TEST(firewall, without_an_applicable_flagged_entry_only_the_profile_is_opened) {
     console_recorder console;
     fake_firewall fw;
 
-    EXPECT_TRUE(configure_firewall(*plan));
+    configure_firewall(*plan);
 
     EXPECT_EQ(console.runs(), (std::vector<run>{{will_configure, plain}}));
     EXPECT_EQ(fw.calls, open_profile);
@@ -245,7 +245,7 @@ TEST(firewall, without_an_applicable_flagged_entry_only_the_profile_is_opened) {
   fake_firewall fw;
   fw.fail_call = 1;
   fw.fail_result = REGDB_E_CLASSNOTREG;
-  EXPECT_TRUE(configure_firewall(unflagged));
+  configure_firewall(unflagged);
   EXPECT_EQ(console.runs(),
             (std::vector<run>{{will_configure, plain},
                               {warning("firewall init failed\n", REGDB_E_CLASSNOTREG), color_warning}}));
@@ -262,7 +262,7 @@ TEST(firewall, a_failed_entry_does_not_stop_the_next_and_names_are_bare_file_nam
   fw.fail_call = static_cast<int>(open_profile.size() + look_up.size());  // the server's Item
   fw.fail_result = E_FAIL;
 
-  EXPECT_TRUE(configure_firewall(plan));
+  configure_firewall(plan);
 
   const std::wstring tool_path = destination + L"\\qzv.ua.brq.ctrl.exe";
   EXPECT_EQ(console.runs(),

@@ -166,7 +166,7 @@ TEST_F(os_version_test, detect_os_fills_the_plan_and_prints_one_plain_line) {
   fixed.dwFileVersionLS = MAKELONG(1, 19041);
   console_recorder console;
   install_plan plan = build_install_plan();
-  EXPECT_TRUE(detect_os(plan));
+  detect_os(plan);
   EXPECT_EQ(text_of(plan.os), "10.0.19041.1");
   EXPECT_EQ(plan.crt, crt_flavour::current);
   EXPECT_EQ(console.runs(), (std::vector<run>{{"os 10.0.19041.1 => crt \"current\"\n", plain}}));
@@ -182,7 +182,7 @@ TEST_F(os_version_test, any_failing_call_gives_zeros_and_the_run_goes_on_as_nt4)
     console_recorder console;
     install_plan plan = build_install_plan();
     plan.os = {6, 1, 0, 0};
-    EXPECT_TRUE(detect_os(plan));
+    detect_os(plan);
     EXPECT_EQ(text_of(plan.os), "0.0.0.0");
     EXPECT_EQ(plan.crt, crt_flavour::nt4);
     EXPECT_EQ(console.runs(), (std::vector<run>{{"os 0.0.0.0 => crt \"nt4\"\n", plain}}));
@@ -256,7 +256,7 @@ TEST_F(lazy_binding_test, when_version_dll_cannot_be_loaded_the_version_is_zeros
 
   console_recorder console;
   install_plan plan;
-  EXPECT_TRUE(detect_os(plan));
+  detect_os(plan);
   EXPECT_EQ(console.text(), "os 0.0.0.0 => crt \"nt4\"\n");
 }
 
