@@ -93,7 +93,7 @@ int main() {
   report("after-CoInitializeEx");
   {
     win::com_ptr<INetFwProfile> profile;
-    win::open_current_firewall_profile(profile);
+    if (FAILED(win::open_current_firewall_profile(profile))) return 1;
     report("after-opening-firewall-profile");
   }
   win::api.CoUninitialize();

@@ -361,7 +361,10 @@ void on_real_system(int repetitions) {
 
   const DWORD services = service_count(scm.get());
   std::vector<DWORD> all;
-  win::enum_process_ids(all);
+  if (DWORD error = win::enum_process_ids(all)) {
+    std::fprintf(stderr, "scaling_bench: the processes cannot be listed: %lu\n", error);
+    std::exit(1);
+  }
   const auto processes = static_cast<DWORD>(all.size());
   measure("real", "discovery", services, repetitions, 1, discover);
   measure("real", "process-check", processes, repetitions, 1, [&] {
