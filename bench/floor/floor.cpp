@@ -9,8 +9,10 @@
 // broken installation (the installer's durability is not part of the floor).
 // No output but a failure on standard error; exit code 0 or 1. With
 // `--stamps` it prints, flushed on standard output, "stopping" just before
-// the stop request and "running" once the service reports running again:
-// bench/phases.py stamps them as they arrive, for the server's downtime.
+// the stop request, "stopped" once the service and its process have ended,
+// "written" after the three files, "firewall" after the exception and
+// "running" once the service reports running again: bench/phases.py stamps
+// them as they arrive, for the server's downtime and where it goes.
 #include <windows.h>
 #include <netfw.h>
 #include <zlib.h>
@@ -156,10 +158,12 @@ int main(int argc, char** argv) {
   SC_HANDLE service = OpenServiceW(scm, service_name, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
   const bool update = service != nullptr;
   if (update && !stop(service)) return 1;
+  if (update) stamp("stopped\n");
 
   for (WORD k = 0; k < 3; ++k) {
     if (!write_payload(101 + k, dir + L"\\" + file_names[k])) return 1;
   }
+  stamp("written\n");
   if (!update) {
     service = CreateServiceW(scm, service_name, L"qzv OPCUA server for BRQ", SERVICE_ALL_ACCESS,
                              SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
@@ -170,6 +174,7 @@ int main(int argc, char** argv) {
     ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &info);
   }
   add_firewall_exception(server);  // reported, but no failure: as in the installer
+  stamp("firewall\n");
   bool ok = start(service);
   CloseServiceHandle(service);
   CloseServiceHandle(scm);
