@@ -88,6 +88,8 @@ DOWNTIME_MARKS = {
                   ("Will stop services...", "Will start services...", SERVICE_LINE, "ok")),
     "floor": (("stopping",), ("stopping", "running")),
 }
+# The line that ends each program's firewall step.
+FIREWALL_LINE = {"installer": 'exception for "qzv.ua.brq.exe"... ok', "floor": "firewall"}
 
 
 def update_parts(program, case):
@@ -95,10 +97,11 @@ def update_parts(program, case):
     the downtime, and from the service running to the process's end (ms)."""
     stop, start = DOWNTIME_MARKS[program]
     phases = load_phases(case)
+    firewall = phases["lines"].index(FIREWALL_LINE[program])
     parts = []
     for pieces, deltas in zip(phases["pieces"], phases["runs"]):
         stopped, running = arrival(pieces, stop), arrival(pieces, start)
-        parts.append((stopped, running - stopped, sum(deltas) - running, sum(deltas)))
+        parts.append((stopped, running - stopped, sum(deltas) - running, sum(deltas), deltas[firewall]))
     return parts
 
 
@@ -209,8 +212,10 @@ for case, label in (("phases-first", "first installation"), ("phases-update", "u
     add("")
 
 # Downtime
-parts = {program: update_parts(program, case)
-         for program, case in (("installer", "phases-update"), ("floor", "phases-floor-update"))}
+UPDATE_CASES = {"installer": ("installer", "phases-update"), "floor": ("floor", "phases-floor-update"),
+                "installer, Wine's desktop held": ("installer", "phases-update-desktop-held")}
+parts = {label: update_parts(program, case) for label, (program, case) in UPDATE_CASES.items()
+         if os.path.exists(path(case + ".json")) or os.path.exists(path(case + ".1.json"))}
 down = {program: [run[1] for run in runs] for program, runs in parts.items()}
 add("## The server's downtime in an update (ms)")
 add("")
@@ -223,7 +228,10 @@ add("From the stop request to the service reporting running again, taken from th
     " between, the installer also checks the processes, writes each new file to a staging file,"
     " flushes it and moves it in place keeping the old one as a backup, and rewrites its flushed"
     " record file; the floor writes the files in place and flushes nothing. A run whose first"
-    " query after the start found the service still start pending waits the poll's second.")
+    " query after the start found the service still start pending waits the poll's second."
+    " \"Wine's desktop held\": the installer's update while another process (`hold_desktop`)"
+    " keeps Wine's desktop process (explorer.exe) running; the floor loads ole32, and user32 with"
+    " it, when it starts.")
 add("")
 add("| program | runs | min | median | max | runs that waited for the start poll |")
 add("|---|---:|---:|---:|---:|---:|")
@@ -231,12 +239,13 @@ for program, values in down.items():
     add(f"| {program} | {len(values)} | {ms(values)} | {sum(v > min(values) + 700 for v in values)} |")
 add("")
 add("The same runs in three parts (medians, ms): from the process's start to the stop request, the"
-    " downtime, and from the service running to the process's end.")
+    " downtime, and from the service running to the process's end; and, within the downtime, the"
+    " firewall step (the installer's line `exception for ...`, the floor's `firewall`).")
 add("")
-add("| program | start to stop request | downtime | running to end | whole run |")
-add("|---|---:|---:|---:|---:|")
+add("| program | start to stop request | downtime | running to end | whole run | firewall step |")
+add("|---|---:|---:|---:|---:|---:|")
 for program, runs in parts.items():
-    medians = [statistics.median(run[k] for run in runs) for k in range(4)]
+    medians = [statistics.median(run[k] for run in runs) for k in range(5)]
     add(f"| {program} | " + " | ".join(f"{m:,.0f}" for m in medians) + " |")
 add("")
 
