@@ -147,9 +147,10 @@ with open(path("load-start.txt")) as f:
     load_start = f.read().split("load average:")[-1].strip()
 with open(path("load-end.txt")) as f:
     load_end = f.read().split("load average:")[-1].strip()
-add(f"- **A shared machine**: other developers' builds ran beside the benchmark on its 2 cores"
-    f" (load average {load_start} at the start, {load_end} at the end). Absolute times are"
-    " inflated and noisy; compare medians, and read ratios rather than milliseconds.")
+add(f"- **A shared machine**: other developers' work may run beside the benchmark on its 2 cores"
+    f" (load average {load_start} at the start, {load_end} at the end; the benchmark's own"
+    " processes count in both). Absolute times are inflated and noisy; compare medians, and read"
+    " ratios rather than milliseconds.")
 with open(path("duration.txt")) as f:
     add(f"- Repetitions: {machine['runs']} timed runs of each installation case,"
         f" in two rounds that alternate with the cases they are compared with;"
