@@ -252,7 +252,7 @@ void on_minimal_fakes(DWORD items, int repetitions) {
 // The shared fakes compare real files: every item's image and the three
 // programs are files in `dir` (made by make_images).
 void on_shared_fakes(DWORD items, int repetitions, const std::wstring& dir) {
-  using namespace brq_install::testing;
+  using namespace brq_install::test;
   const std::array<std::wstring, 3> programs = {dir + L"qzv.ua.brq.exe", dir + L"qzv.ua.brq.ctrl.exe",
                                                 dir + L"qzv.ua.brq.dev.exe"};
   fake_clock clock;

@@ -7,8 +7,8 @@
 namespace brq_install {
 namespace {
 
-using testing::installer_command;
-using testing::run_child;
+using test::installer_command;
+using test::run_child;
 
 const std::string help_text =
     BRQ_INSTALLER_DESCRIPTION "\r\n"
@@ -28,7 +28,7 @@ TEST(command_line, version_prints_the_version_alone) {
 
 TEST(command_line, help_requests_print_the_help_and_exit_with_1) {
   for (const wchar_t* arguments : {L"-h", L"--help", L"--version --help", L"--help --version"}) {
-    SCOPED_TRACE(testing::wide_for_trace(arguments));
+    SCOPED_TRACE(test::wide_for_trace(arguments));
     auto result = run_child(installer_command(arguments));
     EXPECT_EQ(result.out, help_text);
     EXPECT_EQ(result.err, "");
@@ -47,7 +47,7 @@ TEST(command_line, bad_arguments_print_the_parsers_message_on_stderr) {
       {L"--version extra", "The following argument was not expected: extra\r\n" + hint},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::wide_for_trace(c.arguments));
+    SCOPED_TRACE(test::wide_for_trace(c.arguments));
     auto result = run_child(installer_command(c.arguments));
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, c.message);

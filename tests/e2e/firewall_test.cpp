@@ -6,8 +6,8 @@
 namespace brq_install {
 namespace {
 
-using testing::installer_command;
-using testing::run_child;
+using test::installer_command;
+using test::run_child;
 
 // Wine's firewall accepts the calls; whether it reports the exception as
 // present or absent, the line ends in " ok".

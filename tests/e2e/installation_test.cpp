@@ -17,7 +17,7 @@
 namespace brq_install {
 namespace {
 
-using namespace testing;
+using namespace test;
 
 const std::string destination = "Destination: C:\\Program Files\\Quorvanta\\QZV.UA\\brq\r\n";
 const std::string copies =

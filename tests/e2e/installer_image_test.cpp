@@ -12,7 +12,7 @@
 namespace brq_install {
 namespace {
 
-using testing::installer_path;
+using test::installer_path;
 
 std::wstring version_string(const std::vector<char>& block, const wchar_t* name) {
   std::wstring key = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
@@ -26,7 +26,7 @@ std::wstring version_string(const std::vector<char>& block, const wchar_t* name)
 
 // The installer's own answer to --version, without its line end.
 std::string version_answer() {
-  testing::child_result result = testing::run_child(testing::installer_command(L"--version"));
+  test::child_result result = test::run_child(test::installer_command(L"--version"));
   EXPECT_EQ(result.exit_code, 0u);
   EXPECT_TRUE(result.out.ends_with("\r\n")) << result.out;
   return result.out.substr(0, result.out.find('\r'));
@@ -134,7 +134,7 @@ TEST(installer_image, carries_each_payload_as_one_zlib_stream_in_english) {
     std::string program;
     EXPECT_TRUE(inflate_exactly_one_stream(LockResource(LoadResource(image, found)),
                                            SizeofResource(image, found), program));
-    EXPECT_EQ(program, testing::read_file(testing::payload_input_path(id)));
+    EXPECT_EQ(program, test::read_file(test::payload_input_path(id)));
     EXPECT_FALSE(program.empty());
   }
   FreeLibrary(image);

@@ -11,7 +11,7 @@
 namespace brq_install {
 namespace {
 
-using testing::run_child;
+using test::run_child;
 
 // The build passes Unix paths; Wine shows the Unix root as drive Z:.
 std::wstring windows_path(const std::string& unix_path) {
@@ -49,7 +49,7 @@ struct download_folder {
     DeleteFileW(name);
     path = name;
     CreateDirectoryW(path.c_str(), nullptr);
-    add(testing::installer_path(), L"qzv.ua.brq.install.exe");
+    add(test::installer_path(), L"qzv.ua.brq.install.exe");
     add(windows_path(BRQ_PLANTED_VERSION_DLL), L"version.dll");
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -62,7 +62,7 @@ struct download_folder {
   void add(const std::wstring& source, const wchar_t* name) {
     files.push_back(path + L"\\" + name);
     if (!CopyFileW(source.c_str(), files.back().c_str(), FALSE)) {
-      ADD_FAILURE() << "cannot copy " << testing::wide_for_trace(source) << ", error "
+      ADD_FAILURE() << "cannot copy " << test::wide_for_trace(source) << ", error "
                     << GetLastError();
     }
   }

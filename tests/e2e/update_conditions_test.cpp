@@ -15,7 +15,7 @@
 namespace brq_install {
 namespace {
 
-using namespace testing;
+using namespace test;
 
 // An update takes seconds; a run still going after this has hung.
 constexpr DWORD run_limit_ms = 3 * 60 * 1000;

@@ -5,7 +5,7 @@
 #include "console/console.hpp"
 #include "files.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 namespace {
 
@@ -106,8 +106,8 @@ std::wstring installer_command(const std::wstring& arguments, const std::wstring
   return command;
 }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test
 
-namespace brq_install::testing {
+namespace brq_install::test {
 std::string wide_for_trace(std::wstring_view text) { return wide_to_utf8(text); }
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

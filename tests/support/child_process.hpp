@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 struct child_result {
   DWORD exit_code = 0;
@@ -65,9 +65,9 @@ std::wstring other_installer_path();
 std::wstring installer_command(const std::wstring& arguments = L"",
                                const std::wstring& program = installer_path());
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test
 
-namespace brq_install::testing {
+namespace brq_install::test {
 // A wide text as UTF-8, for test traces.
 std::string wide_for_trace(std::wstring_view text);
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

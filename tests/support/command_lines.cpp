@@ -1,6 +1,6 @@
 #include "command_lines.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 namespace {
 
@@ -54,4 +54,4 @@ const std::vector<command_line_case>& odd_command_lines() {
   return cases;
 }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

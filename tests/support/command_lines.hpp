@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 struct command_line_case {
   std::string what;
@@ -16,4 +16,4 @@ struct command_line_case {
 
 const std::vector<command_line_case>& odd_command_lines();
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

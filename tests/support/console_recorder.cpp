@@ -4,7 +4,7 @@
 
 #include "console/console.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 namespace {
 console_recorder* active = nullptr;
@@ -109,10 +109,10 @@ std::vector<console_recorder::run> console_recorder::runs() const {
   return grouped;
 }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 std::string text_of(DWORD code) { return wide_to_utf8(error_text(code)); }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -11,7 +11,7 @@
 
 #include "platform_override.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 class console_recorder {
  public:
@@ -54,4 +54,4 @@ class console_recorder {
 // The system's text for `code` as UTF-8, as the installer prints it.
 std::string text_of(DWORD code);
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -2,7 +2,7 @@
 
 #include <numeric>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 namespace {
 fake_clock* active = nullptr;
@@ -25,4 +25,4 @@ fake_clock::~fake_clock() { active = nullptr; }
 
 DWORD fake_clock::slept() const { return std::accumulate(sleeps.begin(), sleeps.end(), DWORD{0}); }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -8,7 +8,7 @@
 
 #include "platform_override.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 class fake_clock {
  public:
@@ -28,4 +28,4 @@ class fake_clock {
   scoped_override<decltype(win::api.Sleep)> sleep_;
 };
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -4,7 +4,7 @@
 
 #include "console/console.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 fake_firewall* fake_firewall::current = nullptr;
 
@@ -192,4 +192,4 @@ HRESULT fake_application::put_Enabled(VARIANT_BOOL value) {
   return S_OK;
 }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -13,7 +13,7 @@
 
 #include "platform_override.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 class fake_firewall;
 
@@ -205,4 +205,4 @@ class fake_firewall {
   scoped_platform saved_;
 };
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

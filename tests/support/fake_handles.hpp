@@ -9,7 +9,7 @@
 #include <map>
 #include <utility>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 template <typename Handle, typename Opened>
 class fake_handles {
@@ -52,4 +52,4 @@ class fake_handles {
   std::map<Handle, Opened> handles_;
 };
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

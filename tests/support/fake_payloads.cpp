@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 namespace {
 
@@ -54,4 +54,4 @@ fake_payloads::fake_payloads() {
 
 fake_payloads::~fake_payloads() { active = nullptr; }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

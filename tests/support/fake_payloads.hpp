@@ -10,7 +10,7 @@
 
 #include "platform_override.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 // One zlib stream of `data`.
 std::vector<uint8_t> zlib_stream(const std::string& data);
@@ -31,4 +31,4 @@ class fake_payloads {
   scoped_platform saved_;
 };
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

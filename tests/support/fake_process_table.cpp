@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 fake_process_table* fake_process_table::current = nullptr;
 
@@ -130,4 +130,4 @@ fake_process_table::process* fake_process_table::find(DWORD id) {
   return it != processes.rend() ? &*it : nullptr;
 }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -15,7 +15,7 @@
 #include "fake_handles.hpp"
 #include "platform_override.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 // What a process handle was opened for.
 struct process_handle {
@@ -78,4 +78,4 @@ class fake_process_table : public fake_handles<HANDLE, process_handle> {
   scoped_platform saved_;
 };
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -4,7 +4,7 @@
 #include <cwctype>
 #include <stdexcept>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 fake_service_manager* fake_service_manager::current = nullptr;
 
@@ -401,4 +401,4 @@ void fake_service_manager::settle(service& s) {
   }
 }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -17,7 +17,7 @@
 #include "fake_handles.hpp"
 #include "platform_override.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 // What a service manager handle was opened for.
 struct service_handle {
@@ -130,4 +130,4 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
   scoped_platform saved_;
 };
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

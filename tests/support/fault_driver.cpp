@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <type_traits>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 fault_driver* fault_driver::active = nullptr;
 
@@ -187,4 +187,4 @@ DWORD fault_driver::usual_error(std::string_view function) {
   return entry != nullptr ? entry->usual_error : ERROR_ACCESS_DENIED;
 }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

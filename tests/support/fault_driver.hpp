@@ -14,7 +14,7 @@
 
 #include "platform_override.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 class fault_driver {
  public:
@@ -67,4 +67,4 @@ class fault_driver {
   scoped_platform saved_;
 };
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

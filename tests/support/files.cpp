@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 std::string read_file(const std::wstring& path) {
   std::ifstream in(std::filesystem::path(path), std::ios::binary);
@@ -44,4 +44,4 @@ std::wstring temp_tree::directory(const std::wstring& name) const {
   return path;
 }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

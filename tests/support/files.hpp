@@ -2,7 +2,7 @@
 // Plain file helpers for tests.
 #include <string>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 std::string read_file(const std::wstring& path);  // empty when missing
 std::wstring temp_file_path();                    // a new empty file
@@ -25,4 +25,4 @@ class temp_tree {
   std::wstring root_;
 };
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

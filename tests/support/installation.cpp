@@ -6,7 +6,7 @@
 
 #include <regex>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 std::wstring installed_path(const std::wstring& name) { return install_dir + L"\\" + name; }
 
@@ -96,4 +96,4 @@ std::string after_os_line(const std::string& out) {
   return end == std::string::npos ? "" : out.substr(end + 2);
 }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

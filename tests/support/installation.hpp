@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 inline const std::wstring install_dir = L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq";
 
@@ -34,4 +34,4 @@ std::vector<DWORD> server_processes();
 // first line is the os line of a current Windows (its version is Wine's).
 std::string after_os_line(const std::string& out);
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -3,7 +3,7 @@
 // was there before, so a test leaves the table as it found it.
 #include "win/platform.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 // Replaces one entry: scoped_override guard(win::api.Sleep, fake_sleep);
 template <typename Function>
@@ -34,4 +34,4 @@ class scoped_platform {
   win::platform_table saved_;
 };
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

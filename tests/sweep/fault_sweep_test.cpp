@@ -20,8 +20,8 @@
 namespace brq_install {
 namespace {
 
-using testing::disruption;
-using testing::outcome;
+using test::disruption;
+using test::outcome;
 
 // The calls whose failure the product ignores by design: a progress line
 // open while one of them fails may still end in "ok".
@@ -45,7 +45,7 @@ const std::map<std::string_view, std::string_view> ignored_by_design = {
 // Whether call n of the log fails by design without a trace on the console:
 // listed above, or part of binding a lazy function that returns nothing (a
 // BSTR freed, COM left), whose caller cannot tell.
-bool ignored(const std::vector<testing::fault_driver::call>& calls, size_t n) {
+bool ignored(const std::vector<test::fault_driver::call>& calls, size_t n) {
   static const std::set<std::string_view> binding = {"LoadLibraryExW", "GetProcAddress", "GetSystemDirectoryW",
                                                      "GetLastError", "SetLastError"};
   std::string_view function = calls[n - 1].function;
@@ -85,7 +85,7 @@ void check_output(const outcome& r) {
                       r.output.find("Will attempt to continue...\n", start_step) != std::string::npos;
   EXPECT_EQ(r.exit_code, error_block || start_failed ? 1 : 0) << r.output;
   for (auto run = first_error; run != r.runs.end(); ++run) {
-    if (run->attribute != testing::console_recorder::plain) continue;
+    if (run->attribute != test::console_recorder::plain) continue;
     for (size_t start = 0; start < run->text.size();) {
       size_t end = std::min(run->text.find('\n', start), run->text.size());
       EXPECT_TRUE(is_cleanup_line(std::string_view(run->text).substr(start, end - start)))
@@ -94,7 +94,7 @@ void check_output(const outcome& r) {
     }
   }
   if (r.failed_at == 0 || ignored(r.calls, r.failed_at)) return;
-  EXPECT_EQ(r.attribute_after, testing::console_recorder::plain) << "the console's colour was not restored";
+  EXPECT_EQ(r.attribute_after, test::console_recorder::plain) << "the console's colour was not restored";
   if (!error_block) {
     EXPECT_NE(start_step, std::string::npos) << "the run did not go on to the end:\n" << r.output;
   }
@@ -116,7 +116,7 @@ void check_output(const outcome& r) {
 
 // The files after a failed run: the old set, or the whole new one; mixed
 // only when a file could not be put back, which the run reported.
-void check_files(bool update, const outcome& r, const testing::sweep_case& machine) {
+void check_files(bool update, const outcome& r, const test::sweep_case& machine) {
   int version = machine.installed_version();
   if (r.exit_code == 0) {
     EXPECT_EQ(version, 1) << "after exit code 0";
@@ -146,11 +146,11 @@ int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_in
 // An update finds the installation's mutex there already, held open (not
 // owned) by another process as it were, so that reading its owner is swept.
 void sweep(bool update, const char* name) {
-  testing::sweep_directory root;
+  test::sweep_directory root;
   win::unique_handle other_run(update ? CreateMutexW(nullptr, FALSE, installation_mutex_name) : nullptr);
-  std::vector<testing::fault_driver::call> clean_calls;
+  std::vector<test::fault_driver::call> clean_calls;
   {
-    testing::sweep_case machine(update);
+    test::sweep_case machine(update);
     outcome clean = machine.run(1);
     ASSERT_EQ(clean.exit_code, 0) << clean.output;
     check_output(clean);
@@ -161,20 +161,20 @@ void sweep(bool update, const char* name) {
   for (size_t n = 1;; ++n) {
     if (n <= clean_calls.size() && !clean_calls[n - 1].can_fail) continue;
     const char* function = n <= clean_calls.size() ? clean_calls[n - 1].function : "";
-    DWORD usual = testing::fault_driver::usual_error(function);
+    DWORD usual = test::fault_driver::usual_error(function);
     bool reached = true;
     for (DWORD error : {usual, DWORD{0}}) {
       SCOPED_TRACE(std::string(name) + ", call " + std::to_string(n) + " (" + function + ") failing with " +
                    std::to_string(error));
       int parts_before = failure_count();
-      testing::sweep_case machine(update);
+      test::sweep_case machine(update);
       outcome r = machine.run(1, disruption::fault, n, error);
       reached = r.calls.size() >= n;
       if (!reached) break;
       failed += r.failures;
       check_output(r);
       check_files(update, r, machine);
-      testing::expect_completed_by_next_run(machine);
+      test::expect_completed_by_next_run(machine);
       if (failure_count() != parts_before) ++failing_runs;
       if (usual == 0) break;
     }

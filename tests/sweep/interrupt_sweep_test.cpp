@@ -15,15 +15,15 @@
 namespace brq_install {
 namespace {
 
-using testing::disruption;
-using testing::outcome;
+using test::disruption;
+using test::outcome;
 
-const std::string cancelled_block = "Installation cancelled\n" + testing::text_of(ERROR_CANCELLED) + "\n";
+const std::string cancelled_block = "Installation cancelled\n" + test::text_of(ERROR_CANCELLED) + "\n";
 
 // A cancelled run ends with the cancellation as its last words and exit 1,
 // the machine as it was or, after the copy, with the new files; or, when the
 // key came after the last step, it completed.
-void check_cancelled(bool update, const outcome& r, testing::sweep_case& machine) {
+void check_cancelled(bool update, const outcome& r, test::sweep_case& machine) {
   EXPECT_FALSE(r.threw);
   int version = machine.installed_version();
   if (r.exit_code == 0) {
@@ -46,20 +46,20 @@ void check_cancelled(bool update, const outcome& r, testing::sweep_case& machine
 int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
 
 void sweep(bool update, disruption what, const char* name) {
-  testing::sweep_directory root;
+  test::sweep_directory root;
   size_t calls = 0;
   {
-    testing::sweep_case machine(update);
+    test::sweep_case machine(update);
     calls = machine.run(1).calls.size();
   }
   size_t failing_runs = 0;
   for (size_t n = 1; n <= calls && failing_runs <= 40; ++n) {
     SCOPED_TRACE(std::string(name) + ", at call " + std::to_string(n));
     int parts_before = failure_count();
-    testing::sweep_case machine(update);
+    test::sweep_case machine(update);
     outcome r = machine.run(1, what, n);
     if (what == disruption::kill) {
-      testing::expect_completed_by_next_run(machine);
+      test::expect_completed_by_next_run(machine);
     } else {
       check_cancelled(update, r, machine);
     }

@@ -17,7 +17,7 @@
 #include "console/console.hpp"
 #include "run.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 namespace {
 
@@ -314,4 +314,4 @@ sweep_directory::~sweep_directory() {
   fs::remove_all(fs::path(program_files), ignored);
 }
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -16,7 +16,7 @@
 #include "console_recorder.hpp"
 #include "fault_driver.hpp"
 
-namespace brq_install::testing {
+namespace brq_install::test {
 
 enum class disruption { none, fault, kill, cancel };
 
@@ -80,4 +80,4 @@ class sweep_directory {
   bool in_memory_;
 };
 
-}  // namespace brq_install::testing
+}  // namespace brq_install::test

@@ -16,15 +16,15 @@
 namespace brq_install {
 namespace {
 
-using testing::text_of;
-using run = testing::console_recorder::run;
-constexpr WORD plain = testing::console_recorder::plain;
+using test::text_of;
+using run = test::console_recorder::run;
+constexpr WORD plain = test::console_recorder::plain;
 
 struct check_processes_test : ::testing::Test {
-  testing::scoped_platform platform;
-  testing::fake_process_table processes;
-  testing::console_recorder console;
-  testing::temp_tree root, elsewhere;
+  test::scoped_platform platform;
+  test::fake_process_table processes;
+  test::console_recorder console;
+  test::temp_tree root, elsewhere;
   install_plan plan = build_install_plan();
   std::wstring server = root.file(L"qzv.ua.brq.exe");
   std::wstring ctrl = root.file(L"qzv.ua.brq.ctrl.exe");

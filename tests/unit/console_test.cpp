@@ -11,7 +11,7 @@
 namespace brq_install {
 namespace {
 
-using testing::console_recorder;
+using test::console_recorder;
 using run = console_recorder::run;
 constexpr WORD plain = console_recorder::plain;
 
@@ -97,7 +97,7 @@ TEST(console, wide_text_outside_ascii_loses_nothing_on_a_console) {
 // outside Latin-1 goes out as UTF-8, later wide and narrow pieces follow, and
 // line feeds become CR LF.
 TEST(console, redirected_runtime_stream_keeps_everything_after_non_ascii_text) {
-  std::wstring path = testing::temp_file_path();
+  std::wstring path = test::temp_file_path();
 
   std::fflush(stdout);
   int saved = _dup(_fileno(stdout));
@@ -116,7 +116,7 @@ TEST(console, redirected_runtime_stream_keeps_everything_after_non_ascii_text) {
   _close(saved);
   _close(file);
 
-  std::string bytes = testing::read_file(path);
+  std::string bytes = test::read_file(path);
   DeleteFileW(path.c_str());
   EXPECT_EQ(bytes, "\xE4\xB8\xAD\xE6\x96\x87 after done\r\n");
 }

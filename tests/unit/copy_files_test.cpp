@@ -21,9 +21,9 @@ namespace brq_install {
 namespace {
 
 using win::api;
-using testing::text_of;
-using run = testing::console_recorder::run;
-constexpr WORD plain = testing::console_recorder::plain;
+using test::text_of;
+using run = test::console_recorder::run;
+constexpr WORD plain = test::console_recorder::plain;
 
 // Allocations of 64 KiB or more while counting: the copy step allocates one
 // inflate buffer, whatever its files and attempts. operator new below counts
@@ -47,15 +47,15 @@ HANDLE WINAPI held_server(const wchar_t* path, DWORD access, DWORD share,
 }
 
 struct copy_files_test : ::testing::Test {
-  testing::fake_payloads payloads;
-  testing::fake_clock clock;
-  testing::console_recorder console;
-  std::wstring root = testing::temp_file_path() + L".d";
+  test::fake_payloads payloads;
+  test::fake_clock clock;
+  test::console_recorder console;
+  std::wstring root = test::temp_file_path() + L".d";
   install_plan plan = build_install_plan();
 
   void SetUp() override {
     for (uint16_t id : {uint16_t{101}, uint16_t{102}, uint16_t{103}}) {
-      payloads.add(id, testing::zlib_stream("program " + std::to_string(id)));
+      payloads.add(id, test::zlib_stream("program " + std::to_string(id)));
     }
     plan.os = {10, 0, 19045, 0};
     plan.destination = root + L"\\Quorvanta\\QZV.UA\\brq";
@@ -72,7 +72,7 @@ struct copy_files_test : ::testing::Test {
     }
   }
   std::string installed(const wchar_t* name) {
-    return testing::read_file(plan.destination + L"\\" + name);
+    return test::read_file(plan.destination + L"\\" + name);
   }
 };
 
@@ -119,15 +119,15 @@ TEST_F(copy_files_test, file_held_at_every_attempt_fails_after_three_retries) {
 TEST_F(copy_files_test, other_errors_are_not_retried) {
   struct {
     const char* what;
-    void (*fault)(testing::fake_payloads&);
+    void (*fault)(test::fake_payloads&);
     DWORD code;
   } cases[] = {
-      {"access denied", [](testing::fake_payloads&) { held_attempts = 1, refusal = ERROR_ACCESS_DENIED; },
+      {"access denied", [](test::fake_payloads&) { held_attempts = 1, refusal = ERROR_ACCESS_DENIED; },
        ERROR_ACCESS_DENIED},
-      {"payload damaged", [](testing::fake_payloads& p) { p.streams[101].back() ^= 1; },
+      {"payload damaged", [](test::fake_payloads& p) { p.streams[101].back() ^= 1; },
        ERROR_INVALID_DATA},
       {"write failed",
-       [](testing::fake_payloads&) {
+       [](test::fake_payloads&) {
          api.WriteFile = [](HANDLE, const void*, DWORD, DWORD*, OVERLAPPED*) -> BOOL {
            ::SetLastError(ERROR_DISK_FULL);
            return FALSE;
@@ -135,7 +135,7 @@ TEST_F(copy_files_test, other_errors_are_not_retried) {
        },
        ERROR_DISK_FULL},
       {"short write",
-       [](testing::fake_payloads&) {
+       [](test::fake_payloads&) {
          api.WriteFile = [](HANDLE, const void*, DWORD size, DWORD* written, OVERLAPPED*) -> BOOL {
            *written = size - 1;
            ::SetLastError(0);
@@ -146,7 +146,7 @@ TEST_F(copy_files_test, other_errors_are_not_retried) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    testing::scoped_platform undo_fault;
+    test::scoped_platform undo_fault;
     console.clear();
     c.fault(payloads);
     EXPECT_FALSE(copy_files(plan));
@@ -155,7 +155,7 @@ TEST_F(copy_files_test, other_errors_are_not_retried) {
                                   {"failed\n" + text_of(c.code) + "\n", color_error},
                               }));
     EXPECT_TRUE(clock.sleeps.empty());
-    payloads.add(101, testing::zlib_stream("program 101"));
+    payloads.add(101, test::zlib_stream("program 101"));
   }
 }
 
@@ -214,12 +214,12 @@ TEST_F(copy_files_test, a_failed_or_cancelled_copy_puts_back_every_file_replaced
       EXPECT_EQ(GetFileAttributesW((plan.destination + L"\\" + other).c_str()), INVALID_FILE_ATTRIBUTES);
     }
     api.CreateFileW = &held_server;
-    payloads.add(103, testing::zlib_stream("program 103"));
+    payloads.add(103, test::zlib_stream("program 103"));
   }
 }
 
 TEST_F(copy_files_test, directory_that_cannot_be_created_ends_the_step_before_any_write) {
-  testing::scoped_override refuse(api.CreateDirectoryW,
+  test::scoped_override refuse(api.CreateDirectoryW,
                                   +[](const wchar_t*, SECURITY_ATTRIBUTES*) -> BOOL {
                                     ::SetLastError(ERROR_ACCESS_DENIED);
                                     return FALSE;

@@ -22,8 +22,8 @@
 namespace brq_install {
 namespace {
 
-using testing::console_recorder;
-using testing::text_of;
+using test::console_recorder;
+using test::text_of;
 using run_piece = console_recorder::run;
 constexpr WORD plain = console_recorder::plain;
 
@@ -53,7 +53,7 @@ DWORD WINAPI fake_environment(LPCWSTR name, LPWSTR buffer, DWORD size) {
 }
 
 struct destination_test : ::testing::Test {
-  testing::scoped_platform platform;
+  test::scoped_platform platform;
   void SetUp() override {
     win::api.GetEnvironmentVariableW = &fake_environment;
     program_files.reset();
@@ -189,7 +189,7 @@ BOOL WINAPI fake_create_directory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) 
 }
 
 struct create_directories_test : ::testing::Test {
-  testing::scoped_platform platform;
+  test::scoped_platform platform;
   void SetUp() override {
     win::api.CreateDirectoryW = &fake_create_directory;
     directory_calls.clear();
@@ -267,7 +267,7 @@ TEST_F(create_directories_test, a_refused_level_is_named_and_the_levels_before_i
 struct real_directories : ::testing::Test {
   std::wstring root;
   void SetUp() override {
-    root = testing::temp_file_path();  // a fresh name; the file makes way for a directory
+    root = test::temp_file_path();  // a fresh name; the file makes way for a directory
     DeleteFileW(root.c_str());
   }
   void TearDown() override { std::filesystem::remove_all(std::filesystem::path(root)); }

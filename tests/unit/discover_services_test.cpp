@@ -17,22 +17,22 @@ namespace brq_install {
 namespace {
 
 using win::api;
-using testing::text_of;
-using run = testing::console_recorder::run;
-using service = testing::fake_service_manager::service;
-constexpr WORD plain = testing::console_recorder::plain;
+using test::text_of;
+using run = test::console_recorder::run;
+using service = test::fake_service_manager::service;
+constexpr WORD plain = test::console_recorder::plain;
 
 // A display name long enough that `per_batch` services fill one batch of
 // the installer's 16 KiB enumeration buffer.
 std::wstring filling(int per_batch) { return std::wstring(16384 / per_batch / 2 - 40, L'd'); }
 
 struct discover_services_test : ::testing::Test {
-  testing::scoped_platform platform;
-  testing::fake_clock clock;
-  testing::fake_service_manager scm{clock};
-  testing::console_recorder console;
+  test::scoped_platform platform;
+  test::fake_clock clock;
+  test::fake_service_manager scm{clock};
+  test::console_recorder console;
   // Blanks in the path, as under the program files directory.
-  testing::temp_tree root{L" brq dir"}, elsewhere{L" other"};
+  test::temp_tree root{L" brq dir"}, elsewhere{L" other"};
   install_plan plan = build_install_plan();
   std::wstring server = root.file(L"qzv.ua.brq.exe");
   std::wstring ctrl = root.file(L"qzv.ua.brq.ctrl.exe");

@@ -61,7 +61,7 @@ TEST(restrict_dll_search, prefers_system32_only_and_falls_back_to_no_current_dir
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    testing::scoped_platform platform;
+    test::scoped_platform platform;
     win::api.GetModuleHandleW = &fake_module;
     win::api.GetProcAddress = &fake_lookup;
     win::api.SetDllDirectoryW = &fake_set_dll_directory;

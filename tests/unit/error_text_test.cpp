@@ -35,7 +35,7 @@ HLOCAL WINAPI counting_free(HLOCAL memory) {
 }
 
 struct error_text_test : ::testing::Test {
-  testing::scoped_platform platform;
+  test::scoped_platform platform;
   void SetUp() override {
     win::api.FormatMessageW = &fake_format;
     win::api.LocalFree = &counting_free;

@@ -14,8 +14,8 @@
 namespace brq_install {
 namespace {
 
-using testing::console_recorder;
-using testing::fake_firewall;
+using test::console_recorder;
+using test::fake_firewall;
 using run = console_recorder::run;
 using calls = std::vector<std::string>;
 constexpr WORD plain = console_recorder::plain;
@@ -56,7 +56,7 @@ const calls add_entry = {
     "put_Enabled -1",
     "Add",
 };
-const testing::added_application server_entry = {server_path, L"qzv OPCUA", VARIANT_TRUE};
+const test::added_application server_entry = {server_path, L"qzv OPCUA", VARIANT_TRUE};
 
 TEST(firewall, absent_exception_is_added_with_path_name_and_enabled) {
   console_recorder console;
@@ -271,7 +271,7 @@ TEST(firewall, a_failed_entry_does_not_stop_the_next_and_names_are_bare_file_nam
                 {warning("failed\n", E_FAIL), color_warning},
                 {"exception for \"qzv.ua.brq.ctrl.exe\"... ok\n", plain},
             }));
-  EXPECT_EQ(fw.added, (std::vector<testing::added_application>{{tool_path, L"qzv OPCUA", VARIANT_TRUE}}));
+  EXPECT_EQ(fw.added, (std::vector<test::added_application>{{tool_path, L"qzv OPCUA", VARIANT_TRUE}}));
 }
 
 TEST(firewall, exception_enabled_reports_the_three_states_of_an_entry) {

@@ -33,7 +33,7 @@ std::wstring this_program() {
 }
 
 TEST(first_argument, is_what_command_line_to_argv_w_gives_as_argv0) {
-  for (const auto& c : testing::odd_command_lines()) {
+  for (const auto& c : test::odd_command_lines()) {
     SCOPED_TRACE(c.what);
     std::wstring expected = argv0(c.command_line);
     if (c.command_line.c_str()[0] == L'\0') {

@@ -21,12 +21,12 @@ namespace {
 std::wstring in_quotes(const std::wstring& path) { return L"\"" + path + L"\""; }
 
 struct hostile_input_test : ::testing::Test {
-  testing::scoped_platform platform;
-  testing::fake_clock clock;
-  testing::fake_service_manager scm{clock};
-  testing::fake_process_table processes;
-  testing::console_recorder console;
-  testing::temp_tree root;  // no blank in its own path
+  test::scoped_platform platform;
+  test::fake_clock clock;
+  test::fake_service_manager scm{clock};
+  test::fake_process_table processes;
+  test::console_recorder console;
+  test::temp_tree root;  // no blank in its own path
   install_plan plan = build_install_plan();
 
   // The destination, a directory in the tree; only the server is installed.
@@ -64,7 +64,7 @@ TEST_F(hostile_input_test, service_command_lines_of_other_software) {
       {"longer than 260 characters", in_quotes(long_path), false},
       {"the root of a drive", L"C:\\", false},
   };
-  for (const auto& odd : testing::odd_command_lines()) cases.push_back({odd.what, odd.command_line, false});
+  for (const auto& odd : test::odd_command_lines()) cases.push_back({odd.what, odd.command_line, false});
   SetEnvironmentVariableW(L"BRQ_BIG", std::wstring(30000, L'b').c_str());
   for (const auto& c : cases) {
     scm.services = {{.name = L"other", .command_line = c.command_line, .state = SERVICE_RUNNING}};

@@ -8,7 +8,7 @@
 namespace brq_install {
 namespace {
 
-using testing::zlib_stream;
+using test::zlib_stream;
 
 // About 1.3 MB that compresses, but not to nothing: some twenty pieces of
 // the 64 KiB buffer.

@@ -14,9 +14,9 @@
 namespace brq_install {
 namespace {
 
-using testing::text_of;
-using run = testing::console_recorder::run;
-constexpr WORD plain = testing::console_recorder::plain;
+using test::text_of;
+using run = test::console_recorder::run;
+constexpr WORD plain = test::console_recorder::plain;
 
 HANDLE const fake_mutex = reinterpret_cast<HANDLE>(0x3A7E);
 PSECURITY_DESCRIPTOR const fake_descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(0x5DE5);
@@ -46,7 +46,7 @@ struct lock_system {
   BYTE owner[SECURITY_MAX_SID_SIZE] = {};
   int owner_reads = 0, descriptors_given = 0, descriptors_freed = 0;
   size_t cancel_at_wait = 0;  // Ctrl+C during this wait, counted from 1
-  testing::fake_clock* clock = nullptr;
+  test::fake_clock* clock = nullptr;
 };
 lock_system* sys = nullptr;
 
@@ -156,7 +156,7 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
     system.security_result = c.security_result;
     system.security_error = c.security_error;
     system.cancel_at_wait = c.cancel_at_wait;
-    testing::fake_clock clock;
+    test::fake_clock clock;
     system.clock = &clock;
     console_cancel cancel;
     DWORD size = sizeof system.owner;  // a real SID, made without the table
@@ -164,7 +164,7 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
       ASSERT_TRUE(CreateWellKnownSid(static_cast<WELL_KNOWN_SID_TYPE>(c.existing), nullptr, system.owner, &size));
     }
     sys = &system;
-    testing::console_recorder console;
+    test::console_recorder console;
     win::api.CreateMutexExW = &create_mutex;
     win::api.WaitForSingleObject = &wait;
     win::api.ReleaseMutex = &release;

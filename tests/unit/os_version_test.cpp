@@ -16,7 +16,7 @@
 namespace brq_install {
 namespace {
 
-using testing::console_recorder;
+using test::console_recorder;
 using run = console_recorder::run;
 constexpr WORD plain = console_recorder::plain;
 
@@ -134,7 +134,7 @@ BOOL WINAPI fake_query(LPCVOID block, LPCWSTR sub_block, LPVOID* value, PUINT le
 }
 
 struct os_version_test : ::testing::Test {
-  testing::scoped_platform platform;
+  test::scoped_platform platform;
   void SetUp() override {
     win::api.GetFileVersionInfoSizeW = &fake_size;
     win::api.GetFileVersionInfoW = &fake_read;
@@ -232,7 +232,7 @@ BOOL WINAPI counting_free(HMODULE module) {
 }
 
 struct lazy_binding_test : ::testing::Test {
-  testing::scoped_platform platform;
+  test::scoped_platform platform;
   void SetUp() override {
     // Back to the stubs, whatever an earlier call in this process bound.
     win::api.GetFileVersionInfoSizeW = win::real_api.GetFileVersionInfoSizeW;

@@ -54,13 +54,13 @@ BOOL WINAPI faulty_write(HANDLE file, const void* data, DWORD size, DWORD* writt
 }
 
 struct extract_resource_test : ::testing::Test {
-  testing::fake_payloads payloads;
-  std::wstring directory = testing::temp_file_path() + L".d";
+  test::fake_payloads payloads;
+  std::wstring directory = test::temp_file_path() + L".d";
   std::wstring path = directory + L"\\qzv.ua.brq.exe";
 
   void SetUp() override {
     CreateDirectoryW(directory.c_str(), nullptr);
-    payloads.add(101, testing::zlib_stream(program));
+    payloads.add(101, test::zlib_stream(program));
     api.CreateFileW = &counting_create;
     api.CloseHandle = &counting_close;
     api.WriteFile = &faulty_write;
@@ -88,9 +88,9 @@ struct extract_resource_test : ::testing::Test {
 TEST_F(extract_resource_test, replaces_a_longer_file_in_full) {
   install_old_program();
   EXPECT_EQ(extract(), 0u);
-  EXPECT_EQ(testing::read_file(path), program);
+  EXPECT_EQ(test::read_file(path), program);
   EXPECT_TRUE(kept_old);
-  EXPECT_EQ(testing::read_file(win::backup_path(path)), old_program);
+  EXPECT_EQ(test::read_file(win::backup_path(path)), old_program);
   EXPECT_EQ(files_opened, 2);  // the new file, and the old one to see that no one holds it
   EXPECT_EQ(GetFileAttributesW(win::staging_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
   // The temporary names are no longer than the file's own: a path that
@@ -101,7 +101,7 @@ TEST_F(extract_resource_test, replaces_a_longer_file_in_full) {
 
 TEST_F(extract_resource_test, a_first_file_keeps_no_backup) {
   EXPECT_EQ(extract(), 0u);
-  EXPECT_EQ(testing::read_file(path), program);
+  EXPECT_EQ(test::read_file(path), program);
   EXPECT_FALSE(kept_old);
   EXPECT_EQ(GetFileAttributesW(win::backup_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
 }
@@ -109,13 +109,13 @@ TEST_F(extract_resource_test, a_first_file_keeps_no_backup) {
 TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) {
   struct {
     const char* what;
-    void (*fault)(testing::fake_payloads&);
+    void (*fault)(test::fake_payloads&);
     DWORD expected;
   } cases[] = {
-      {"resource missing", [](testing::fake_payloads& p) { p.streams.erase(101); },
+      {"resource missing", [](test::fake_payloads& p) { p.streams.erase(101); },
        ERROR_RESOURCE_NAME_NOT_FOUND},
       {"resource cannot be loaded",
-       [](testing::fake_payloads&) {
+       [](test::fake_payloads&) {
          api.LoadResource = [](HMODULE, HRSRC) -> HGLOBAL {
            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
            return nullptr;
@@ -123,7 +123,7 @@ TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) 
        },
        ERROR_NOT_ENOUGH_MEMORY},
       {"resource cannot be loaded, no error set",
-       [](testing::fake_payloads&) {
+       [](test::fake_payloads&) {
          api.LoadResource = [](HMODULE, HRSRC) -> HGLOBAL {
            ::SetLastError(0);
            return nullptr;
@@ -131,15 +131,15 @@ TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) 
        },
        ERROR_RESOURCE_DATA_NOT_FOUND},
       {"resource cannot be locked",
-       [](testing::fake_payloads&) { api.LockResource = [](HGLOBAL) -> void* { return nullptr; }; },
+       [](test::fake_payloads&) { api.LockResource = [](HGLOBAL) -> void* { return nullptr; }; },
        ERROR_INVALID_DATA},
       {"wrong checksum",
-       [](testing::fake_payloads& p) { p.streams[101].back() ^= 0x01; }, ERROR_INVALID_DATA},
+       [](test::fake_payloads& p) { p.streams[101].back() ^= 0x01; }, ERROR_INVALID_DATA},
       {"stream cut short",
-       [](testing::fake_payloads& p) { p.streams[101].resize(p.streams[101].size() / 2); },
+       [](test::fake_payloads& p) { p.streams[101].resize(p.streams[101].size() / 2); },
        ERROR_INVALID_DATA},
       {"file cannot be created",
-       [](testing::fake_payloads&) {
+       [](test::fake_payloads&) {
          api.CreateFileW = [](const wchar_t*, DWORD, DWORD, SECURITY_ATTRIBUTES*, DWORD, DWORD,
                               HANDLE) -> HANDLE {
            ::SetLastError(ERROR_ACCESS_DENIED);
@@ -150,12 +150,12 @@ TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) 
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    testing::scoped_platform undo_fault;
+    test::scoped_platform undo_fault;
     install_old_program();
     c.fault(payloads);
     EXPECT_EQ(extract(), c.expected);
-    EXPECT_EQ(testing::read_file(path), old_program);
-    payloads.add(101, testing::zlib_stream(program));
+    EXPECT_EQ(test::read_file(path), old_program);
+    payloads.add(101, test::zlib_stream(program));
   }
 }
 
@@ -184,7 +184,7 @@ TEST_F(extract_resource_test, failed_or_short_write_keeps_the_old_file_and_says_
     write_short_done = false;
     fail_without_code = c.error == ERROR_SUCCESS && !c.short_write;
     EXPECT_EQ(extract(), c.expected);
-    EXPECT_EQ(testing::read_file(path), old_program);
+    EXPECT_EQ(test::read_file(path), old_program);
     EXPECT_EQ(GetFileAttributesW(win::staging_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
   }
 }
@@ -195,7 +195,7 @@ TEST_F(extract_resource_test, a_file_held_without_sharing_gives_a_sharing_violat
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   EXPECT_EQ(extract(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   CloseHandle(held);
-  EXPECT_EQ(testing::read_file(path), old_program);
+  EXPECT_EQ(test::read_file(path), old_program);
 }
 
 }  // namespace

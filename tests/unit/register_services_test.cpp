@@ -14,16 +14,16 @@
 namespace brq_install {
 namespace {
 
-using testing::text_of;
-using run = testing::console_recorder::run;
-constexpr WORD plain = testing::console_recorder::plain;
+using test::text_of;
+using run = test::console_recorder::run;
+constexpr WORD plain = test::console_recorder::plain;
 
 struct register_services_test : ::testing::Test {
-  testing::fake_clock clock;
-  testing::fake_service_manager scm{clock};
-  testing::console_recorder console;
+  test::fake_clock clock;
+  test::fake_service_manager scm{clock};
+  test::console_recorder console;
   install_plan plan = build_install_plan();
-  testing::temp_tree destination;  // where the run's record is written
+  test::temp_tree destination;  // where the run's record is written
   const std::wstring server_command_line = L"\"" + destination.path() + L"\\qzv.ua.brq.exe\"";
 
   void SetUp() override {
@@ -89,7 +89,7 @@ TEST_F(register_services_test, a_refused_creation_ends_the_step_with_the_error_b
   // A second service file after the first must not be looked at.
   plan.files.push_back({.resource_id = 104, .name = L"second.exe", .service = true, .service_name = L"SECOND"});
   place_files(plan);
-  using service = testing::fake_service_manager::service;
+  using service = test::fake_service_manager::service;
   struct {
     DWORD manager_error, denied;
     service existing;  // a service of another program

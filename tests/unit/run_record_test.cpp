@@ -15,9 +15,9 @@
 namespace brq_install {
 namespace {
 
-using testing::text_of;
-using run = testing::console_recorder::run;
-constexpr WORD plain = testing::console_recorder::plain;
+using test::text_of;
+using run = test::console_recorder::run;
+constexpr WORD plain = test::console_recorder::plain;
 
 std::string utf16(std::wstring_view text) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
@@ -33,7 +33,7 @@ std::string ignored(DWORD code) {
 }
 
 // The product's plan on Windows 10, installed into `destination`.
-install_plan plan_in(const testing::temp_tree& destination) {
+install_plan plan_in(const test::temp_tree& destination) {
   install_plan plan = build_install_plan();
   plan.os = {10, 0, 19045, 0};
   plan.destination = destination.path();
@@ -72,8 +72,8 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_ignores_a_record_
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    testing::temp_tree destination;
-    testing::console_recorder console;
+    test::temp_tree destination;
+    test::console_recorder console;
     install_plan plan = plan_in(destination);
     auto write = [&](const wchar_t* name, const std::string& bytes) {
       std::ofstream(std::filesystem::path(destination.path() + L"\\" + name), std::ios::binary) << bytes;
@@ -86,7 +86,7 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_ignores_a_record_
     EXPECT_TRUE(resume_interrupted_run(plan, c.abandoned));
     EXPECT_EQ(console.runs(), c.output);
     EXPECT_EQ(plan.resumed, c.resumed);
-    EXPECT_EQ(testing::read_file(destination.path() + L"\\qzv.ua.brq.exe"), c.server);
+    EXPECT_EQ(test::read_file(destination.path() + L"\\qzv.ua.brq.exe"), c.server);
     for (const wchar_t* gone : {L"\\qzv.ua.brq.old", L"\\qzv.ua.brq.ctrl.new"}) {
       EXPECT_EQ(GetFileAttributesW((destination.path() + gone).c_str()), INVALID_FILE_ATTRIBUTES);
     }
@@ -94,8 +94,8 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_ignores_a_record_
 }
 
 TEST(run_record, a_file_that_cannot_be_put_back_ends_the_run) {
-  testing::temp_tree destination;
-  testing::console_recorder console;
+  test::temp_tree destination;
+  test::console_recorder console;
   install_plan plan = plan_in(destination);
   std::wstring server = destination.file(L"qzv.ua.brq.exe");
   destination.file(L"qzv.ua.brq.old");

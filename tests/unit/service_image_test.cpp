@@ -18,14 +18,14 @@
 namespace brq_install {
 namespace {
 
-using testing::fake_service_manager;
-using testing::text_of;
+using test::fake_service_manager;
+using test::text_of;
 
 struct service_image_test : ::testing::Test {
-  testing::temp_tree tree;
+  test::temp_tree tree;
   std::wstring dir = tree.directory(L"dir with blanks");
   std::wstring server = tree.file(L"dir with blanks\\qzv.ua.brq.exe");
-  testing::fake_clock clock;
+  test::fake_clock clock;
   fake_service_manager manager{clock};
 
   std::vector<std::wstring> matches() {
@@ -95,7 +95,7 @@ TEST_F(service_image_test, an_enumeration_without_progress_asks_once_for_all_the
   manager.enum_sizes.clear();
   static decltype(win::api.EnumServicesStatusW) forward;
   forward = win::api.EnumServicesStatusW;
-  testing::scoped_override stuck(win::api.EnumServicesStatusW,
+  test::scoped_override stuck(win::api.EnumServicesStatusW,
                                  +[](SC_HANDLE scm, DWORD type, DWORD state, ENUM_SERVICE_STATUSW* entries,
                                      DWORD size, DWORD* needed, DWORD* count, DWORD* resume) -> BOOL {
                                    forward(scm, type, state, entries, std::min<DWORD>(size, 16384), needed,
@@ -108,7 +108,7 @@ TEST_F(service_image_test, an_enumeration_without_progress_asks_once_for_all_the
   plan.destination = dir;
   plan.files.push_back({.resource_id = 101, .name = L"qzv.ua.brq.exe"});
   place_files(plan);
-  testing::console_recorder console;
+  test::console_recorder console;
   discover_services(plan);
   EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.exe\"...\nfailed to enum services\n" +
                                 text_of(ERROR_MORE_DATA) + "\nWill attempt to continue...\n");
@@ -121,13 +121,13 @@ TEST_F(service_image_test, an_enumeration_without_progress_asks_once_for_all_the
 TEST_F(service_image_test, processes_of_a_file_whose_services_are_unknown_are_not_ended) {
   manager.add({.name = L"QZVOPCUA.BRQ", .command_line = L"\"" + server + L"\"", .state = SERVICE_RUNNING});
   manager.at(L"QZVOPCUA.BRQ").config_error = ERROR_ACCESS_DENIED;
-  testing::fake_process_table processes;
+  test::fake_process_table processes;
   processes.add(4242, server);
   install_plan plan;
   plan.destination = dir;
   plan.files.push_back({.resource_id = 101, .name = L"qzv.ua.brq.exe"});
   place_files(plan);
-  testing::console_recorder console;
+  test::console_recorder console;
   discover_services(plan);
   check_processes(plan);
   EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.exe\"...\nfailed to enum services\n" +
@@ -156,7 +156,7 @@ TEST_F(service_image_test, files_match_by_volume_and_index_together) {
     infos[1].dwVolumeSerialNumber = c.other_serial;
     infos[1].nFileIndexLow = c.other_index;
     answer = infos;
-    testing::scoped_override identity(win::api.GetFileInformationByHandle,
+    test::scoped_override identity(win::api.GetFileInformationByHandle,
                                       +[](HANDLE, BY_HANDLE_FILE_INFORMATION* info) -> BOOL {
                                         *info = *answer++;
                                         return TRUE;

@@ -15,15 +15,15 @@ namespace brq_install {
 namespace {
 
 using win::api;
-using testing::text_of;
-using run = testing::console_recorder::run;
-using service = testing::fake_service_manager::service;
-constexpr WORD plain = testing::console_recorder::plain;
-constexpr DWORD never = testing::fake_service_manager::never;
+using test::text_of;
+using run = test::console_recorder::run;
+using service = test::fake_service_manager::service;
+constexpr WORD plain = test::console_recorder::plain;
+constexpr DWORD never = test::fake_service_manager::never;
 // Processes a service may report: the one every fake service runs in, one
 // ended since, one ended whose object is still held open, and one that
 // cannot be waited for.
-constexpr DWORD service_process = testing::fake_service_manager::default_process_id;
+constexpr DWORD service_process = test::fake_service_manager::default_process_id;
 constexpr DWORD ended_process = 3301, held_process = 3302, locked_process = 3303;
 
 std::string warning(DWORD code) { return "failed\n" + text_of(code) + "\nWill attempt to continue...\n"; }
@@ -36,11 +36,11 @@ service_record record(const wchar_t* name, DWORD state) {
 }
 
 struct service_control_test : ::testing::Test {
-  testing::fake_clock clock{5000};
-  testing::fake_service_manager scm{clock};
-  testing::fake_process_table processes;
-  testing::console_recorder console;
-  testing::temp_tree destination;  // where the stop loop writes the run's record
+  test::fake_clock clock{5000};
+  test::fake_service_manager scm{clock};
+  test::fake_process_table processes;
+  test::console_recorder console;
+  test::temp_tree destination;  // where the stop loop writes the run's record
 
   install_plan new_plan() {
     install_plan plan;
@@ -382,7 +382,7 @@ TEST_F(service_control_test, the_record_names_a_service_before_it_is_stopped) {
   console.clear();
   plan.destination = destination.path();
   EXPECT_TRUE(stop_services(plan));
-  std::string record = testing::read_file(destination.path() + L"\\qzv.ua.brq.run");
+  std::string record = test::read_file(destination.path() + L"\\qzv.ua.brq.run");
   std::wstring text(record.size() / 2, L' ');
   std::copy(record.begin(), record.end(), reinterpret_cast<char*>(text.data()));
   EXPECT_EQ(text, L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: svc\nservice: resumed\n");
@@ -411,7 +411,7 @@ TEST_F(service_control_test, the_loop_acts_on_the_state_it_finds_and_stops_depen
                                                        L"start restarted", L"start server", L"start stopped client",
                                                        L"start client"}));
   EXPECT_EQ(scm.at(L"unrelated client").state, static_cast<DWORD>(SERVICE_STOPPED));
-  std::string record = testing::read_file(destination.path() + L"\\qzv.ua.brq.run");
+  std::string record = test::read_file(destination.path() + L"\\qzv.ua.brq.run");
   EXPECT_NE(record.find(std::string("c\0l\0i\0e\0n\0t\0\n\0", 14)), std::string::npos);
 }
 

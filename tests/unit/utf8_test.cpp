@@ -33,7 +33,7 @@ TEST(utf8_to_wide, takes_a_length_and_needs_no_terminator) {
 // The plan's fixed texts are ASCII: a conversion of the system that fails
 // cannot empty a name, so no file lands outside its directory.
 TEST(utf8_to_wide, ascii_needs_no_call_of_the_system) {
-  testing::scoped_override failing(win::api.MultiByteToWideChar,
+  test::scoped_override failing(win::api.MultiByteToWideChar,
                                    +[](UINT, DWORD, LPCCH, int, LPWSTR, int) { return 0; });
   install_plan plan = build_install_plan();
   EXPECT_EQ(plan.variant, L"brq");
