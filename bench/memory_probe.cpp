@@ -93,7 +93,7 @@ int main() {
   report("after-CoInitializeEx");
   {
     win::com_ptr<INetFwProfile> profile;
-    if (FAILED(win::open_current_firewall_profile(profile))) return 1;
+    if (win::open_current_firewall_profile(profile) != 0) return 1;
     report("after-opening-firewall-profile");
   }
   win::api.CoUninitialize();

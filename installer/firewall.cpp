@@ -10,8 +10,8 @@ namespace brq_install {
 void configure_firewall(install_plan& plan) {
   print_text("Will configure firewall...\n");
   win::com_apartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  if (FAILED(com.result())) {
-    report_warning({"CoInitializeEx failed\n"}, static_cast<DWORD>(com.result()));
+  if (DWORD error = com.error()) {
+    report_warning({"CoInitializeEx failed\n"}, error);
     return;
   }
   add_firewall_exceptions(plan);
@@ -19,9 +19,8 @@ void configure_firewall(install_plan& plan) {
 
 void add_firewall_exceptions(install_plan& plan) {
   win::com_ptr<INetFwProfile> profile;
-  HRESULT hr = win::open_current_firewall_profile(profile);
-  if (FAILED(hr)) {
-    report_warning({"firewall init failed\n"}, static_cast<DWORD>(hr));
+  if (DWORD error = win::open_current_firewall_profile(profile)) {
+    report_warning({"firewall init failed\n"}, error);
     return;
   }
 
@@ -29,9 +28,8 @@ void add_firewall_exceptions(install_plan& plan) {
   for (const auto& file : plan.files) {
     if (!file.firewall) continue;
     print({"exception for \"", file.name, "\"..."});
-    hr = win::ensure_firewall_exception(profile.get(), file.path, name);
-    if (FAILED(hr)) {
-      report_warning({"failed\n"}, static_cast<DWORD>(hr));
+    if (DWORD error = win::ensure_firewall_exception(profile.get(), file.path, name)) {
+      report_warning({"failed\n"}, error);
     } else {
       print_text(" ok\n");
     }

@@ -10,15 +10,15 @@ installation_lock::~installation_lock() {
   if (owned_) win::api.ReleaseMutex(mutex_.get());
 }
 
-// Waits up to 10 minutes, a second at a time, so that Ctrl+C ends the wait
-// at once (1223).
-DWORD installation_lock::wait_for_other_run() {
+// Waits up to 10 minutes (then 1618), a second at a time, so that Ctrl+C
+// ends the wait at once (1223).
+DWORD installation_lock::wait_for_other_run(win::mutex_wait& outcome) {
   DWORD start = win::api.GetTickCount();
   for (;;) {
-    DWORD error = win::own_mutex(mutex_.get(), 1000, abandoned_);
-    if (error != WAIT_TIMEOUT) return error;
+    if (DWORD error = win::own_mutex(mutex_.get(), 1000, outcome)) return error;
+    if (outcome != win::mutex_wait::busy) return ERROR_SUCCESS;
     if (cancel_requested()) return ERROR_CANCELLED;
-    if (win::api.GetTickCount() - start >= installation_wait_ms) return WAIT_TIMEOUT;
+    if (win::api.GetTickCount() - start >= installation_wait_ms) return ERROR_INSTALL_ALREADY_RUNNING;
   }
 }
 
@@ -33,18 +33,17 @@ bool installation_lock::acquire() {
                  ERROR_ACCESS_DENIED);
     return false;
   }
-  if (error == ERROR_SUCCESS) {
-    error = win::own_mutex(mutex_.get(), 0, abandoned_);
-    if (error == WAIT_TIMEOUT) {
-      print_text("Waiting for another installation to finish...\n");
-      error = wait_for_other_run();
-    }
+  auto outcome = win::mutex_wait::busy;
+  if (error == ERROR_SUCCESS) error = win::own_mutex(mutex_.get(), 0, outcome);
+  if (error == ERROR_SUCCESS && outcome == win::mutex_wait::busy) {
+    print_text("Waiting for another installation to finish...\n");
+    error = wait_for_other_run(outcome);
   }
-  if (error == WAIT_TIMEOUT) error = ERROR_INSTALL_ALREADY_RUNNING;
   if (error != ERROR_SUCCESS) {
     report_error({"Failed to lock the installation\n"}, error);
     return false;
   }
+  abandoned_ = outcome == win::mutex_wait::abandoned;
   owned_ = true;
   return true;
 }

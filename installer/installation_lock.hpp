@@ -1,6 +1,7 @@
 #pragma once
 // One run at a time per machine: two runs together would stop, end and start
 // each other's services and processes halfway.
+#include "win/named_mutex.hpp"
 #include "win/unique.hpp"
 
 namespace brq_install {
@@ -33,7 +34,7 @@ class installation_lock {
   bool owned_ = false;
   bool abandoned_ = false;
 
-  DWORD wait_for_other_run();
+  DWORD wait_for_other_run(win::mutex_wait& outcome);
 };
 
 }  // namespace brq_install

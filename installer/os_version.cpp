@@ -34,7 +34,9 @@ std::string_view crt_name(crt_flavour crt) {
 }
 
 void detect_os(install_plan& plan) {
-  plan.os = get_os_version();
+  // An unreadable version is not reported: it counts as 0.0.0.0, which the
+  // line shows, and the run goes on.
+  if (get_os_version(plan.os) != ERROR_SUCCESS) plan.os = {};
   plan.crt = os_class(plan.os);
   const os_version& v = plan.os;
   std::string_view name = crt_name(plan.crt);

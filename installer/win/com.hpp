@@ -1,5 +1,6 @@
 #pragma once
 // Owners for COM: interface pointers, BSTRs and the thread's apartment.
+#include "win/last_error.hpp"
 #include "win/unique.hpp"
 
 #include <utility>
@@ -64,7 +65,8 @@ class com_apartment {
   com_apartment(const com_apartment&) = delete;
   com_apartment& operator=(const com_apartment&) = delete;
 
-  HRESULT result() const { return result_; }
+  // 0 when entered, otherwise the failure's error code.
+  DWORD error() const { return error_from_hresult(result_); }
 
  private:
   HRESULT result_;

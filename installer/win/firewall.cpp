@@ -1,8 +1,14 @@
 #include "win/firewall.hpp"
 
+#include "win/last_error.hpp"
+
 namespace brq_install::win {
 
 namespace {
+
+// What a lookup by image path returns when the list has no such entry:
+// ERROR_FILE_NOT_FOUND as an HRESULT.
+constexpr HRESULT entry_not_found = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
 // Runs `call` with `text` as a BSTR that lives for that call only.
 // E_OUTOFMEMORY, without the call, when the BSTR cannot be allocated.
@@ -13,9 +19,7 @@ HRESULT with_bstr(const std::wstring& text, Call call) {
   return call(bstr.get());
 }
 
-}  // namespace
-
-HRESULT open_current_firewall_profile(com_ptr<INetFwProfile>& profile) {
+HRESULT open_profile(com_ptr<INetFwProfile>& profile) {
   com_ptr<INetFwMgr> manager;
   HRESULT hr = api.CoCreateInstance(CLSID_NetFwMgr, nullptr, CLSCTX_ALL, IID_INetFwMgr,
                                     manager.put_void());
@@ -28,8 +32,7 @@ HRESULT open_current_firewall_profile(com_ptr<INetFwProfile>& profile) {
   return policy->get_CurrentProfile(profile.put());
 }
 
-HRESULT firewall_exception_enabled(INetFwProfile* profile, const std::wstring& image_path,
-                                   bool& enabled) {
+HRESULT entry_enabled(INetFwProfile* profile, const std::wstring& image_path, bool& enabled) {
   enabled = false;
   com_ptr<INetFwAuthorizedApplications> applications;
   HRESULT hr = profile->get_AuthorizedApplications(applications.put());
@@ -37,7 +40,7 @@ HRESULT firewall_exception_enabled(INetFwProfile* profile, const std::wstring& i
 
   com_ptr<INetFwAuthorizedApplication> entry;
   hr = with_bstr(image_path, [&](BSTR path) { return applications->Item(path, entry.put()); });
-  if (hr == firewall_entry_not_found) return S_OK;
+  if (hr == entry_not_found) return S_OK;
   if (FAILED(hr)) return hr;
 
   VARIANT_BOOL value = VARIANT_FALSE;
@@ -47,10 +50,10 @@ HRESULT firewall_exception_enabled(INetFwProfile* profile, const std::wstring& i
   return S_OK;
 }
 
-HRESULT ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path,
-                                  const std::wstring& name) {
+HRESULT ensure_entry(INetFwProfile* profile, const std::wstring& image_path,
+                     const std::wstring& name) {
   bool enabled = false;
-  HRESULT hr = firewall_exception_enabled(profile, image_path, enabled);
+  HRESULT hr = entry_enabled(profile, image_path, enabled);
   if (FAILED(hr)) return hr;
   if (enabled) return S_OK;
 
@@ -71,6 +74,22 @@ HRESULT ensure_firewall_exception(INetFwProfile* profile, const std::wstring& im
   if (FAILED(hr)) return hr;
 
   return applications->Add(entry.get());
+}
+
+}  // namespace
+
+DWORD open_current_firewall_profile(com_ptr<INetFwProfile>& profile) {
+  return error_from_hresult(open_profile(profile));
+}
+
+DWORD firewall_exception_enabled(INetFwProfile* profile, const std::wstring& image_path,
+                                 bool& enabled) {
+  return error_from_hresult(entry_enabled(profile, image_path, enabled));
+}
+
+DWORD ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path,
+                                const std::wstring& name) {
+  return error_from_hresult(ensure_entry(profile, image_path, name));
 }
 
 }  // namespace brq_install::win

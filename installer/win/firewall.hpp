@@ -1,8 +1,8 @@
 #pragma once
 // Windows Firewall's list of authorized applications, through the firewall's
-// COM objects. The functions print nothing and return the HRESULT of the
-// call that failed, or S_OK; every BSTR and interface they obtain is freed
-// before they return.
+// COM objects. The functions print nothing and return 0 or the error code of
+// the call that failed (a failed COM call's HRESULT); every BSTR and interface
+// they obtain is freed before they return.
 #include <windows.h>
 #include <netfw.h>
 
@@ -24,25 +24,21 @@ inline constexpr CLSID CLSID_NetFwAuthorizedApplication = {
 inline constexpr IID IID_INetFwAuthorizedApplication = {
     0xb5e64ffa, 0xc2c5, 0x444e, {0xa3, 0x01, 0xfb, 0x5e, 0x00, 0x01, 0x80, 0x50}};
 
-// What a lookup by image path returns when the list has no such entry:
-// ERROR_FILE_NOT_FOUND as an HRESULT.
-inline constexpr HRESULT firewall_entry_not_found = static_cast<HRESULT>(0x80070002);
-
 // Creates the firewall manager (any context) and opens its local policy's
 // current profile. The manager and the policy are released before return.
-[[nodiscard]] HRESULT open_current_firewall_profile(com_ptr<INetFwProfile>& profile);
+[[nodiscard]] DWORD open_current_firewall_profile(com_ptr<INetFwProfile>& profile);
 
 // Looks `image_path` up among the profile's authorized applications.
-// `enabled` becomes true only when an entry exists and is enabled; S_OK also
+// `enabled` becomes true only when an entry exists and is enabled; 0 also
 // when there is no entry.
-[[nodiscard]] HRESULT firewall_exception_enabled(INetFwProfile* profile, const std::wstring& image_path,
+[[nodiscard]] DWORD firewall_exception_enabled(INetFwProfile* profile, const std::wstring& image_path,
                                    bool& enabled);
 
 // Makes sure that an enabled entry for `image_path` exists. An enabled entry
 // is left as it is, whatever its name; otherwise a new entry with the path,
 // `name` and enabled is created in-process and added, which also replaces a
 // disabled one. Nothing is added when a call before Add fails.
-[[nodiscard]] HRESULT ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path,
+[[nodiscard]] DWORD ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path,
                                   const std::wstring& name);
 
 }  // namespace brq_install::win

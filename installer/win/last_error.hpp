@@ -16,4 +16,12 @@ inline DWORD last_error(DWORD fallback = error_unexplained_failure) {
   return code != ERROR_SUCCESS ? code : fallback;
 }
 
+// The error code of a COM call's result: 0 for S_OK and every other success
+// code, otherwise the HRESULT's own bits, which the system's message table
+// formats as it formats a Windows error code. COM results become error codes
+// here, inside the wrappers, and nowhere else.
+inline DWORD error_from_hresult(HRESULT result) {
+  return SUCCEEDED(result) ? ERROR_SUCCESS : static_cast<DWORD>(result);
+}
+
 }  // namespace brq_install::win

@@ -25,16 +25,17 @@ DWORD mutex_owner_is_administrator(HANDLE mutex, bool& trusted) {
   return ERROR_SUCCESS;
 }
 
-DWORD own_mutex(HANDLE mutex, DWORD timeout_ms, bool& abandoned) {
-  abandoned = false;
+DWORD own_mutex(HANDLE mutex, DWORD timeout_ms, mutex_wait& outcome) {
+  outcome = mutex_wait::busy;
   switch (api.WaitForSingleObject(mutex, timeout_ms)) {
     case WAIT_OBJECT_0:
+      outcome = mutex_wait::owned;
       return ERROR_SUCCESS;
     case WAIT_ABANDONED:  // a run that died: its work is to be redone, by us
-      abandoned = true;
+      outcome = mutex_wait::abandoned;
       return ERROR_SUCCESS;
     case WAIT_TIMEOUT:
-      return WAIT_TIMEOUT;
+      return ERROR_SUCCESS;
     default:
       return last_error();
   }

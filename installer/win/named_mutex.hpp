@@ -17,9 +17,12 @@ namespace brq_install::win {
 // gives an object. Returns 0 or the code of the failed read of its owner.
 [[nodiscard]] DWORD mutex_owner_is_administrator(HANDLE mutex, bool& trusted);
 
-// Waits up to `timeout_ms` to own `mutex`: 0 when owned, also when its last
-// owner ended without releasing it (`abandoned` then set); WAIT_TIMEOUT
-// (258) when the time ran out; or the code of the failed wait.
-[[nodiscard]] DWORD own_mutex(HANDLE mutex, DWORD timeout_ms, bool& abandoned);
+// How a wait for a mutex ended: owned; owned after its last owner ended
+// without releasing it; or still held by another owner when the time ran out.
+enum class mutex_wait { owned, abandoned, busy };
+
+// Waits up to `timeout_ms` to own `mutex` and says how the wait ended in
+// `outcome`. Returns 0 or the code of the failed wait.
+[[nodiscard]] DWORD own_mutex(HANDLE mutex, DWORD timeout_ms, mutex_wait& outcome);
 
 }  // namespace brq_install::win

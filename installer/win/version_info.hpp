@@ -1,5 +1,7 @@
 #pragma once
 // The version of the Windows that runs.
+#include <windows.h>
+
 #include <cstdint>
 
 namespace brq_install::win {
@@ -11,7 +13,8 @@ struct os_version {
   uint32_t revision = 0;
 };
 
-// The file version of the system's ntdll.dll; all zeros when unreadable.
-os_version get_os_version();
+// Sets `version` to the file version of the system's ntdll.dll. Returns 0 or
+// the code of the failed read, `version` then all zeros.
+[[nodiscard]] DWORD get_os_version(os_version& version);
 
 }  // namespace brq_install::win
