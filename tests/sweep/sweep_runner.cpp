@@ -13,6 +13,7 @@
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
+#include "ledger.hpp"
 #include "cancellation.hpp"
 #include "console/console.hpp"
 #include "run.hpp"
@@ -25,92 +26,6 @@ using win::api;
 namespace fs = std::filesystem;
 
 const std::wstring file_names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"};
-
-// What the product acquires, counted against what it gives back, by value.
-// It lies over the fault driver, so that a release the driver failed counts
-// as given back; that release is then done for real below the driver, so
-// that the test process keeps nothing.
-struct ledger {
-  using values = std::multiset<const void*>;
-  values handles, service_handles, locals;
-  int bad_releases = 0;
-  win::platform_table below_driver;  // the fakes and the real functions
-  win::platform_table driver;        // the driver's shims
-  fault_driver* faults = nullptr;
-
-  bool empty() const { return handles.empty() && service_handles.empty() && locals.empty(); }
-  void released(values& set, const void* value) {
-    auto it = set.find(value);
-    if (it == set.end()) {
-      ++bad_releases;
-    } else {
-      set.erase(it);
-    }
-  }
-};
-ledger* books = nullptr;
-
-template <typename Function>
-struct counted;
-
-template <typename Result, typename... Args>
-struct counted<Result (*)(Args...)> {
-  // A call that hands out a value, `failure` when it fails.
-  template <auto slot, ledger::values ledger::*set, uintptr_t failure>
-  static Result WINAPI acquire(Args... args) {
-    Result value = (books->driver.*slot)(args...);
-    if (value != reinterpret_cast<Result>(failure)) (books->*set).insert(value);
-    return value;
-  }
-  // A call that gives a value back.
-  template <auto slot, ledger::values ledger::*set>
-  static Result WINAPI release(Args... args) {
-    size_t failures = books->faults->failures;
-    Result result = (books->driver.*slot)(args...);
-    if (books->faults->failures != failures) (books->below_driver.*slot)(args...);
-    books->released(books->*set, args...);
-    return result;
-  }
-};
-
-template <auto slot, ledger::values ledger::*set, uintptr_t failure = 0>
-void acquires() {
-  api.*slot = &counted<std::remove_reference_t<decltype(api.*slot)>>::template acquire<slot, set, failure>;
-}
-
-template <auto slot, ledger::values ledger::*set>
-void releases() {
-  api.*slot = &counted<std::remove_reference_t<decltype(api.*slot)>>::template release<slot, set>;
-}
-
-void install_ledger(ledger& l) {
-  using table = win::platform_table;
-  books = &l;
-  l.driver = api;
-  acquires<&table::CreateFileW, &ledger::handles, static_cast<uintptr_t>(-1)>();
-  acquires<&table::CreateMutexExW, &ledger::handles>();
-  acquires<&table::OpenProcess, &ledger::handles>();
-  releases<&table::CloseHandle, &ledger::handles>();
-  acquires<&table::OpenSCManagerW, &ledger::service_handles>();
-  acquires<&table::OpenServiceW, &ledger::service_handles>();
-  acquires<&table::CreateServiceW, &ledger::service_handles>();
-  releases<&table::CloseServiceHandle, &ledger::service_handles>();
-  releases<&table::LocalFree, &ledger::locals>();
-  api.FormatMessageW = [](DWORD flags, LPCVOID source, DWORD id, DWORD language, LPWSTR buffer, DWORD size,
-                          va_list* arguments) {
-    DWORD length = books->driver.FormatMessageW(flags, source, id, language, buffer, size, arguments);
-    if (length != 0 && (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
-      books->locals.insert(*reinterpret_cast<wchar_t**>(buffer));
-    }
-    return length;
-  };
-  api.GetSecurityInfo = [](HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID* group,
-                           PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
-    DWORD error = books->driver.GetSecurityInfo(handle, type, what, owner, group, dacl, sacl, descriptor);
-    if (error == ERROR_SUCCESS && *descriptor != nullptr) books->locals.insert(*descriptor);
-    return error;
-  };
-}
 
 // "ProgramFiles" names the sweep's directory; every other variable is real.
 std::wstring program_files;
@@ -212,13 +127,12 @@ outcome sweep_case::run(int version, disruption what, size_t n, DWORD error) {
     system_->services.settle(*server);
     EXPECT_EQ(server->state, static_cast<DWORD>(SERVICE_STOPPED)) << "a process ended while its service runs";
   };
-  ledger books_of_run;
-  books_of_run.below_driver = api;
+  win::platform_table below_driver = api;
+  std::string unbalanced;
   outcome result;
   {
     fault_driver faults;
-    books_of_run.faults = &faults;
-    install_ledger(books_of_run);
+    ledger books(faults, below_driver);
     if (what == disruption::fault) {
       faults.fail(n, error);
       faults.on_failure = [&](const char*) {
@@ -240,15 +154,13 @@ outcome sweep_case::run(int version, disruption what, size_t n, DWORD error) {
     }
     result.calls = std::move(faults.calls);
     result.failures = faults.failures;
+    unbalanced = books.unbalanced();
   }
   result.output = console.text();
   result.runs = console.runs();
   result.attribute_after = console.attribute();
 
-  EXPECT_TRUE(books_of_run.empty()) << "kernel handles " << books_of_run.handles.size() << ", service handles "
-                                    << books_of_run.service_handles.size() << ", local memory "
-                                    << books_of_run.locals.size() << " still held";
-  EXPECT_EQ(books_of_run.bad_releases, 0) << "released what was not acquired";
+  EXPECT_EQ(unbalanced, "");
   EXPECT_EQ(system_->firewall.co_initialize_calls, system_->firewall.co_uninitialize_calls)
       << "COM apartment not left";
   return result;

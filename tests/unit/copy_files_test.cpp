@@ -9,6 +9,7 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "ledger.hpp"
 #include "cancellation.hpp"
 #include "copy_files.hpp"
 #include "destination.hpp"
@@ -43,7 +44,7 @@ HANDLE WINAPI held_server(const wchar_t* path, DWORD access, DWORD share,
     ::SetLastError(refusal);
     return INVALID_HANDLE_VALUE;
   }
-  return win::real_api.CreateFileW(path, access, share, security, disposition, flags, model);
+  return test::beneath().CreateFileW(path, access, share, security, disposition, flags, model);
 }
 
 struct copy_files_test : ::testing::Test {
@@ -202,7 +203,7 @@ TEST_F(copy_files_test, a_failed_or_cancelled_copy_puts_back_every_file_replaced
       api.CreateFileW = [](const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
                            DWORD disposition, DWORD flags, HANDLE model) {
         if (std::wstring_view(path).ends_with(L"ctrl.new")) request_cancel();
-        return win::real_api.CreateFileW(path, access, share, security, disposition, flags, model);
+        return test::beneath().CreateFileW(path, access, share, security, disposition, flags, model);
       };
     }
     EXPECT_FALSE(copy_files(plan));

@@ -6,6 +6,7 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "ledger.hpp"
 #include "discover_services.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
@@ -94,7 +95,7 @@ TEST_F(discover_services_test, a_short_name_matches_as_the_system_resolves_it) {
   api.CreateFileW = [](const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
                        DWORD disposition, DWORD flags, HANDLE model) {
     const wchar_t* real = path == short_path ? long_path.c_str() : path;
-    return win::real_api.CreateFileW(real, access, share, security, disposition, flags, model);
+    return test::beneath().CreateFileW(real, access, share, security, disposition, flags, model);
   };
   scm.add({.name = L"svc", .command_line = short_path + L" -arg"});
   EXPECT_EQ(matches(), 1u);

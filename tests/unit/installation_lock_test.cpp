@@ -8,6 +8,8 @@
 #include "console/console.hpp"
 #include "cancellation.hpp"
 #include "console_recorder.hpp"
+#include "ledger.hpp"
+#include "platform_override.hpp"
 #include "fake_clock.hpp"
 #include "installation_lock.hpp"
 
@@ -74,8 +76,9 @@ DWORD WINAPI get_security_info(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFO
   ++sys->descriptors_given;
   return ERROR_SUCCESS;
 }
+decltype(win::api.LocalFree) local_free_below = nullptr;  // what frees the system's messages
 HLOCAL WINAPI local_free(HLOCAL memory) {
-  if (memory != fake_descriptor) return win::real_api.LocalFree(memory);
+  if (memory != fake_descriptor) return local_free_below(memory);
   ++sys->descriptors_freed;
   return nullptr;
 }
@@ -96,7 +99,7 @@ BOOL WINAPI release(HANDLE handle) {
   return TRUE;
 }
 BOOL WINAPI close(HANDLE handle) {
-  if (handle != fake_mutex) return win::real_api.CloseHandle(handle);
+  if (handle != fake_mutex) return test::beneath().CloseHandle(handle);
   ++sys->closed;
   return TRUE;
 }
@@ -151,6 +154,7 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    test::scoped_platform platform;
     lock_system system{c.create_error, c.waits, c.wait_error};
     system.existing = c.existing;
     system.security_result = c.security_result;
@@ -170,6 +174,7 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
     win::api.ReleaseMutex = &release;
     win::api.CloseHandle = &close;
     win::api.GetSecurityInfo = &get_security_info;
+    local_free_below = test::beneath().LocalFree;
     win::api.LocalFree = &local_free;
     {
       installation_lock lock;

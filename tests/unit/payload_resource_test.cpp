@@ -6,6 +6,7 @@
 
 #include "fake_payloads.hpp"
 #include "files.hpp"
+#include "ledger.hpp"
 #include "payload/inflate.hpp"
 #include "win/payload_resource.hpp"
 
@@ -26,13 +27,13 @@ bool write_short_done = false;
 HANDLE WINAPI counting_create(const wchar_t* path, DWORD access, DWORD share,
                               SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
                               HANDLE model) {
-  HANDLE file = win::real_api.CreateFileW(path, access, share, security, disposition, flags, model);
+  HANDLE file = test::beneath().CreateFileW(path, access, share, security, disposition, flags, model);
   if (file != INVALID_HANDLE_VALUE) ++files_opened;
   return file;
 }
 BOOL WINAPI counting_close(HANDLE handle) {
   ++handles_closed;
-  return win::real_api.CloseHandle(handle);
+  return test::beneath().CloseHandle(handle);
 }
 bool fail_without_code = false;  // WriteFile fails and sets no error
 
@@ -46,11 +47,11 @@ BOOL WINAPI faulty_write(HANDLE file, const void* data, DWORD size, DWORD* writt
     // The first half goes out; then the disk is full, without a word.
     *written = 0;
     if (size > 1 && !std::exchange(write_short_done, true)) {
-      return win::real_api.WriteFile(file, data, size / 2, written, overlapped);
+      return test::beneath().WriteFile(file, data, size / 2, written, overlapped);
     }
     return TRUE;
   }
-  return win::real_api.WriteFile(file, data, size, written, overlapped);
+  return test::beneath().WriteFile(file, data, size, written, overlapped);
 }
 
 struct extract_resource_test : ::testing::Test {
