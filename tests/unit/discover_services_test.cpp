@@ -62,30 +62,6 @@ struct discover_services_test : ::testing::Test {
   static std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 };
 
-TEST_F(discover_services_test, command_lines_match_by_the_file_their_first_argument_names) {
-  struct {
-    const char* what;
-    std::wstring command_line;
-    bool matches;
-  } cases[] = {
-      {"quoted, with arguments", quoted(server) + L" -service --port 4840", true},
-      {"quoted", quoted(server), true},
-      {"another letter case", quoted(root.path() + L"\\QZV.UA.BRQ.EXE"), true},
-      {"a path through another directory", quoted(root.path() + L"\\..\\" +
-                                                  root.path().substr(root.path().rfind(L'\\') + 1) +
-                                                  L"\\qzv.ua.brq.exe"),
-       true},
-      {"a copy in another directory", quoted(copy), false},
-      {"another program", quoted(ctrl), false},
-      {"empty", L"", false},
-      {"a file that does not exist", quoted(root.path() + L"\\gone.exe"), false},
-  };
-  for (const auto& c : cases) {
-    scm.services = {{.name = L"svc", .command_line = c.command_line}};
-    EXPECT_EQ(matches(), c.matches ? 1u : 0u) << c.what;
-  }
-}
-
 TEST_F(discover_services_test, a_short_name_matches_as_the_system_resolves_it) {
   // Wine makes no 8.3 names: here the file system resolves one as Windows
   // would, by opening the long path in its place.
@@ -132,15 +108,6 @@ TEST_F(discover_services_test, services_are_found_across_batches_in_enumeration_
   for (const auto& [name, access] : scm.service_access) {
     EXPECT_EQ(access, static_cast<DWORD>(SERVICE_QUERY_CONFIG)) << name;
   }
-}
-
-TEST_F(discover_services_test, state_names) {
-  const char* names[] = {"unknown",          "stopped",       "start pending", "stop pending", "running",
-                         "continue pending", "pause pending", "paused",        "unknown"};
-  for (DWORD state = 0; state < std::size(names); ++state) {
-    EXPECT_EQ(service_state_name(state), names[state]) << state;
-  }
-  EXPECT_EQ(service_state_name(0xFFFFFFFF), "unknown");
 }
 
 TEST_F(discover_services_test, any_failure_discards_the_whole_file_but_a_service_gone_since_it_was_listed) {

@@ -1,12 +1,11 @@
-// What other software leaves in the system, at its worst: service command
-// lines that are empty, malformed or huge, module paths past the buffer the
-// installer reads them into, and ten thousand services and processes. The
-// steps must finish, match nothing that is not the installed file, and give
-// back every handle (the fakes check that at their end).
+// What other software leaves in the system, at its worst: module paths past
+// the buffer the installer reads them into, and ten thousand services and
+// processes. The steps must finish, match nothing that is not the installed
+// file, and give back every handle (the fakes check that at their end). The
+// oddest service command lines are in the service image test's table.
 #include <gtest/gtest.h>
 
 #include "check_processes.hpp"
-#include "command_lines.hpp"
 #include "console_recorder.hpp"
 #include "discover_services.hpp"
 #include "fake_process_table.hpp"
@@ -43,35 +42,6 @@ struct hostile_input_test : ::testing::Test {
     return plan.services.contains(L"qzv.ua.brq.exe");
   }
 };
-
-TEST_F(hostile_input_test, service_command_lines_of_other_software) {
-  install_into(L"brq dir");
-  std::wstring long_path = root.path() + L"\\" + std::wstring(300, L'x') + L"\\qzv.ua.brq.exe";
-  struct command_line_case {
-    std::string what;
-    std::wstring command_line;
-    bool runs_server;
-  };
-  std::vector<command_line_case> cases = {
-      {"unbalanced quote, arguments inside it", L"\"" + server() + L" -x", false},
-      {"unbalanced quote at the end", in_quotes(server()) + L" -x \"", true},
-      {"unquoted with blanks and arguments", server() + L" -x y", true},
-      {"extra arguments", in_quotes(server()) + L" -a \"b c\" \"\" d\\\"e", true},
-      {"32 KiB of arguments", in_quotes(server()) + L" " + std::wstring(32768, L'a'), true},
-      {"a variable that expands past 32 KiB", L"%BRQ_BIG%%BRQ_BIG%\\qzv.ua.brq.exe", false},
-      {"a directory", in_quotes(plan.destination), false},
-      {"a directory, trailing backslash", in_quotes(plan.destination + L"\\"), false},
-      {"longer than 260 characters", in_quotes(long_path), false},
-      {"the root of a drive", L"C:\\", false},
-  };
-  for (const auto& odd : test::odd_command_lines()) cases.push_back({odd.what, odd.command_line, false});
-  SetEnvironmentVariableW(L"BRQ_BIG", std::wstring(30000, L'b').c_str());
-  for (const auto& c : cases) {
-    scm.services = {{.name = L"other", .command_line = c.command_line, .state = SERVICE_RUNNING}};
-    EXPECT_EQ(server_services_found(), c.runs_server) << c.what;
-  }
-  SetEnvironmentVariableW(L"BRQ_BIG", nullptr);
-}
 
 TEST_F(hostile_input_test, module_paths_past_the_buffer_never_match) {
   // The server's path is 259 characters long: a longer module path that

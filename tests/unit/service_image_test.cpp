@@ -1,9 +1,11 @@
 // Which program a service runs, read as the service manager reads its image
-// path, and an enumeration that must end even when the service manager does
-// not move its resume handle on.
+// path, whatever other software registered; an enumeration that must end
+// even when the service manager does not move its resume handle on; and
+// what a file's identity is.
 #include <gtest/gtest.h>
 
 #include "check_processes.hpp"
+#include "command_lines.hpp"
 #include "console/console.hpp"
 #include "console_recorder.hpp"
 #include "discover_services.hpp"
@@ -25,6 +27,8 @@ struct service_image_test : ::testing::Test {
   test::temp_tree tree;
   std::wstring dir = tree.directory(L"dir with blanks");
   std::wstring server = tree.file(L"dir with blanks\\qzv.ua.brq.exe");
+  std::wstring ctrl = tree.file(L"dir with blanks\\qzv.ua.brq.ctrl.exe");
+  std::wstring copy = tree.file(L"other dir\\qzv.ua.brq.exe");
   test::fake_clock clock;
   fake_service_manager manager{clock};
 
@@ -37,44 +41,61 @@ struct service_image_test : ::testing::Test {
     for (const win::found_service& service : found.at(0)) names.push_back(service.name);
     return names;
   }
+  static std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 };
 
-TEST_F(service_image_test, image_paths_are_read_as_the_service_manager_starts_them) {
-  SetEnvironmentVariableW(L"BRQ_TEST_ROOT", tree.path().c_str());
-  tree.file(L"dir.exe");  // what an unquoted "...\dir with blanks\..." starts first
+// Every way a command line can name a program, in one table: the service
+// manager reads a quoted path as it stands, expands variables, resolves an
+// unquoted path with blanks as CreateProcess does (the first existing
+// "<prefix>.exe" wins), and other software registers the oddest lines.
+TEST_F(service_image_test, a_command_line_runs_the_server_only_when_the_service_manager_would_start_it) {
   const std::wstring root = tree.path();
-  struct {
+  const std::wstring long_path = root + L"\\" + std::wstring(300, L'x') + L"\\qzv.ua.brq.exe";
+  struct command_line_case {
+    std::string what;
     std::wstring command_line;
     bool matches;
-  } cases[] = {
-      {L"\"%BRQ_TEST_ROOT%\\dir with blanks\\qzv.ua.brq.exe\" -service", true},
-      {L"\"" + dir + L"\\qzv.ua.brq\"", false},  // quoted: taken as it stands
-      {root + L"\\dir with blanks\\qzv.ua.brq.exe", false},  // "...\dir" + ".exe" exists and wins
-      {L"%BRQ_TEST_UNSET%\\qzv.ua.brq.exe", false},
-      {L"", false},
-      {L"\"\"", false},
+    const wchar_t* plant = nullptr;  // a file made for this case only
   };
-  for (const auto& c : cases) manager.add({.name = L"S" + std::to_wstring(manager.services.size()), .command_line = c.command_line});
-  std::vector<std::wstring> expected;
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    if (cases[i].matches) expected.push_back(L"S" + std::to_wstring(i));
+  std::vector<command_line_case> cases = {
+      {"quoted, with arguments", quoted(server) + L" -service --port 4840", true},
+      {"another letter case", quoted(dir + L"\\QZV.UA.BRQ.EXE"), true},
+      {"through another directory", quoted(dir + L"\\..\\dir with blanks\\qzv.ua.brq.exe"), true},
+      {"a quoted variable", L"\"%BRQ_TEST_ROOT%\\dir with blanks\\qzv.ua.brq.exe\" -service", true},
+      {"unquoted", server, true},
+      {"unquoted, with arguments", server + L" -x -y", true},
+      {"an unquoted variable", L"%BRQ_TEST_ROOT%\\dir with blanks\\qzv.ua.brq.exe", true},
+      {"a quote that never closes at the end", quoted(server) + L" -x \"", true},
+      {"odd arguments", quoted(server) + L" -a \"b c\" \"\" d\\\"e", true},
+      {"32 KiB of arguments", quoted(server) + L" " + std::wstring(32768, L'a'), true},
+      {"unquoted, where \"...\\dir.exe\" exists and runs instead", server, false, L"dir.exe"},
+      {"quoted without its extension", quoted(dir + L"\\qzv.ua.brq"), false},
+      {"another extension, unquoted", dir + L"\\qzv.ua.brq -x", false},
+      {"a copy in another directory", quoted(copy), false},
+      {"another program", quoted(ctrl), false},
+      {"a file that does not exist", quoted(dir + L"\\gone.exe"), false},
+      {"an unset variable", L"%BRQ_TEST_UNSET%\\qzv.ua.brq.exe", false},
+      {"a variable that expands past 32 KiB", L"%BRQ_BIG%%BRQ_BIG%\\qzv.ua.brq.exe", false},
+      {"a quote that never closes, arguments inside it", L"\"" + server + L" -x", false},
+      {"empty", L"", false},
+      {"empty quotes", L"\"\"", false},
+      {"a directory", quoted(dir), false},
+      {"a directory, trailing backslash", quoted(dir + L"\\"), false},
+      {"longer than 260 characters", quoted(long_path), false},
+      {"the root of a drive", L"C:\\", false},
+  };
+  for (const auto& odd : test::odd_command_lines()) cases.push_back({odd.what, odd.command_line, false});
+  SetEnvironmentVariableW(L"BRQ_TEST_ROOT", root.c_str());
+  SetEnvironmentVariableW(L"BRQ_BIG", std::wstring(30000, L'b').c_str());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::wstring planted = c.plant ? tree.file(c.plant) : L"";
+    manager.services = {{.name = L"svc", .command_line = c.command_line, .state = SERVICE_RUNNING}};
+    EXPECT_EQ(matches(), c.matches ? std::vector<std::wstring>{L"svc"} : std::vector<std::wstring>{});
+    if (c.plant) DeleteFileW(planted.c_str());
   }
-  EXPECT_EQ(matches(), expected);
-
   SetEnvironmentVariableW(L"BRQ_TEST_ROOT", nullptr);
-}
-
-TEST_F(service_image_test, an_unquoted_path_with_blanks_is_resolved_as_create_process_does) {
-  SetEnvironmentVariableW(L"BRQ_TEST_ROOT", tree.path().c_str());
-  manager.add({.name = L"unquoted", .command_line = dir + L"\\qzv.ua.brq.exe"});
-  manager.add({.name = L"unquoted with arguments", .command_line = dir + L"\\qzv.ua.brq.exe -x -y"});
-  manager.add({.name = L"variable, unquoted", .command_line = L"%BRQ_TEST_ROOT%\\dir with blanks\\qzv.ua.brq.exe"});
-  // ".brq" is an extension already: no ".exe" is appended to it.
-  manager.add({.name = L"other extension", .command_line = dir + L"\\qzv.ua.brq -x"});
-  manager.add({.name = L"another program", .command_line = tree.path() + L"\\other dir\\qzv.ua.brq.exe"});
-  EXPECT_EQ(matches(),
-            (std::vector<std::wstring>{L"unquoted", L"unquoted with arguments", L"variable, unquoted"}));
-  SetEnvironmentVariableW(L"BRQ_TEST_ROOT", nullptr);
+  SetEnvironmentVariableW(L"BRQ_BIG", nullptr);
 }
 
 // Wine's enumeration: the resume handle stays at 0 and every batch starts
