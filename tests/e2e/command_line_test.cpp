@@ -55,11 +55,5 @@ TEST(command_line, bad_arguments_print_the_parsers_message_on_stderr) {
   }
 }
 
-TEST(command_line, plain_run_succeeds) {
-  auto result = run_child(installer_command());
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.exit_code, 0u);
-}
-
 }  // namespace
 }  // namespace brq_install
