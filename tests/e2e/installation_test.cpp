@@ -111,17 +111,7 @@ void expect_installed_payloads(const std::string& build = "") {
   EXPECT_EQ(entries, 5) << "the three files, . and ..";
 }
 
-struct installation : ::testing::Test {
-  void SetUp() override { remove_installation(); }
-  void TearDown() override { remove_installation(); }
-
-  static child_result install() { return run_child(installer_command()); }
-  static void first_installation() {
-    auto result = install();
-    ASSERT_EQ(result.exit_code, 0u) << result.out;
-    ASSERT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
-  }
-};
+using installation = installation_test;
 
 TEST_F(installation, first_installation_registers_and_starts_the_server) {
   ASSERT_EQ(GetFileAttributesW(L"C:\\Program Files\\Quorvanta"), INVALID_FILE_ATTRIBUTES);

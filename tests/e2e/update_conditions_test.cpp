@@ -17,21 +17,9 @@ namespace {
 
 using namespace test;
 
-// An update takes seconds; a run still going after this has hung.
-constexpr DWORD run_limit_ms = 3 * 60 * 1000;
-
 bool contains(const std::string& out, const std::string& part) { return out.find(part) != std::string::npos; }
 
-struct update_conditions : ::testing::Test {
-  void SetUp() override { remove_installation(); }
-  void TearDown() override { remove_installation(); }
-
-  static child_result install() { return child_process(installer_command()).wait(run_limit_ms); }
-  static void first_installation() {
-    auto result = install();
-    ASSERT_EQ(result.exit_code, 0u) << result.out;
-  }
-};
+using update_conditions = installation_test;
 
 // The server runs as QZVOPCUA.BRQ, and as nothing else, with a process.
 void expect_one_server_process() {

@@ -3,8 +3,12 @@
 // end-to-end tests.
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
+
+#include "child_process.hpp"
 
 namespace brq_install::test {
 
@@ -33,5 +37,21 @@ std::vector<DWORD> server_processes();
 // The installer's output without its first line, after checking that the
 // first line is the os line of a current Windows (its version is Wine's).
 std::string after_os_line(const std::string& out);
+
+// A prefix where the product was never installed, before and after each
+// test, and the installer run in it.
+struct installation_test : ::testing::Test {
+  void SetUp() override { remove_installation(); }
+  void TearDown() override { remove_installation(); }
+
+  // An update takes seconds; a run still going after this has hung.
+  static constexpr DWORD run_limit_ms = 3 * 60 * 1000;
+  static child_result install() { return child_process(installer_command()).wait(run_limit_ms); }
+  static void first_installation() {
+    auto result = install();
+    ASSERT_EQ(result.exit_code, 0u) << result.out;
+    ASSERT_EQ(service_status(L"QZVOPCUA.BRQ").dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  }
+};
 
 }  // namespace brq_install::test

@@ -15,16 +15,6 @@ using test::console_recorder;
 using run = console_recorder::run;
 constexpr WORD plain = console_recorder::plain;
 
-TEST(console, progress_line_is_written_byte_for_byte) {
-  console_recorder console;
-  print_text("  service \"");
-  print_wide(L"QZVOPCUA.BRQ");
-  print_text("\"... ");
-  print_text("ok\n");
-  EXPECT_EQ(console.text(), "  service \"QZVOPCUA.BRQ\"... ok\n");
-  EXPECT_EQ(console.attribute_changes, 0);
-}
-
 TEST(console, warning_block_is_yellow_piece_by_piece_and_restores_the_attribute) {
   console_recorder console(true, 0x1F);  // white on blue: restored, never kept
   print_text("  service \"x\"... ");

@@ -1,7 +1,8 @@
 // The destination directory: reading "ProgramFiles" (set, ending in a
-// backslash, unset, empty, unreadable), the step's output and colours, the
-// run ending with exit code 1, and create_directories level by level, both
-// through the platform table and on Wine's file system.
+// backslash, unset, empty, unreadable), the step's output and colours, and
+// create_directories level by level, both through the platform table and on
+// Wine's file system. That the run then ends with exit code 1 and prints
+// nothing more, the fault sweep checks for every failing call.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,7 +17,6 @@
 #include "files.hpp"
 #include "install_plan.hpp"
 #include "platform_override.hpp"
-#include "run.hpp"
 #include "win/environment.hpp"
 
 namespace brq_install {
@@ -138,30 +138,6 @@ TEST(get_program_files, reads_the_processs_own_environment) {
   SetEnvironmentVariableW(L"ProgramFiles", saved);
 }
 
-// The whole run in this process: with "ProgramFiles" unreadable it ends
-// after the error block with exit code 1, before any later step could print.
-DWORD WINAPI unreadable_version(LPCWSTR, LPDWORD) {
-  ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-  return 0;
-}
-
-TEST_F(destination_test, the_run_ends_with_exit_code_1_after_the_error_block) {
-  win::api.GetFileVersionInfoSizeW = &unreadable_version;
-  const std::optional<std::wstring> unset_or_empty[] = {std::nullopt, L""};
-  for (const auto& value : unset_or_empty) {
-    program_files = value;
-    console_recorder console;
-    const char* argv[] = {"qzv.ua.brq.install.exe"};
-    EXPECT_EQ(run(1, argv), 1);
-    EXPECT_EQ(console.runs(),
-              (std::vector<run_piece>{
-                  {"os 0.0.0.0 => crt \"nt4\"\n", plain},
-                  {"Failed to get \"Program Files\"\n" + text_of(ERROR_ENVVAR_NOT_FOUND) + "\n",
-                   color_error},
-              }));
-  }
-}
-
 // create_directories through the table: every CreateDirectoryW call recorded.
 std::vector<std::wstring> directory_calls;
 std::set<std::wstring> directories;  // present: answered with 183
@@ -176,135 +152,87 @@ BOOL WINAPI fake_create_directory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) 
     ::SetLastError(ERROR_ALREADY_EXISTS);
     return FALSE;
   }
-  if (path == refused) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (fails_without_code) {
-    ::SetLastError(0);
+  if (path == refused || fails_without_code) {
+    ::SetLastError(path == refused ? ERROR_ACCESS_DENIED : 0);
     return FALSE;
   }
   directories.insert(path);
   return TRUE;
 }
 
-struct create_directories_test : ::testing::Test {
+// Every level between the drive and the file name, in order; one present
+// already (183) is success; the first that fails is named in an error block,
+// with the levels made before it left in place.
+TEST(create_directories, makes_every_level_between_the_drive_and_the_file_name) {
   test::scoped_platform platform;
-  void SetUp() override {
-    win::api.CreateDirectoryW = &fake_create_directory;
-    directory_calls.clear();
-    directories.clear();
-    refused.clear();
-    fails_without_code = false;
-    security_attributes_given = false;
-  }
-};
-
-const std::wstring server_path = L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq\\qzv.ua.brq.exe";
-const std::vector<std::wstring> server_levels = {
-    L"C:\\Program Files", L"C:\\Program Files\\Quorvanta", L"C:\\Program Files\\Quorvanta\\QZV.UA",
-    L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq"};
-
-TEST_F(create_directories_test, creates_every_level_between_the_drive_and_the_file_name) {
+  win::api.CreateDirectoryW = &fake_create_directory;
+  const std::wstring server = L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq\\qzv.ua.brq.exe";
+  const std::vector<std::wstring> levels = {L"C:\\Program Files", L"C:\\Program Files\\Quorvanta",
+                                            L"C:\\Program Files\\Quorvanta\\QZV.UA",
+                                            L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq"};
+  const std::wstring odd = L"C:\\Pr\u00F8gram";
   struct {
+    const char* what;
     std::wstring path;
-    std::vector<std::wstring> created;
+    std::set<std::wstring> present;
+    std::wstring refused;
+    bool without_code;
+    std::vector<std::wstring> calls;
+    std::string block;  // the error block; empty: success
   } cases[] = {
-      {L"", {}},
-      {L"qzv.ua.brq.exe", {}},
-      {L"C:\\qzv.ua.brq.exe", {}},
-      {L"C:\\", {}},
-      {L"C:\\a\\", {L"C:\\a"}},
-      {L"C:\\a\\b\\", {L"C:\\a", L"C:\\a\\b"}},
-      {server_path, server_levels},
+      {"empty", L"", {}, L"", false, {}},
+      {"a bare name", L"qzv.ua.brq.exe", {}, L"", false, {}},
+      {"a file in the root", L"C:\\qzv.ua.brq.exe", {}, L"", false, {}},
+      {"the root", L"C:\\", {}, L"", false, {}},
+      {"a trailing backslash", L"C:\\a\\b\\", {}, L"", false, {L"C:\\a", L"C:\\a\\b"}},
+      {"the server's", server, {}, L"", false, levels},
+      {"all there already", server, {levels.begin(), levels.end()}, L"", false, levels},
+      {"refused halfway", odd + L"\\Quorvanta\\QZV.UA\\brq\\x.exe", {odd}, odd + L"\\Quorvanta\\QZV.UA", false,
+       {odd, odd + L"\\Quorvanta", odd + L"\\Quorvanta\\QZV.UA"},
+       "Failed to create dir \"C:\\Pr\xC3\xB8gram\\Quorvanta\\QZV.UA\"\n" + text_of(ERROR_ACCESS_DENIED) + "\n"},
+      {"failed without a code", server, {}, L"", true, {levels.front()},
+       "Failed to create dir \"C:\\Program Files\"\n" + text_of(ERROR_FUNCTION_FAILED) + "\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(wide_to_utf8(c.path));
+    SCOPED_TRACE(c.what);
     directory_calls.clear();
-    directories.clear();
+    directories = c.present;
+    refused = c.refused;
+    fails_without_code = c.without_code;
     console_recorder console;
-    EXPECT_TRUE(create_directories(c.path));
-    EXPECT_EQ(directory_calls, c.created);
-    EXPECT_EQ(console.text(), "");
+    EXPECT_EQ(create_directories(c.path), c.block.empty());
+    EXPECT_EQ(directory_calls, c.calls);
+    std::vector<run_piece> expected;
+    if (!c.block.empty()) expected.push_back({c.block, color_error});
+    EXPECT_EQ(console.runs(), expected);
+    EXPECT_EQ(console.attribute(), plain);
+    if (!c.refused.empty()) {
+      EXPECT_EQ(directories, (std::set<std::wstring>{odd, odd + L"\\Quorvanta"}));
+    }
   }
   EXPECT_FALSE(security_attributes_given);
 }
 
-TEST_F(create_directories_test, levels_already_present_are_success_but_a_failure_without_a_code_is_not) {
-  directories.insert(server_levels.begin(), server_levels.end());
-  {
-    console_recorder console;
-    EXPECT_TRUE(create_directories(server_path));
-    EXPECT_EQ(directory_calls, server_levels);
-    EXPECT_EQ(console.text(), "");
-  }
-  directory_calls.clear();
-  directories.clear();
-  fails_without_code = true;
+// On Wine's file system, with the real CreateDirectoryW: a deep path is made,
+// then found; a file where a directory should be answers "already exists",
+// so the level below it is the one that fails.
+TEST(create_directories, on_the_file_system_a_file_in_the_way_fails_the_level_below_it) {
+  const std::wstring root = test::temp_file_path();  // a fresh name; the file makes way for a directory
+  DeleteFileW(root.c_str());
+  const std::wstring deep = root + L"\\Quorvanta\\QZV.UA\\brq\\one";
   console_recorder console;
-  EXPECT_FALSE(create_directories(server_path));
-  EXPECT_EQ(directory_calls, std::vector<std::wstring>{server_levels.front()});
-  EXPECT_EQ(console.text(), "Failed to create dir \"C:\\Program Files\"\n" + text_of(ERROR_FUNCTION_FAILED) + "\n");
-}
-
-TEST_F(create_directories_test, a_refused_level_is_named_and_the_levels_before_it_stay) {
-  const std::wstring drive = L"C:\\Pr\u00F8gram";  // present already
-  const std::wstring made = drive + L"\\Quorvanta";
-  const std::wstring denied = made + L"\\QZV.UA";
-  directories = {drive};
-  refused = denied;
-  console_recorder console;
-  EXPECT_FALSE(create_directories(denied + L"\\brq\\qzv.ua.brq.exe"));
-  EXPECT_EQ(directory_calls, (std::vector<std::wstring>{drive, made, denied}));
-  EXPECT_EQ(directories, (std::set<std::wstring>{drive, made}));
-  std::string block = "Failed to create dir \"C:\\Pr\xC3\xB8gram\\Quorvanta\\QZV.UA\"\n" +
-                      text_of(ERROR_ACCESS_DENIED) + "\n";
-  EXPECT_EQ(console.runs(), (std::vector<run_piece>{{block, color_error}}));
-  EXPECT_EQ(console.attribute(), plain);
-}
-
-// On Wine's file system, with the real CreateDirectoryW.
-struct real_directories : ::testing::Test {
-  std::wstring root;
-  void SetUp() override {
-    root = test::temp_file_path();  // a fresh name; the file makes way for a directory
-    DeleteFileW(root.c_str());
-  }
-  void TearDown() override { std::filesystem::remove_all(std::filesystem::path(root)); }
-  static bool is_directory(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  }
-};
-
-TEST_F(real_directories, creates_a_deep_new_path_and_finds_it_the_second_time) {
-  const std::wstring deep = root + L"\\Quorvanta\\QZV.UA\\brq\\one\\two";
-  const std::wstring file = deep + L"\\qzv.ua.brq.exe";
-  console_recorder console;
-  EXPECT_TRUE(create_directories(file));
-  EXPECT_TRUE(is_directory(deep));
-  EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
-
-  EXPECT_TRUE(create_directories(file));  // every level answers 183
+  EXPECT_TRUE(create_directories(deep + L"\\qzv.ua.brq.exe"));
+  EXPECT_EQ(GetFileAttributesW(deep.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(create_directories(deep + L"\\qzv.ua.brq.exe"));
   EXPECT_EQ(console.text(), "");
-}
 
-TEST_F(real_directories, a_level_that_cannot_be_made_is_named_and_earlier_levels_stay) {
-  // A file where a directory should be: creating it answers "already exists",
-  // so the level below it is the one that fails.
-  const std::wstring blocker = root + L"\\Quorvanta\\QZV.UA";
-  ASSERT_TRUE(create_directories(blocker));  // makes root and root\Quorvanta
-  HANDLE handle = CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-  CloseHandle(handle);
-
-  console_recorder console;
+  const std::wstring blocker = root + L"\\Other";
+  CloseHandle(CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   EXPECT_FALSE(create_directories(blocker + L"\\brq\\qzv.ua.brq.exe"));
-  EXPECT_TRUE(is_directory(root + L"\\Quorvanta"));
   std::string block = "Failed to create dir \"" + wide_to_utf8(blocker) + "\\brq\"\n" +
                       text_of(ERROR_PATH_NOT_FOUND) + "\n";
   EXPECT_EQ(console.runs(), (std::vector<run_piece>{{block, color_error}}));
+  std::filesystem::remove_all(std::filesystem::path(root));
 }
 
 }  // namespace
