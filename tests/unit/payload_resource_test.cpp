@@ -70,24 +70,24 @@ struct extract_resource_test : ::testing::Test {
   DWORD extract() { return extract_resource_to_file(101, path, buffer.bytes(), kept_old); }
 };
 
-TEST_F(extract_resource_test, replaces_a_longer_file_in_full) {
-  install_old_program();
-  EXPECT_EQ(extract(), 0u);
-  EXPECT_EQ(test::read_file(path), program);
-  EXPECT_TRUE(kept_old);
-  EXPECT_EQ(test::read_file(win::backup_path(path)), old_program);
-  EXPECT_EQ(GetFileAttributesW(win::staging_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
+// A longer old file is replaced in full and kept as the backup; a first
+// file keeps none.
+TEST_F(extract_resource_test, replaces_the_file_whole_and_keeps_the_old_one_as_the_backup) {
+  for (bool update : {true, false}) {
+    SCOPED_TRACE(update);
+    if (update) install_old_program();
+    EXPECT_EQ(extract(), 0u);
+    EXPECT_EQ(test::read_file(path), program);
+    EXPECT_EQ(kept_old, update);
+    EXPECT_EQ(test::read_file(win::backup_path(path)), update ? old_program : "");
+    EXPECT_EQ(GetFileAttributesW(win::staging_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(path.c_str());
+    DeleteFileW(win::backup_path(path).c_str());
+  }
   // The temporary names are no longer than the file's own: a path that
   // works has siblings that work.
   EXPECT_EQ(win::staging_path(path), directory + L"\\qzv.ua.brq.new");
   EXPECT_EQ(win::backup_path(directory + L"\\a.b\\x"), directory + L"\\a.b\\x.old");
-}
-
-TEST_F(extract_resource_test, a_first_file_keeps_no_backup) {
-  EXPECT_EQ(extract(), 0u);
-  EXPECT_EQ(test::read_file(path), program);
-  EXPECT_FALSE(kept_old);
-  EXPECT_EQ(GetFileAttributesW(win::backup_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) {

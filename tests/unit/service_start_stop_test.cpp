@@ -90,11 +90,13 @@ struct service_control_test : ::testing::Test {
   }
 };
 
-TEST_F(service_control_test, stop_that_is_done_at_once_needs_no_sleep) {
+// Only the rights each needs: stop and query, start and query.
+TEST_F(service_control_test, stop_and_start_done_at_once_need_no_sleep_and_no_other_rights) {
   only({.state = SERVICE_RUNNING});
   EXPECT_EQ(stop(), 0u);
+  EXPECT_EQ(start(), 0u);
   EXPECT_TRUE(clock.sleeps.empty());
-  EXPECT_EQ(scm.service_access, (std::vector<std::pair<std::wstring, DWORD>>{{L"svc", 0x0024}}));
+  EXPECT_EQ(scm.service_access, (std::vector<std::pair<std::wstring, DWORD>>{{L"svc", 0x0024}, {L"svc", 0x0014}}));
 }
 
 TEST_F(service_control_test, poll_interval_is_a_tenth_of_the_wait_hint_within_1_to_10_seconds) {
@@ -179,15 +181,6 @@ TEST_F(service_control_test, refused_requests_and_failed_queries_give_their_code
   scm.services.clear();
   EXPECT_EQ(stop(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_EQ(start(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-}
-
-TEST_F(service_control_test, start_waits_while_the_check_point_advances) {
-  // Each poll comes 1000 ms after the last; the hint of 1500 ms would have
-  // passed twice over, but every advance restarts the timer.
-  only({.wait_hint = 1500, .check_point_ms = 1000, .start_ms = 4000});
-  EXPECT_EQ(start(), 0u);
-  EXPECT_EQ(clock.sleeps.size(), 4u);
-  EXPECT_EQ(scm.service_access, (std::vector<std::pair<std::wstring, DWORD>>{{L"svc", 0x0014}}));
 }
 
 TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_progress_or_after_10_minutes) {
