@@ -7,10 +7,9 @@
 #include "check_processes.hpp"
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "product_plan.hpp"
 #include "fake_process_table.hpp"
 #include "files.hpp"
-#include "destination.hpp"
-#include "install_plan.hpp"
 #include "win/processes.hpp"
 
 namespace brq_install {
@@ -25,17 +24,12 @@ struct check_processes_test : ::testing::Test {
   test::fake_process_table processes;
   test::console_recorder console;
   test::temp_tree root, elsewhere;
-  install_plan plan = build_install_plan();
+  install_plan plan = test::product_plan(root.path());
   std::wstring server = root.file(L"qzv.ua.brq.exe");
   std::wstring ctrl = root.file(L"qzv.ua.brq.ctrl.exe");
   std::wstring dev = root.file(L"qzv.ua.brq.dev.exe");
   std::wstring copy = elsewhere.file(L"qzv.ua.brq.exe");
 
-  void SetUp() override {
-    plan.os = {10, 0, 19045, 0};
-    plan.destination = root.path();
-    place_files(plan);
-  }
   size_t opened_with(DWORD access) const {
     return std::count_if(processes.opens.begin(), processes.opens.end(),
                          [&](const auto& open) { return open.second == access; });
@@ -136,24 +130,6 @@ TEST_F(check_processes_test, failed_termination_is_a_warning_and_the_next_proces
                                  plain},
                             }));
   EXPECT_EQ(processes.terminated, (std::vector<std::pair<DWORD, UINT>>{{20, 0}}));
-}
-
-TEST_F(check_processes_test, only_installed_executables_are_examined) {
-  plan.files.clear();
-  plan.files.push_back({.resource_id = 1, .name = L"qzv.ua.brq.EXE"});   // the server, in capitals
-  plan.files.push_back({.resource_id = 2, .name = L"qzv.ua.brq.ctrl.Exe"});
-  plan.files.push_back({.resource_id = 3, .name = L"readme.txt"});       // not an executable
-  plan.files.push_back({.resource_id = 4, .name = L"exe"});              // too short
-  plan.files.push_back({.resource_id = 5, .name = L"missing.exe"});      // not installed
-  plan.files.push_back({.resource_id = 6, .name = L"sub.exe"});          // a directory
-  root.directory(L"sub.exe");
-  root.file(L"readme.txt");
-  root.file(L"exe");
-  place_files(plan);
-  check_processes(plan);
-  EXPECT_EQ(console.text(),
-            "Checking processes for \"qzv.ua.brq.EXE\"... \n"
-            "Checking processes for \"qzv.ua.brq.ctrl.Exe\"... \n");
 }
 
 }  // namespace

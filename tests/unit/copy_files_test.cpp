@@ -9,14 +9,13 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "product_plan.hpp"
 #include "ledger.hpp"
 #include "cancellation.hpp"
 #include "copy_files.hpp"
-#include "destination.hpp"
 #include "fake_clock.hpp"
 #include "fake_payloads.hpp"
 #include "files.hpp"
-#include "install_plan.hpp"
 
 namespace brq_install {
 namespace {
@@ -52,15 +51,12 @@ struct copy_files_test : ::testing::Test {
   test::fake_clock clock;
   test::console_recorder console;
   std::wstring root = test::temp_file_path() + L".d";
-  install_plan plan = build_install_plan();
+  install_plan plan = test::product_plan(root + L"\\Quorvanta\\QZV.UA\\brq");
 
   void SetUp() override {
     for (uint16_t id : {uint16_t{101}, uint16_t{102}, uint16_t{103}}) {
       payloads.add(id, test::zlib_stream("program " + std::to_string(id)));
     }
-    plan.os = {10, 0, 19045, 0};
-    plan.destination = root + L"\\Quorvanta\\QZV.UA\\brq";
-    place_files(plan);
     api.CreateFileW = &held_server;
     held_attempts = 0;
     refusal = ERROR_SHARING_VIOLATION;

@@ -6,12 +6,11 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "product_plan.hpp"
 #include "ledger.hpp"
 #include "discover_services.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
-#include "destination.hpp"
-#include "install_plan.hpp"
 #include "win/service_query.hpp"
 
 namespace brq_install {
@@ -34,16 +33,10 @@ struct discover_services_test : ::testing::Test {
   test::console_recorder console;
   // Blanks in the path, as under the program files directory.
   test::temp_tree root{L" brq dir"}, elsewhere{L" other"};
-  install_plan plan = build_install_plan();
+  install_plan plan = test::product_plan(root.path());
   std::wstring server = root.file(L"qzv.ua.brq.exe");
   std::wstring ctrl = root.file(L"qzv.ua.brq.ctrl.exe");
   std::wstring copy = elsewhere.file(L"qzv.ua.brq.exe");
-
-  void SetUp() override {
-    plan.os = {10, 0, 19045, 0};
-    plan.destination = root.path();
-    place_files(plan);
-  }
   // How many of the listed services run the server, asked directly.
   size_t matches() {
     SC_HANDLE manager = api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);

@@ -5,10 +5,9 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "product_plan.hpp"
 #include "fake_firewall.hpp"
 #include "firewall.hpp"
-#include "destination.hpp"
-#include "install_plan.hpp"
 
 namespace brq_install {
 namespace {
@@ -26,14 +25,7 @@ const std::string server_path_utf8 = wide_to_utf8(server_path);
 const std::string will_configure = "Will configure firewall...\n";
 const std::string server_line = "exception for \"qzv.ua.brq.exe\"...";
 
-// The product's plan on Windows 10, with its destination settled.
-install_plan product_plan() {
-  install_plan plan = build_install_plan();
-  plan.destination = destination;
-  plan.os = {10, 0, 19045, 3803};
-  place_files(plan);
-  return plan;
-}
+install_plan product_plan() { return test::product_plan(destination); }
 
 std::string warning(const std::string& headline, HRESULT hr) {
   return headline + wide_to_utf8(error_text(static_cast<DWORD>(hr))) +

@@ -7,12 +7,11 @@
 
 #include "check_processes.hpp"
 #include "console_recorder.hpp"
+#include "product_plan.hpp"
 #include "discover_services.hpp"
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
-#include "destination.hpp"
-#include "install_plan.hpp"
 
 namespace brq_install {
 namespace {
@@ -30,9 +29,7 @@ struct hostile_input_test : ::testing::Test {
 
   // The destination, a directory in the tree; only the server is installed.
   void install_into(const std::wstring& directory) {
-    plan.os = {10, 0, 19045, 0};
-    plan.destination = root.directory(directory);
-    place_files(plan);
+    plan = test::product_plan(root.directory(directory));
     root.file(directory + L"\\qzv.ua.brq.exe");
   }
   std::wstring server() const { return plan.destination + L"\\qzv.ua.brq.exe"; }

@@ -4,10 +4,9 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "product_plan.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
-#include "destination.hpp"
-#include "install_plan.hpp"
 #include "product.h"
 #include "register_services.hpp"
 
@@ -22,15 +21,9 @@ struct register_services_test : ::testing::Test {
   test::fake_clock clock;
   test::fake_service_manager scm{clock};
   test::console_recorder console;
-  install_plan plan = build_install_plan();
   test::temp_tree destination;  // where the run's record is written
+  install_plan plan = test::product_plan(destination.path());
   const std::wstring server_command_line = L"\"" + destination.path() + L"\\qzv.ua.brq.exe\"";
-
-  void SetUp() override {
-    plan.os = {10, 0, 19045, 0};
-    plan.destination = destination.path();
-    place_files(plan);
-  }
 };
 
 TEST_F(register_services_test, creates_the_server_service_with_its_settings) {

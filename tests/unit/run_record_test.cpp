@@ -7,9 +7,8 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "product_plan.hpp"
 #include "files.hpp"
-#include "destination.hpp"
-#include "install_plan.hpp"
 #include "run_record.hpp"
 
 namespace brq_install {
@@ -34,10 +33,7 @@ std::string ignored(DWORD code) {
 
 // The product's plan on Windows 10, installed into `destination`.
 install_plan plan_in(const test::temp_tree& destination) {
-  install_plan plan = build_install_plan();
-  plan.os = {10, 0, 19045, 0};
-  plan.destination = destination.path();
-  place_files(plan);
+  install_plan plan = test::product_plan(destination.path());
   return plan;
 }
 
