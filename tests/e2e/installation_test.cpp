@@ -288,20 +288,5 @@ TEST_F(installation, service_name_taken_by_another_file_ends_the_run_before_the_
   EXPECT_EQ(query_server_service().binary_path, L"\"C:\\other\\qzv.ua.brq.exe\"");
 }
 
-TEST_F(installation, version_help_and_bad_arguments_change_nothing) {
-  first_installation();
-  WIN32_FILE_ATTRIBUTE_DATA before{};
-  GetFileAttributesExW(installed_path(L"qzv.ua.brq.exe").c_str(), GetFileExInfoStandard, &before);
-  for (const wchar_t* arguments : {L"--version", L"--help", L"--bogus"}) {
-    auto result = run_child(installer_command(arguments));
-    EXPECT_EQ(result.out.find("Destination"), std::string::npos) << wide_for_trace(arguments);
-  }
-  WIN32_FILE_ATTRIBUTE_DATA after{};
-  GetFileAttributesExW(installed_path(L"qzv.ua.brq.exe").c_str(), GetFileExInfoStandard, &after);
-  EXPECT_EQ(CompareFileTime(&before.ftLastWriteTime, &after.ftLastWriteTime), 0);
-  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
-  expect_installed_payloads();
-}
-
 }  // namespace
 }  // namespace brq_install

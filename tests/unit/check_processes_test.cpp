@@ -132,5 +132,21 @@ TEST_F(check_processes_test, failed_termination_is_a_warning_and_the_next_proces
   EXPECT_EQ(processes.terminated, (std::vector<std::pair<DWORD, UINT>>{{20, 0}}));
 }
 
+// The server's path is 259 characters long: a longer module path that
+// starts with it would, cut to a buffer of MAX_PATH, name the server.
+TEST_F(check_processes_test, module_paths_past_the_buffer_never_match) {
+  test::temp_tree deep;
+  std::wstring file_part = L"\\qzv.ua.brq.exe";
+  plan = test::product_plan(deep.directory(std::wstring(259 - deep.path().size() - 1 - file_part.size(), L'p')));
+  std::wstring long_server = deep.file(plan.destination.substr(deep.path().size() + 1) + file_part);
+  ASSERT_EQ(long_server.size(), 259u);
+  processes.add(12, long_server + L".old");
+  processes.add(16, std::wstring(32768, L'a'));
+  processes.add(20, L"");
+  processes.add(24, long_server);  // the server itself still fits
+  check_processes(plan);
+  EXPECT_EQ(processes.terminated, (std::vector<std::pair<DWORD, UINT>>{{24, 0}}));
+}
+
 }  // namespace
 }  // namespace brq_install

@@ -47,19 +47,6 @@ TEST(console, error_block_is_light_red_with_wide_headline_pieces) {
   EXPECT_EQ(console.attribute(), plain);
 }
 
-TEST(console, every_coloured_piece_is_followed_by_the_saved_attribute) {
-  console_recorder console(true, 0x2A);
-  print_colored(color_warning, "a");
-  print_colored(color_error, std::wstring_view(L"b"));
-  print_text("c");
-  EXPECT_EQ(console.pieces, (std::vector<console_recorder::piece>{
-                                {"a", color_warning, false},
-                                {"b", color_error, true},
-                                {"c", 0x2A, false},
-                            }));
-  EXPECT_EQ(console.attribute(), 0x2A);
-}
-
 TEST(console, redirected_output_has_the_same_text_and_no_attributes) {
   console_recorder console(false);
   print_text("Copying \"");

@@ -157,7 +157,6 @@ TEST_F(discover_services_test, only_installed_executables_are_examined) {
   plan.files.push_back({.resource_id = 3, .name = L"exe"});             // too short
   plan.files.push_back({.resource_id = 4, .name = L"missing.exe"});     // not installed
   plan.files.push_back({.resource_id = 5, .name = L"sub.exe"});         // a directory
-  plan.files.push_back({.resource_id = 6, .name = L"qzv.ua.brq.ctrl.exe", .crt = crt_flavour::nt4});  // not for this Windows
   root.directory(L"sub.exe");
   root.file(L"readme.txt");
   root.file(L"exe");
@@ -166,16 +165,6 @@ TEST_F(discover_services_test, only_installed_executables_are_examined) {
   discover_services(plan);
   EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.EXE\"...\n");
   EXPECT_TRUE(plan.services.empty());
-}
-
-TEST_F(discover_services_test, a_first_installation_prints_nothing) {
-  plan.destination = root.path() + L"\\not yet";
-  place_files(plan);
-  scm.add({.name = L"any", .command_line = quoted(server)});
-  discover_services(plan);
-  EXPECT_EQ(console.text(), "");
-  EXPECT_TRUE(plan.services.empty());
-  EXPECT_TRUE(scm.manager_access.empty());
 }
 
 }  // namespace

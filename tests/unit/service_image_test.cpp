@@ -1,13 +1,14 @@
 // Which program a service runs, read as the service manager reads its image
 // path, whatever other software registered; an enumeration that must end
-// even when the service manager does not move its resume handle on; and
-// what a file's identity is.
+// even when the service manager does not move its resume handle on, and one
+// of ten thousand services and processes; and what a file's identity is.
 #include <gtest/gtest.h>
 
 #include "check_processes.hpp"
 #include "command_lines.hpp"
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "product_plan.hpp"
 #include "discover_services.hpp"
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
@@ -185,6 +186,28 @@ TEST_F(service_image_test, files_match_by_volume_and_index_together) {
     std::wstring other = tree.file(L"other.exe");
     EXPECT_EQ(win::same_file(server, other), c.same);
   }
+}
+
+// Every thousandth runs the server. The others name programs that are gone,
+// and most processes are closed to the installer, as system processes are:
+// under Wine each comparison with an existing file costs milliseconds, and
+// this test is about the numbers.
+TEST_F(service_image_test, ten_thousand_services_and_processes) {
+  test::fake_process_table processes;
+  install_plan plan = test::product_plan(dir);
+  for (int i = 0; i < 10000; ++i) {
+    bool ours = i % 1000 == 999;
+    std::wstring gone = tree.path() + L"\\gone\\program " + std::to_wstring(i) + L".exe";
+    manager.add({.name = L"service " + std::to_wstring(i),
+                 .command_line = quoted(ours ? server : gone) + L" -n " + std::to_wstring(i),
+                 .state = SERVICE_RUNNING});
+    processes.add(4 * (i + 1), ours ? server : gone).open_error = ours || i % 10 == 0 ? 0 : ERROR_ACCESS_DENIED;
+  }
+  test::console_recorder console;
+  discover_services(plan);
+  EXPECT_EQ(plan.services.at(L"qzv.ua.brq.exe").size(), 10u);
+  check_processes(plan);
+  EXPECT_EQ(processes.terminated.size(), 10u);
 }
 
 }  // namespace
