@@ -218,7 +218,7 @@ SC_HANDLE WINAPI create_service(SC_HANDLE scm, const wchar_t* name, const wchar_
             .account = account != nullptr ? account : L"LocalSystem",
             .description = {},
             .load_order_group = group != nullptr ? group : L"",
-            .tag_id = tag != nullptr ? *tag = 1 : 0,
+            .tag_id = tag != nullptr ? (*tag = 1) : 0,
             .dependencies = {},
             .password = password != nullptr ? password : L""};
   for (const wchar_t* d = dependencies; d != nullptr && *d != L'\0'; d += std::wcslen(d) + 1) {
