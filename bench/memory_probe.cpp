@@ -30,8 +30,7 @@ void report(const char* step) {
   counters.cb = sizeof counters;
   K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
   std::fflush(stdout);
-  std::fprintf(stderr, "memory %s %zu %zu\n", step, counters.WorkingSetSize / 1024,
-               counters.PeakWorkingSetSize / 1024);
+  std::fprintf(stderr, "memory %s %zu %zu\n", step, counters.WorkingSetSize / 1024, counters.PeakWorkingSetSize / 1024);
 }
 
 // Reads every byte of the three streams, so that their pages of the image

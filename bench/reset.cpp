@@ -7,8 +7,7 @@
 
 int main() {
   SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-  SC_HANDLE service = scm ? OpenServiceW(scm, L"QZVOPCUA.BRQ", SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE)
-                          : nullptr;
+  SC_HANDLE service = scm ? OpenServiceW(scm, L"QZVOPCUA.BRQ", SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE) : nullptr;
   if (service != nullptr) {
     SERVICE_STATUS status{};
     if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {

@@ -234,7 +234,9 @@ void on_minimal_fakes(DWORD items, int repetitions) {
   api.CreateFileW = &fake_create_file;
   api.GetFileInformationByHandle = &fake_file_information;
   api.CloseHandle = &fake_close;
-  api.OpenSCManagerW = [](const wchar_t*, const wchar_t*, DWORD) { return reinterpret_cast<SC_HANDLE>(fake_handle(0)); };
+  api.OpenSCManagerW = [](const wchar_t*, const wchar_t*, DWORD) {
+    return reinterpret_cast<SC_HANDLE>(fake_handle(0));
+  };
   api.EnumServicesStatusW = &fake_enum_services;
   api.OpenServiceW = &fake_open_service;
   api.CloseServiceHandle = &fake_close_service;

@@ -36,8 +36,7 @@ bool create_directories(std::wstring_view path) {
   // neither is the part after the last one (the file name).
   size_t first = path.find(L'\\');
   if (first == std::wstring_view::npos) return true;
-  for (size_t k = path.find(L'\\', first + 1); k != std::wstring_view::npos;
-       k = path.find(L'\\', k + 1)) {
+  for (size_t k = path.find(L'\\', first + 1); k != std::wstring_view::npos; k = path.find(L'\\', k + 1)) {
     std::wstring prefix(path.substr(0, k));
     DWORD code = win::create_directory(prefix);
     if (code != 0 && code != ERROR_ALREADY_EXISTS) {

@@ -7,8 +7,8 @@
 #include "console/console.hpp"
 #include "destination.hpp"
 #include "install_plan.hpp"
-#include "win/service_query.hpp"
 #include "win/service_manager.hpp"
+#include "win/service_query.hpp"
 
 namespace brq_install {
 

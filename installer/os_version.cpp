@@ -41,10 +41,9 @@ void detect_os(install_plan& plan) {
   const os_version& v = plan.os;
   std::string_view name = crt_name(plan.crt);
   char line[96];
-  int length = std::snprintf(line, sizeof line, "os %u.%u.%u.%u => crt \"%.*s\"\n",
-                             static_cast<unsigned>(v.major), static_cast<unsigned>(v.minor),
-                             static_cast<unsigned>(v.build), static_cast<unsigned>(v.revision),
-                             static_cast<int>(name.size()), name.data());
+  int length = std::snprintf(line, sizeof line, "os %u.%u.%u.%u => crt \"%.*s\"\n", static_cast<unsigned>(v.major),
+                             static_cast<unsigned>(v.minor), static_cast<unsigned>(v.build),
+                             static_cast<unsigned>(v.revision), static_cast<int>(name.size()), name.data());
   print_text(std::string_view(line, static_cast<size_t>(length)));
 }
 

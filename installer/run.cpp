@@ -42,8 +42,8 @@ int run(int argc, const char* const* argv) {
     return 0;
   }
 
-  console_cancel cancel;      // Ctrl+C from here on is read at safe points
-  installation_lock lock;     // held until the run ends, whichever way
+  console_cancel cancel;   // Ctrl+C from here on is read at safe points
+  installation_lock lock;  // held until the run ends, whichever way
   if (!lock.acquire()) return 1;
 
   install_plan plan = build_install_plan();

@@ -24,14 +24,11 @@ constexpr std::wstring_view service_prefix = L"service: ";
 constexpr size_t record_limit = 64 * 1024;
 constexpr size_t max_service_name = 256;
 
-std::wstring record_path(const install_plan& plan) {
-  return plan.destination + L"\\" + std::wstring(record_file_name);
-}
+std::wstring record_path(const install_plan& plan) { return plan.destination + L"\\" + std::wstring(record_file_name); }
 
 bool same_name(std::wstring_view a, std::wstring_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-           return towupper(x) == towupper(y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return towupper(x) == towupper(y); });
 }
 
 void add_once(std::vector<std::wstring>& names, const std::wstring& name) {
@@ -67,9 +64,8 @@ std::string encode(const install_plan& plan) {
 }
 
 bool is_service_name(std::wstring_view name) {
-  return !name.empty() && name.size() <= max_service_name && std::none_of(name.begin(), name.end(), [](wchar_t c) {
-           return c < L' ' || c == L'\\' || c == L'/';
-         });
+  return !name.empty() && name.size() <= max_service_name &&
+         std::none_of(name.begin(), name.end(), [](wchar_t c) { return c < L' ' || c == L'\\' || c == L'/'; });
 }
 
 // The record's content, or false when it is not a record of this product.

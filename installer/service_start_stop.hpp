@@ -14,10 +14,9 @@ bool stop_services(install_plan& plan);
 
 // Step: starts again the discovered services marked so (active ones, and
 // those an interrupted run stopped), whether or not their stop succeeded,
-// then the services registered in this run, one line each. A failure is a warning and the next service follows; nothing at
-// all is printed when there is nothing to start. False when a service could
-// not be started, so that the run does not end as a success with a service
-// down.
+// then the services registered in this run, one line each. A failure is a warning and the next service follows; nothing
+// at all is printed when there is nothing to start. False when a service could not be started, so that the run does not
+// end as a success with a service down.
 bool start_services(install_plan& plan);
 
 }  // namespace brq_install

@@ -73,11 +73,11 @@ int main() {
   SERVICE_TABLE_ENTRYW services[] = {{const_cast<wchar_t*>(L""), &service_main}, {nullptr, nullptr}};
   if (StartServiceCtrlDispatcherW(services)) return 0;
   if (GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
-    std::puts("qzv.ua.brq.exe: stand-in for the qzv OPC UA server for BRQ.\n"
-              "It is meant to run as a Windows service, started by the service control manager.");
+    std::puts(
+        "qzv.ua.brq.exe: stand-in for the qzv OPC UA server for BRQ.\n"
+        "It is meant to run as a Windows service, started by the service control manager.");
   } else {
-    std::printf("qzv.ua.brq.exe: cannot reach the service control manager, error %lu\n",
-                GetLastError());
+    std::printf("qzv.ua.brq.exe: cannot reach the service control manager, error %lu\n", GetLastError());
   }
   return 2;
 }

@@ -25,8 +25,7 @@ namespace {
 
 // mingw's import libraries do not define the firewall's class identifiers.
 constexpr CLSID clsid_fw_mgr = {0x304ce942, 0x6e39, 0x40d8, {0x94, 0x3a, 0xb9, 0x13, 0xc4, 0x0c, 0x9c, 0xd4}};
-constexpr CLSID clsid_fw_application = {
-    0xec9846b3, 0x2762, 0x4a6b, {0xa2, 0x14, 0x6a, 0xcb, 0x60, 0x34, 0x62, 0xd2}};
+constexpr CLSID clsid_fw_application = {0xec9846b3, 0x2762, 0x4a6b, {0xa2, 0x14, 0x6a, 0xcb, 0x60, 0x34, 0x62, 0xd2}};
 
 const wchar_t* const file_names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"};
 const wchar_t service_name[] = L"QZVOPCUA.BRQ";
@@ -121,8 +120,8 @@ bool add_firewall_exception(const std::wstring& image) {
   if (SUCCEEDED(hr)) hr = policy->get_CurrentProfile(&profile);
   if (SUCCEEDED(hr)) hr = profile->get_AuthorizedApplications(&applications);
   if (SUCCEEDED(hr)) {
-    hr = CoCreateInstance(clsid_fw_application, nullptr, CLSCTX_INPROC_SERVER,
-                          __uuidof(INetFwAuthorizedApplication), reinterpret_cast<void**>(&application));
+    hr = CoCreateInstance(clsid_fw_application, nullptr, CLSCTX_INPROC_SERVER, __uuidof(INetFwAuthorizedApplication),
+                          reinterpret_cast<void**>(&application));
   }
   if (SUCCEEDED(hr)) hr = application->put_ProcessImageFileName(path);
   if (SUCCEEDED(hr)) hr = application->put_Name(name);

@@ -19,9 +19,7 @@ bool is_console(HANDLE handle) {
 void write_console(HANDLE console, std::wstring_view text) {
   while (!text.empty()) {
     DWORD written = 0;
-    if (!api.WriteConsoleW(console, text.data(), static_cast<DWORD>(text.size()), &written,
-                           nullptr) ||
-        written == 0) {
+    if (!api.WriteConsoleW(console, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written == 0) {
       return;
     }
     text.remove_prefix(written);

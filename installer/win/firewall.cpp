@@ -21,8 +21,7 @@ HRESULT with_bstr(const std::wstring& text, Call call) {
 
 HRESULT open_profile(com_ptr<INetFwProfile>& profile) {
   com_ptr<INetFwMgr> manager;
-  HRESULT hr = api.CoCreateInstance(CLSID_NetFwMgr, nullptr, CLSCTX_ALL, IID_INetFwMgr,
-                                    manager.put_void());
+  HRESULT hr = api.CoCreateInstance(CLSID_NetFwMgr, nullptr, CLSCTX_ALL, IID_INetFwMgr, manager.put_void());
   if (FAILED(hr)) return hr;
 
   com_ptr<INetFwPolicy> policy;
@@ -50,8 +49,7 @@ HRESULT entry_enabled(INetFwProfile* profile, const std::wstring& image_path, bo
   return S_OK;
 }
 
-HRESULT ensure_entry(INetFwProfile* profile, const std::wstring& image_path,
-                     const std::wstring& name) {
+HRESULT ensure_entry(INetFwProfile* profile, const std::wstring& image_path, const std::wstring& name) {
   bool enabled = false;
   HRESULT hr = entry_enabled(profile, image_path, enabled);
   if (FAILED(hr)) return hr;
@@ -82,13 +80,11 @@ DWORD open_current_firewall_profile(com_ptr<INetFwProfile>& profile) {
   return error_from_hresult(open_profile(profile));
 }
 
-DWORD firewall_exception_enabled(INetFwProfile* profile, const std::wstring& image_path,
-                                 bool& enabled) {
+DWORD firewall_exception_enabled(INetFwProfile* profile, const std::wstring& image_path, bool& enabled) {
   return error_from_hresult(entry_enabled(profile, image_path, enabled));
 }
 
-DWORD ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path,
-                                const std::wstring& name) {
+DWORD ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path, const std::wstring& name) {
   return error_from_hresult(ensure_entry(profile, image_path, name));
 }
 

@@ -40,11 +40,11 @@ struct stub<Entry, Result (*)(Args...)> {
 };
 
 // One entry type per lazy function: its table slot, its DLL and its name.
-#define BRQ_LAZY_ENTRY(function, dll_name)                                \
-  struct function##_entry {                                               \
-    static auto& slot(platform_table& table) { return table.function; }  \
-    static constexpr const wchar_t* dll = dll_name;                       \
-    static constexpr const char* name = #function;                        \
+#define BRQ_LAZY_ENTRY(function, dll_name)                              \
+  struct function##_entry {                                             \
+    static auto& slot(platform_table& table) { return table.function; } \
+    static constexpr const wchar_t* dll = dll_name;                     \
+    static constexpr const char* name = #function;                      \
   };
 BRQ_LAZY_FUNCTIONS(BRQ_LAZY_ENTRY)
 #undef BRQ_LAZY_ENTRY

@@ -15,8 +15,8 @@ DWORD mutex_owner_is_administrator(HANDLE mutex, bool& trusted) {
   PSID owner = nullptr;
   unique_hlocal descriptor;
   // Returns its code rather than setting the last error.
-  DWORD error = api.GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                    nullptr, nullptr, descriptor.put());
+  DWORD error = api.GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                    nullptr, descriptor.put());
   if (error != ERROR_SUCCESS) return error;
   // Wine only: it answers with a descriptor that has no owner, which cannot
   // be judged; Windows always gives an object an owner.
@@ -28,16 +28,12 @@ DWORD mutex_owner_is_administrator(HANDLE mutex, bool& trusted) {
 DWORD own_mutex(HANDLE mutex, DWORD timeout_ms, mutex_wait& outcome) {
   outcome = mutex_wait::busy;
   switch (api.WaitForSingleObject(mutex, timeout_ms)) {
-    case WAIT_OBJECT_0:
-      outcome = mutex_wait::owned;
-      return ERROR_SUCCESS;
+    case WAIT_OBJECT_0: outcome = mutex_wait::owned; return ERROR_SUCCESS;
     case WAIT_ABANDONED:  // a run that died: its work is to be redone, by us
       outcome = mutex_wait::abandoned;
       return ERROR_SUCCESS;
-    case WAIT_TIMEOUT:
-      return ERROR_SUCCESS;
-    default:
-      return last_error();
+    case WAIT_TIMEOUT: return ERROR_SUCCESS;
+    default: return last_error();
   }
 }
 

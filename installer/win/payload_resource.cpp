@@ -23,8 +23,7 @@ struct payload_view {
 // The compressed bytes of payload `resource_id` in the installer's own image.
 DWORD find_payload(uint16_t resource_id, payload_view& payload) {
   HMODULE self = api.GetModuleHandleW(nullptr);
-  HRSRC found = api.FindResourceW(self, MAKEINTRESOURCEW(resource_id),
-                                  MAKEINTRESOURCEW(payload_resource_type));
+  HRSRC found = api.FindResourceW(self, MAKEINTRESOURCEW(resource_id), MAKEINTRESOURCEW(payload_resource_type));
   if (found == nullptr) return last_error(ERROR_RESOURCE_NAME_NOT_FOUND);
   HGLOBAL loaded = api.LoadResource(self, found);
   if (loaded == nullptr) return last_error(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -38,8 +37,8 @@ DWORD find_payload(uint16_t resource_id, payload_view& payload) {
 // running program or an open handle refuses (32, a sharing violation) and a
 // read-only file denies (5). A file that is not there yet is not held.
 DWORD check_not_held(const std::wstring& path) {
-  unique_file_handle file(api.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  unique_file_handle file(
+      api.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file) return ERROR_SUCCESS;
   DWORD error = last_error(ERROR_OPEN_FAILED);
   return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
@@ -58,8 +57,8 @@ class staged_file {
   staged_file& operator=(const staged_file&) = delete;
 
   DWORD create() {
-    file_.reset(api.CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_.reset(
+        api.CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) return last_error(ERROR_OPEN_FAILED);
     created_ = true;
     return ERROR_SUCCESS;

@@ -26,6 +26,6 @@ std::wstring backup_path(const std::wstring& path);
 // be locked or inflated, or that inflates past 4 GiB - 1; 32 while another
 // process holds `path`; or the code of the call that failed.
 [[nodiscard]] DWORD extract_resource_to_file(uint16_t resource_id, const std::wstring& path, std::span<uint8_t> buffer,
-                               bool& kept_old);
+                                             bool& kept_old);
 
 }  // namespace brq_install::win

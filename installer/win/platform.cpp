@@ -9,7 +9,7 @@ const platform_table real_api = {
     BRQ_PLATFORM_FUNCTIONS(BRQ_PLATFORM_BINDING)
 #undef BRQ_PLATFORM_BINDING
 #define BRQ_LAZY_BINDING(name, dll) &lazy::stub<lazy::name##_entry>::call,
-    BRQ_LAZY_FUNCTIONS(BRQ_LAZY_BINDING)
+        BRQ_LAZY_FUNCTIONS(BRQ_LAZY_BINDING)
 #undef BRQ_LAZY_BINDING
 };
 

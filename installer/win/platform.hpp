@@ -54,14 +54,14 @@ namespace brq_install::win {
   X(FreeLibrary)                     \
   X(SetDllDirectoryW)
 
-#define BRQ_FILE_FUNCTIONS(X)  \
-  X(CreateDirectoryW)          \
-  X(GetFileAttributesW)        \
-  X(CreateFileW)               \
+#define BRQ_FILE_FUNCTIONS(X)   \
+  X(CreateDirectoryW)           \
+  X(GetFileAttributesW)         \
+  X(CreateFileW)                \
   X(GetFileInformationByHandle) \
-  X(MoveFileExW)               \
-  X(DeleteFileW)               \
-  X(ReadFile)                  \
+  X(MoveFileExW)                \
+  X(DeleteFileW)                \
+  X(ReadFile)                   \
   X(FlushFileBuffers)
 
 #define BRQ_SERVICE_FUNCTIONS(X) \
@@ -85,10 +85,10 @@ namespace brq_install::win {
   X(TerminateProcess)
 
 #define BRQ_PAYLOAD_FUNCTIONS(X) \
-  X(FindResourceW)              \
-  X(LoadResource)               \
-  X(LockResource)               \
-  X(SizeofResource)             \
+  X(FindResourceW)               \
+  X(LoadResource)                \
+  X(LockResource)                \
+  X(SizeofResource)              \
   X(WriteFile)
 
 #define BRQ_PLATFORM_FUNCTIONS(X) \
@@ -108,14 +108,14 @@ namespace brq_install::win {
 // starts as a stub that, at its first call, loads its DLL, replaces itself in
 // the table by the real function and forwards the call
 // (win/lazy_binding.hpp).
-#define BRQ_LAZY_FUNCTIONS(Y)                        \
-  Y(GetFileVersionInfoSizeW, L"version.dll")         \
-  Y(GetFileVersionInfoW, L"version.dll")             \
-  Y(VerQueryValueW, L"version.dll")                  \
-  Y(CoInitializeEx, L"ole32.dll")                    \
-  Y(CoUninitialize, L"ole32.dll")                    \
-  Y(CoCreateInstance, L"ole32.dll")                  \
-  Y(SysAllocString, L"oleaut32.dll")                 \
+#define BRQ_LAZY_FUNCTIONS(Y)                \
+  Y(GetFileVersionInfoSizeW, L"version.dll") \
+  Y(GetFileVersionInfoW, L"version.dll")     \
+  Y(VerQueryValueW, L"version.dll")          \
+  Y(CoInitializeEx, L"ole32.dll")            \
+  Y(CoUninitialize, L"ole32.dll")            \
+  Y(CoCreateInstance, L"ole32.dll")          \
+  Y(SysAllocString, L"oleaut32.dll")         \
   Y(SysFreeString, L"oleaut32.dll")
 
 struct platform_table {

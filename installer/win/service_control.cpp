@@ -18,9 +18,7 @@ constexpr DWORD start_limit_ms = 10 * 60 * 1000;
 constexpr DWORD dependents_size_limit = 256 * 1024;
 
 // A tenth of the service's own estimate, kept between one and ten seconds.
-DWORD poll_interval(const SERVICE_STATUS& status) {
-  return std::clamp<DWORD>(status.dwWaitHint / 10, 1000, 10000);
-}
+DWORD poll_interval(const SERVICE_STATUS& status) { return std::clamp<DWORD>(status.dwWaitHint / 10, 1000, 10000); }
 
 // Milliseconds since `start`; unsigned arithmetic stays right across the
 // wrap of the 32-bit tick counter.
@@ -73,10 +71,8 @@ bool is_active_state(DWORD state) {
     case SERVICE_PAUSED:
     case SERVICE_START_PENDING:
     case SERVICE_PAUSE_PENDING:
-    case SERVICE_CONTINUE_PENDING:
-      return true;
-    default:
-      return false;
+    case SERVICE_CONTINUE_PENDING: return true;
+    default: return false;
   }
 }
 

@@ -49,7 +49,8 @@ bool is_active_state(DWORD state);
 // the list grew between the size query and the query itself. `names` is
 // empty after a failure. Windows refuses to stop a service while an active
 // one depends on it (1051); Wine stops it and lists no dependents at all.
-[[nodiscard]] DWORD list_dependents(SC_HANDLE scm, std::wstring_view name, DWORD state, std::vector<std::wstring>& names);
+[[nodiscard]] DWORD list_dependents(SC_HANDLE scm, std::wstring_view name, DWORD state,
+                                    std::vector<std::wstring>& names);
 
 // Sets `state` to the current state of the service `name` (SERVICE_RUNNING,
 // ...). Returns 0 or the code of the failed call, `state` then unchanged.

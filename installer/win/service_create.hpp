@@ -11,6 +11,6 @@ namespace brq_install::win {
 // SC_MANAGER_CREATE_SERVICE. Returns 0 or the code of the refused creation;
 // a description that could not be set does not count as a failure.
 [[nodiscard]] DWORD create_service(SC_HANDLE scm, std::wstring_view command_line, std::wstring_view name,
-                     std::wstring_view display_name, std::wstring_view description);
+                                   std::wstring_view display_name, std::wstring_view description);
 
 }  // namespace brq_install::win

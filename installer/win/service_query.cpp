@@ -79,12 +79,11 @@ std::wstring service_program(const std::wstring& command_line) {
 
 // One batch of the enumeration into `buffer`: 0 when it was the last,
 // ERROR_MORE_DATA when more follow, or the code of the failed call.
-DWORD enum_batch(SC_HANDLE scm, std::unique_ptr<std::byte[]>& buffer, DWORD size, DWORD& needed,
-                 DWORD& count, DWORD& resume) {
+DWORD enum_batch(SC_HANDLE scm, std::unique_ptr<std::byte[]>& buffer, DWORD size, DWORD& needed, DWORD& count,
+                 DWORD& resume) {
   needed = count = 0;
   auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSW*>(buffer.get());
-  if (api.EnumServicesStatusW(scm, SERVICE_WIN32, SERVICE_STATE_ALL, entries, size, &needed, &count,
-                              &resume)) {
+  if (api.EnumServicesStatusW(scm, SERVICE_WIN32, SERVICE_STATE_ALL, entries, size, &needed, &count, &resume)) {
     return ERROR_SUCCESS;
   }
   return last_error();
@@ -148,7 +147,8 @@ DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
       }
       std::wstring program = service_program(command_line);
       size_t file = program.empty() ? file_identities::none : files.match(program);
-      if (file != file_identities::none) found[file].push_back({std::move(name), entries[i].ServiceStatus.dwCurrentState});
+      if (file != file_identities::none)
+        found[file].push_back({std::move(name), entries[i].ServiceStatus.dwCurrentState});
     }
     if (error != ERROR_MORE_DATA) return ERROR_SUCCESS;
   }

@@ -24,6 +24,6 @@ struct found_service {
 // one listed service that cannot be opened or read, ends the pass with its
 // code, and `found` is then to be discarded.
 [[nodiscard]] DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
-                          std::vector<std::vector<found_service>>& found);
+                                        std::vector<std::vector<found_service>>& found);
 
 }  // namespace brq_install::win

@@ -21,8 +21,7 @@ DWORD get_os_version(os_version& version) {
   UINT length = 0;
   // VerQueryValueW sets no last error: a block that is missing or too short
   // is a version resource without the fixed information.
-  if (!api.VerQueryValueW(data.data(), L"\\", &root, &length) || root == nullptr ||
-      length < sizeof(VS_FIXEDFILEINFO)) {
+  if (!api.VerQueryValueW(data.data(), L"\\", &root, &length) || root == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
     return ERROR_RESOURCE_TYPE_NOT_FOUND;
   }
   const auto& info = *static_cast<const VS_FIXEDFILEINFO*>(root);

@@ -10,8 +10,8 @@ namespace {
 using test::installer_command;
 using test::run_child;
 
-const std::string help_text =
-    BRQ_INSTALLER_DESCRIPTION "\r\n"
+const std::string help_text = BRQ_INSTALLER_DESCRIPTION
+    "\r\n"
     "Usage: qzv.ua.brq.install [OPTIONS]\r\n"
     "\r\n"
     "Options:\r\n"

@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "child_process.hpp"
-#include "console_recorder.hpp"
 #include "console/console.hpp"
+#include "console_recorder.hpp"
 #include "files.hpp"
 #include "installation.hpp"
 #include "product.h"
@@ -137,9 +137,9 @@ TEST_F(installation, first_installation_registers_and_starts_the_server) {
 TEST_F(installation, update_stops_the_running_server_replaces_the_files_and_starts_it_again) {
   first_installation();
   auto result = install();
-  EXPECT_EQ(without_server_retries(after_os_line(result.out)),
-            destination + discovery_of_a_running_server + no_processes + copies + already_registered +
-                firewall_and_start);
+  EXPECT_EQ(without_server_retries(after_os_line(result.out)), destination + discovery_of_a_running_server +
+                                                                   no_processes + copies + already_registered +
+                                                                   firewall_and_start);
   EXPECT_EQ(result.exit_code, 0u);
   expect_installed_payloads();
   EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
@@ -175,18 +175,21 @@ TEST_F(installation, update_ends_programs_running_from_an_installed_file_only) {
 
 TEST_F(installation, file_held_for_a_few_seconds_is_written_after_one_retry) {
   first_installation();
-  HANDLE held = CreateFileW(installed_path(L"qzv.ua.brq.ctrl.exe").c_str(), GENERIC_READ, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE held = CreateFileW(installed_path(L"qzv.ua.brq.ctrl.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   child_process installer(installer_command());
   EXPECT_TRUE(installer.wait_for_output("Copying \"qzv.ua.brq.ctrl.exe\"... \r\n  retry in 5 sec."));
   CloseHandle(held);  // inside the first five-second wait
   auto result = installer.wait();
-  EXPECT_EQ(without_server_retries(after_os_line(result.out)),
-            destination + discovery_of_a_running_server + no_processes +
-                "Copying \"qzv.ua.brq.exe\"... ok\r\n"
-                "Copying \"qzv.ua.brq.ctrl.exe\"... " + retry_line + "ok\r\n"
-                "Copying \"qzv.ua.brq.dev.exe\"... ok\r\n" + already_registered + firewall_and_start);
+  EXPECT_EQ(without_server_retries(after_os_line(result.out)), destination + discovery_of_a_running_server +
+                                                                   no_processes +
+                                                                   "Copying \"qzv.ua.brq.exe\"... ok\r\n"
+                                                                   "Copying \"qzv.ua.brq.ctrl.exe\"... " +
+                                                                   retry_line +
+                                                                   "ok\r\n"
+                                                                   "Copying \"qzv.ua.brq.dev.exe\"... ok\r\n" +
+                                                                   already_registered + firewall_and_start);
   EXPECT_EQ(result.exit_code, 0u);
   expect_installed_payloads();
 }
@@ -198,10 +201,9 @@ const std::string restart_of_the_server =
 TEST_F(installation, corrupt_payload_ends_the_run_with_the_installed_file_as_it_was_and_the_server_running) {
   first_installation();
   auto result = run_child(installer_command(L"", corrupt_installer_path()));
-  EXPECT_EQ(after_os_line(result.out),
-            destination + discovery_of_a_running_server + no_processes +
-                "Copying \"qzv.ua.brq.exe\"... failed\r\n" + text_of(ERROR_INVALID_DATA) + "\r\n" +
-                restart_of_the_server);
+  EXPECT_EQ(after_os_line(result.out), destination + discovery_of_a_running_server + no_processes +
+                                           "Copying \"qzv.ua.brq.exe\"... failed\r\n" + text_of(ERROR_INVALID_DATA) +
+                                           "\r\n" + restart_of_the_server);
   EXPECT_EQ(result.exit_code, 1u);
   expect_installed_payloads();
   EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
@@ -232,7 +234,8 @@ struct held_update : installation {
 const std::string copies_up_to_the_held_file =
     "Copying \"qzv.ua.brq.exe\"... ok\r\n"
     "Copying \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
-    "Copying \"qzv.ua.brq.dev.exe\"... " + retry_line;
+    "Copying \"qzv.ua.brq.dev.exe\"... " +
+    retry_line;
 
 TEST_F(held_update, failed_copy_restores_every_file_and_starts_the_server_again) {
   auto result = install();
@@ -241,7 +244,8 @@ TEST_F(held_update, failed_copy_restores_every_file_and_starts_the_server_again)
             destination + discovery_of_a_running_server + no_processes + copies_up_to_the_held_file + retry_line +
                 retry_line + "failed\r\n" + text_of(ERROR_SHARING_VIOLATION) + "\r\n" +
                 "Restoring \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
-                "Restoring \"qzv.ua.brq.exe\"... ok\r\n" + restart_of_the_server);
+                "Restoring \"qzv.ua.brq.exe\"... ok\r\n" +
+                restart_of_the_server);
   EXPECT_EQ(result.exit_code, 1u);
   expect_installed_payloads(" other build");
   EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
@@ -256,14 +260,15 @@ TEST_F(held_update, run_killed_while_it_waits_is_completed_by_the_next) {
 
   auto result = install();
   EXPECT_EQ(without_server_retries(after_os_line(result.out)),
-            destination + "Resuming an interrupted installation...\r\n"
-                          "Restoring \"qzv.ua.brq.exe\"... ok\r\n"
-                          "Restoring \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
-                          "Discovering services for \"qzv.ua.brq.exe\"...\r\n"
-                          "  QZVOPCUA.BRQ -> stopped\r\n"
-                          "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\r\n"
-                          "Discovering services for \"qzv.ua.brq.dev.exe\"...\r\n"
-                          "Will stop services...\r\n" +
+            destination +
+                "Resuming an interrupted installation...\r\n"
+                "Restoring \"qzv.ua.brq.exe\"... ok\r\n"
+                "Restoring \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
+                "Discovering services for \"qzv.ua.brq.exe\"...\r\n"
+                "  QZVOPCUA.BRQ -> stopped\r\n"
+                "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\r\n"
+                "Discovering services for \"qzv.ua.brq.dev.exe\"...\r\n"
+                "Will stop services...\r\n" +
                 no_processes + copies + already_registered + firewall_and_start);
   EXPECT_EQ(result.exit_code, 0u);
   expect_installed_payloads();
@@ -272,18 +277,16 @@ TEST_F(held_update, run_killed_while_it_waits_is_completed_by_the_next) {
 
 TEST_F(installation, service_name_taken_by_another_file_ends_the_run_before_the_firewall) {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
-  SC_HANDLE other = CreateServiceW(manager, L"QZVOPCUA.BRQ", L"other", SERVICE_ALL_ACCESS,
-                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                   L"\"C:\\other\\qzv.ua.brq.exe\"", nullptr, nullptr, nullptr, nullptr,
-                                   nullptr);
+  SC_HANDLE other = CreateServiceW(manager, L"QZVOPCUA.BRQ", L"other", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                   SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, L"\"C:\\other\\qzv.ua.brq.exe\"",
+                                   nullptr, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(other, nullptr);
   CloseServiceHandle(other);
   CloseServiceHandle(manager);
 
   auto result = install();
-  EXPECT_EQ(after_os_line(result.out),
-            destination + copies + "Registering service \"QZVOPCUA.BRQ\"... failed\r\n" +
-                text_of(ERROR_SERVICE_EXISTS) + "\r\n");
+  EXPECT_EQ(after_os_line(result.out), destination + copies + "Registering service \"QZVOPCUA.BRQ\"... failed\r\n" +
+                                           text_of(ERROR_SERVICE_EXISTS) + "\r\n");
   EXPECT_EQ(result.exit_code, 1u);
   EXPECT_EQ(query_server_service().binary_path, L"\"C:\\other\\qzv.ua.brq.exe\"");
 }

@@ -30,10 +30,8 @@ std::string ntdll_file_version() {
       !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) {
     return "<unreadable>";
   }
-  return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
-         std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
-         std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
-         std::to_string(LOWORD(fixed->dwFileVersionLS));
+  return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
 }
 
 // A new folder holding a copy of the installer, a copy of this test program
@@ -62,8 +60,7 @@ struct download_folder {
   void add(const std::wstring& source, const wchar_t* name) {
     files.push_back(path + L"\\" + name);
     if (!CopyFileW(source.c_str(), files.back().c_str(), FALSE)) {
-      ADD_FAILURE() << "cannot copy " << test::wide_for_trace(source) << ", error "
-                    << GetLastError();
+      ADD_FAILURE() << "cannot copy " << test::wide_for_trace(source) << ", error " << GetLastError();
     }
   }
   std::wstring command(const wchar_t* name, const wchar_t* arguments = L"") const {
@@ -83,8 +80,7 @@ struct native_version_dll_first {
       keys.push_back(std::wstring(L"Software\\Wine\\AppDefaults\\") + program);
       std::wstring key = keys.back() + L"\\DllOverrides";
       const wchar_t value[] = L"native,builtin";
-      LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"version", REG_SZ, value,
-                                       sizeof value);
+      LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"version", REG_SZ, value, sizeof value);
       if (status != ERROR_SUCCESS) ADD_FAILURE() << "cannot set the DLL override, error " << status;
     }
   }

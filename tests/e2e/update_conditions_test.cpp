@@ -51,12 +51,12 @@ const wchar_t quoted_path[] = L"\"C:\\Program Files\\Quorvanta\\QZV.UA\\brq\\qzv
 
 const service_shape shapes[] = {
     {"paused", L"QZV.TEST.PAUSED", quoted_path, L"--pausable", SERVICE_PAUSED, "paused"},
-    {"start_pending", L"QZV.TEST.STARTING", quoted_path, L"--start-pending=120", SERVICE_START_PENDING,
-     "start pending", ""},
-    {"environment_variable_path", L"QZV.TEST.EXPANDED",
-     L"\"%ProgramFiles%\\Quorvanta\\QZV.UA\\brq\\qzv.ua.brq.exe\"", nullptr, SERVICE_RUNNING, "running"},
-    {"unquoted_path", L"QZV.TEST.UNQUOTED", L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq\\qzv.ua.brq.exe",
+    {"start_pending", L"QZV.TEST.STARTING", quoted_path, L"--start-pending=120", SERVICE_START_PENDING, "start pending",
+     ""},
+    {"environment_variable_path", L"QZV.TEST.EXPANDED", L"\"%ProgramFiles%\\Quorvanta\\QZV.UA\\brq\\qzv.ua.brq.exe\"",
      nullptr, SERVICE_RUNNING, "running"},
+    {"unquoted_path", L"QZV.TEST.UNQUOTED", L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq\\qzv.ua.brq.exe", nullptr,
+     SERVICE_RUNNING, "running"},
 };
 
 struct shaped_service : update_conditions, ::testing::WithParamInterface<service_shape> {
@@ -76,8 +76,7 @@ TEST_P(shaped_service, update_stops_it_and_starts_it_again) {
                                      shape.command_line, nullptr, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(service, nullptr) << GetLastError();
   const wchar_t* arguments[] = {shape.start_argument};
-  bool started =
-      StartServiceW(service, shape.start_argument ? 1 : 0, shape.start_argument ? arguments : nullptr);
+  bool started = StartServiceW(service, shape.start_argument ? 1 : 0, shape.start_argument ? arguments : nullptr);
   DWORD start_error = GetLastError();
   SERVICE_STATUS status{};
   if (shape.state == SERVICE_PAUSED && wait_for_service_state(shape.service, SERVICE_RUNNING)) {
@@ -97,8 +96,7 @@ TEST_P(shaped_service, update_stops_it_and_starts_it_again) {
       << result.out;
   EXPECT_TRUE(contains(result.out, "Will stop services...\r\n  service \"" + name + "\"... " + shape.stopped))
       << result.out;
-  EXPECT_TRUE(contains(result.out, "Will start services...\r\n  service \"" + name + "\"... ok\r\n"))
-      << result.out;
+  EXPECT_TRUE(contains(result.out, "Will start services...\r\n  service \"" + name + "\"... ok\r\n")) << result.out;
   // Its own server process runs again, and no other. Wine goes on reporting
   // a service whose process was ended as running: the process list decides.
   SERVICE_STATUS_PROCESS after = service_status(shape.service);
@@ -128,8 +126,7 @@ TEST_F(update_conditions, two_installers_started_together_both_complete_with_one
   EXPECT_TRUE(updates.starts_with(waiting + "os ") || updates.starts_with("os ")) << updates;
   EXPECT_FALSE(contains(updates, registers)) << updates;
   EXPECT_TRUE(contains(updates, "  QZVOPCUA.BRQ -> running\r\n")) << updates;
-  EXPECT_TRUE(contains(updates, "Will start services...\r\n  service \"QZVOPCUA.BRQ\"... ok\r\n"))
-      << updates;
+  EXPECT_TRUE(contains(updates, "Will start services...\r\n  service \"QZVOPCUA.BRQ\"... ok\r\n")) << updates;
   expect_one_server_process();
 }
 
@@ -144,8 +141,8 @@ struct other_services {
       std::wstring display = names.back() + L", a service of another program " + std::wstring(150, L'.');
       SC_HANDLE service = CreateServiceW(manager, names.back().c_str(), display.c_str(), SERVICE_ALL_ACCESS,
                                          SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                         L"C:\\Program Files\\Other Vendor\\other service.exe -k group",
-                                         nullptr, nullptr, nullptr, nullptr, nullptr);
+                                         L"C:\\Program Files\\Other Vendor\\other service.exe -k group", nullptr,
+                                         nullptr, nullptr, nullptr, nullptr);
       if (service == nullptr) ADD_FAILURE() << "cannot create a service, error " << GetLastError();
       CloseServiceHandle(service);
     }
@@ -165,8 +162,7 @@ TEST_F(update_conditions, update_completes_among_hundreds_of_other_services) {
   auto result = install();
   EXPECT_FALSE(result.timed_out) << result.out;
   EXPECT_EQ(result.exit_code, 0u) << result.out;
-  EXPECT_TRUE(contains(result.out,
-                       "Discovering services for \"qzv.ua.brq.exe\"...\r\n  QZVOPCUA.BRQ -> running\r\n"))
+  EXPECT_TRUE(contains(result.out, "Discovering services for \"qzv.ua.brq.exe\"...\r\n  QZVOPCUA.BRQ -> running\r\n"))
       << result.out;
   EXPECT_FALSE(contains(result.out, "failed to enum services")) << result.out;
   expect_one_server_process();

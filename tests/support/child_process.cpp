@@ -11,8 +11,8 @@ namespace {
 
 HANDLE inheritable_file(const std::wstring& path) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -27,10 +27,8 @@ child_process::child_process(const std::wstring& command_line)
   startup.hStdOutput = out;
   startup.hStdError = err;
   std::wstring writable = command_line;
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &process_)) {
-    ADD_FAILURE() << "cannot start " << wide_for_trace(command_line) << ", error "
-                  << GetLastError();
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process_)) {
+    ADD_FAILURE() << "cannot start " << wide_for_trace(command_line) << ", error " << GetLastError();
     process_ = {};
   }
   CloseHandle(out);
@@ -75,9 +73,7 @@ child_result child_process::terminate() {
   return wait();
 }
 
-child_result run_child(const std::wstring& command_line) {
-  return child_process(command_line).wait();
-}
+child_result run_child(const std::wstring& command_line) { return child_process(command_line).wait(); }
 
 std::wstring build_path(std::string_view unix_path) {
   // Wine shows the Unix root as drive Z:.

@@ -10,8 +10,8 @@ namespace brq_install::test {
 
 struct child_result {
   DWORD exit_code = 0;
-  std::string out;  // standard output, bytes as written
-  std::string err;  // standard error
+  std::string out;         // standard output, bytes as written
+  std::string err;         // standard error
   bool timed_out = false;  // ended by wait() after its time limit
 };
 
@@ -62,8 +62,7 @@ std::wstring corrupt_installer_path();
 std::wstring other_installer_path();
 
 // `program` in quotes, followed by `arguments`.
-std::wstring installer_command(const std::wstring& arguments = L"",
-                               const std::wstring& program = installer_path());
+std::wstring installer_command(const std::wstring& arguments = L"", const std::wstring& program = installer_path());
 
 }  // namespace brq_install::test
 

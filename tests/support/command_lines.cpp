@@ -44,7 +44,8 @@ const std::vector<command_line_case>& odd_command_lines() {
       {"32 KiB quoted, never closed", L"\"" + std::wstring(32767, L'a')},
       {"32 KiB of quotes", std::wstring(32768, L'"')},
       {"32 KiB of blanks", std::wstring(32768, L' ')},
-      {"32 KiB of backslashes and quotes", [] {
+      {"32 KiB of backslashes and quotes",
+       [] {
          std::wstring line;
          while (line.size() < 32768) line += L"\\\"";
          return line;

@@ -14,8 +14,8 @@ HANDLE const fake_output = reinterpret_cast<HANDLE>(0x5107);
 // installer's calls never changes what is recorded.
 std::string recorded(std::wstring_view wide) {
   auto convert = [&](char* out, int size) {
-    return win::real_api.WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out, size,
-                                             nullptr, nullptr);
+    return win::real_api.WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out, size, nullptr,
+                                             nullptr);
   };
   std::string bytes(static_cast<size_t>(std::max(convert(nullptr, 0), 0)), '\0');
   convert(bytes.data(), static_cast<int>(bytes.size()));
@@ -53,8 +53,7 @@ struct console_fakes {
     ++active->attribute_changes;
     return TRUE;
   }
-  static BOOL WINAPI write_console(HANDLE handle, const void* text, DWORD count, DWORD* written,
-                                   void*) {
+  static BOOL WINAPI write_console(HANDLE handle, const void* text, DWORD count, DWORD* written, void*) {
     if (handle != fake_output || !active->is_console_) {
       ::SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
@@ -67,17 +66,13 @@ struct console_fakes {
   static size_t __cdecl write(const void* data, size_t size, size_t count, FILE* stream) {
     if (stream != stdout) return win::real_api.fwrite(data, size, count, stream);
     std::string bytes(static_cast<const char*>(data), size * count);
-    active->pieces.push_back({bytes, active->is_console_ ? active->attribute_ : console_recorder::plain,
-                              false});
+    active->pieces.push_back({bytes, active->is_console_ ? active->attribute_ : console_recorder::plain, false});
     return count;
   }
-  static int __cdecl flush(FILE* stream) {
-    return stream == stdout ? 0 : win::real_api.fflush(stream);
-  }
+  static int __cdecl flush(FILE* stream) { return stream == stdout ? 0 : win::real_api.fflush(stream); }
 };
 
-console_recorder::console_recorder(bool is_console, WORD initial)
-    : is_console_(is_console), attribute_(initial) {
+console_recorder::console_recorder(bool is_console, WORD initial) : is_console_(is_console), attribute_(initial) {
   active = this;
   win::api.GetStdHandle = &console_fakes::get_std_handle;
   win::api.GetConsoleMode = &console_fakes::get_console_mode;

@@ -36,8 +36,8 @@ class console_recorder {
   console_recorder(const console_recorder&) = delete;
   console_recorder& operator=(const console_recorder&) = delete;
 
-  std::string text() const;           // everything, in order
-  std::vector<run> runs() const;      // everything, grouped by attribute
+  std::string text() const;       // everything, in order
+  std::vector<run> runs() const;  // everything, grouped by attribute
   WORD attribute() const { return attribute_; }
   void clear() { pieces.clear(); }
 

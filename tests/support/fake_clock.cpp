@@ -15,9 +15,7 @@ void WINAPI fake_sleep(DWORD milliseconds) {
 }  // namespace
 
 fake_clock::fake_clock(DWORD start)
-    : now(start),
-      tick_(win::api.GetTickCount, &fake_tick_count),
-      sleep_(win::api.Sleep, &fake_sleep) {
+    : now(start), tick_(win::api.GetTickCount, &fake_tick_count), sleep_(win::api.Sleep, &fake_sleep) {
   active = this;
 }
 

@@ -17,8 +17,8 @@ class fake_clock {
   fake_clock(const fake_clock&) = delete;
   fake_clock& operator=(const fake_clock&) = delete;
 
-  DWORD now;                   // what GetTickCount returns; wraps like the real one
-  std::vector<DWORD> sleeps;   // every Sleep, in order
+  DWORD now;                       // what GetTickCount returns; wraps like the real one
+  std::vector<DWORD> sleeps;       // every Sleep, in order
   std::function<void()> on_sleep;  // runs after each Sleep has advanced the clock
 
   DWORD slept() const;  // the sum of all sleeps

@@ -32,15 +32,14 @@ void WINAPI fake_co_uninitialize() {
   EXPECT_TRUE(fw.references_balanced()) << "COM left while a firewall object was held";
 }
 
-HRESULT WINAPI fake_co_create_instance(REFCLSID class_id, LPUNKNOWN outer, DWORD context,
-                                       REFIID interface_id, LPVOID* out) {
+HRESULT WINAPI fake_co_create_instance(REFCLSID class_id, LPUNKNOWN outer, DWORD context, REFIID interface_id,
+                                       LPVOID* out) {
   fake_firewall& fw = *fake_firewall::current;
   *out = nullptr;
   std::string what = "CoCreateInstance ";
   if (IsEqualGUID(class_id, manager_class) && IsEqualGUID(interface_id, manager_interface)) {
     what += "NetFwMgr";
-  } else if (IsEqualGUID(class_id, application_class) &&
-             IsEqualGUID(interface_id, application_interface)) {
+  } else if (IsEqualGUID(class_id, application_class) && IsEqualGUID(interface_id, application_interface)) {
     what += "NetFwAuthorizedApplication";
   } else {
     what += "of an unknown class or interface";
@@ -118,9 +117,7 @@ std::wstring fake_firewall::live_text(BSTR text) {
 }
 
 bool fake_firewall::references_balanced() const {
-  auto balanced = [](const auto& object) {
-    return object.references == 0 && object.add_refs == object.releases;
-  };
+  auto balanced = [](const auto& object) { return object.references == 0 && object.add_refs == object.releases; };
   return balanced(manager) && balanced(policy) && balanced(profile) && balanced(applications) &&
          balanced(existing_entry) && balanced(new_entry);
 }

@@ -39,11 +39,8 @@ class fake_com_object : public Interface {
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return E_NOTIMPL;
   }
 
@@ -69,12 +66,11 @@ class fake_manager : public fake_com_object<INetFwMgr> {
   HRESULT STDMETHODCALLTYPE get_LocalPolicy(INetFwPolicy** policy) override;
   HRESULT STDMETHODCALLTYPE get_CurrentProfileType(NET_FW_PROFILE_TYPE*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE RestoreDefaults() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsPortAllowed(BSTR, NET_FW_IP_VERSION, LONG, BSTR, NET_FW_IP_PROTOCOL,
-                                          VARIANT*, VARIANT*) override {
+  HRESULT STDMETHODCALLTYPE IsPortAllowed(BSTR, NET_FW_IP_VERSION, LONG, BSTR, NET_FW_IP_PROTOCOL, VARIANT*,
+                                          VARIANT*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE IsIcmpTypeAllowed(NET_FW_IP_VERSION, BSTR, BYTE, VARIANT*,
-                                              VARIANT*) override {
+  HRESULT STDMETHODCALLTYPE IsIcmpTypeAllowed(NET_FW_IP_VERSION, BSTR, BYTE, VARIANT*, VARIANT*) override {
     return E_NOTIMPL;
   }
 };
@@ -83,9 +79,7 @@ class fake_policy : public fake_com_object<INetFwPolicy> {
  public:
   using fake_com_object::fake_com_object;
   HRESULT STDMETHODCALLTYPE get_CurrentProfile(INetFwProfile** profile) override;
-  HRESULT STDMETHODCALLTYPE GetProfileByType(NET_FW_PROFILE_TYPE, INetFwProfile**) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE GetProfileByType(NET_FW_PROFILE_TYPE, INetFwProfile**) override { return E_NOTIMPL; }
 };
 
 class fake_profile : public fake_com_object<INetFwProfile> {
@@ -105,9 +99,7 @@ class fake_profile : public fake_com_object<INetFwProfile> {
   HRESULT STDMETHODCALLTYPE put_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE get_RemoteAdminSettings(INetFwRemoteAdminSettings**) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE get_RemoteAdminSettings(INetFwRemoteAdminSettings**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_IcmpSettings(INetFwIcmpSettings**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_GloballyOpenPorts(INetFwOpenPorts**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Services(INetFwServices**) override { return E_NOTIMPL; }
@@ -163,7 +155,7 @@ class fake_firewall {
   fake_firewall& operator=(const fake_firewall&) = delete;
 
   // Set-up.
-  entry existing = entry::absent;  // what a lookup by any path finds
+  entry existing = entry::absent;             // what a lookup by any path finds
   VARIANT_BOOL enabled_value = VARIANT_TRUE;  // get_Enabled of an enabled entry
   HRESULT co_initialize_result = S_OK;
   int fail_call = 0;  // the 1st, 2nd, ... logged firewall call fails; 0: none

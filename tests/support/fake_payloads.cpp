@@ -18,8 +18,7 @@ HMODULE WINAPI get_module(const wchar_t* name) {
 
 HRSRC WINAPI find(HMODULE module, const wchar_t* name, const wchar_t* type) {
   auto it = active->streams.find(static_cast<uint16_t>(reinterpret_cast<uintptr_t>(name)));
-  if (module != fake_module || !IS_INTRESOURCE(name) || type != MAKEINTRESOURCEW(1001) ||
-      it == active->streams.end()) {
+  if (module != fake_module || !IS_INTRESOURCE(name) || type != MAKEINTRESOURCEW(1001) || it == active->streams.end()) {
     ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
   }
@@ -37,8 +36,7 @@ DWORD WINAPI size_of(HMODULE, HRSRC found) { return static_cast<DWORD>(stream_of
 std::vector<uint8_t> zlib_stream(const std::string& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
   std::vector<uint8_t> stream(size);
-  compress2(stream.data(), &size, reinterpret_cast<const Bytef*>(data.data()),
-            static_cast<uLong>(data.size()), 9);
+  compress2(stream.data(), &size, reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 9);
   stream.resize(size);
   return stream;
 }

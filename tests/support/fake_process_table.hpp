@@ -65,9 +65,9 @@ class fake_process_table : public fake_handles<HANDLE, process_handle> {
   std::function<void(DWORD id, DWORD access)> on_open;
 
   // What was asked.
-  std::vector<DWORD> enum_sizes;                  // every K32EnumProcesses: buffer size in bytes
-  std::vector<std::pair<DWORD, DWORD>> opens;     // every OpenProcess: id, rights
-  std::vector<std::pair<DWORD, UINT>> terminated; // every process ended: id, exit code
+  std::vector<DWORD> enum_sizes;                   // every K32EnumProcesses: buffer size in bytes
+  std::vector<std::pair<DWORD, DWORD>> opens;      // every OpenProcess: id, rights
+  std::vector<std::pair<DWORD, UINT>> terminated;  // every process ended: id, exit code
 
   static fake_process_table* current;
 

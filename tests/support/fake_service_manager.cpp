@@ -193,8 +193,8 @@ BOOL WINAPI query_service_config(SC_HANDLE handle, QUERY_SERVICE_CONFIGW* config
 
 SC_HANDLE WINAPI create_service(SC_HANDLE scm, const wchar_t* name, const wchar_t* display_name, DWORD access,
                                 DWORD type, DWORD start_type, DWORD error_control, const wchar_t* command_line,
-                                const wchar_t* group, DWORD* tag, const wchar_t* dependencies,
-                                const wchar_t* account, const wchar_t* password) {
+                                const wchar_t* group, DWORD* tag, const wchar_t* dependencies, const wchar_t* account,
+                                const wchar_t* password) {
   fake_service_manager& m = manager();
   if (!opened_manager(scm, SC_MANAGER_CREATE_SERVICE)) return nullptr;
   m.requests.push_back(L"create " + std::wstring(name));
@@ -299,8 +299,7 @@ BOOL WINAPI enum_dependent_services(SC_HANDLE handle, DWORD state, ENUM_SERVICE_
   return TRUE;
 }
 
-BOOL WINAPI query_service_status_ex(SC_HANDLE handle, SC_STATUS_TYPE level, BYTE* buffer, DWORD size,
-                                    DWORD* needed) {
+BOOL WINAPI query_service_status_ex(SC_HANDLE handle, SC_STATUS_TYPE level, BYTE* buffer, DWORD size, DWORD* needed) {
   service* s = opened_service(handle, SERVICE_QUERY_STATUS);
   if (s == nullptr) return FALSE;
   if (level != SC_STATUS_PROCESS_INFO) return fail(ERROR_INVALID_LEVEL);
@@ -308,12 +307,15 @@ BOOL WINAPI query_service_status_ex(SC_HANDLE handle, SC_STATUS_TYPE level, BYTE
   if (buffer == nullptr || size < sizeof(SERVICE_STATUS_PROCESS)) return fail(ERROR_INSUFFICIENT_BUFFER);
   if (s->status_error != 0) return fail(s->status_error);
   SERVICE_STATUS status = manager().status_of(*s);
-  SERVICE_STATUS_PROCESS with_process = {
-      status.dwServiceType,        status.dwCurrentState, status.dwControlsAccepted,
-      status.dwWin32ExitCode,      status.dwServiceSpecificExitCode,
-      status.dwCheckPoint,         status.dwWaitHint,
-      s->state == SERVICE_STOPPED ? 0 : s->process_id,
-      0};
+  SERVICE_STATUS_PROCESS with_process = {status.dwServiceType,
+                                         status.dwCurrentState,
+                                         status.dwControlsAccepted,
+                                         status.dwWin32ExitCode,
+                                         status.dwServiceSpecificExitCode,
+                                         status.dwCheckPoint,
+                                         status.dwWaitHint,
+                                         s->state == SERVICE_STOPPED ? 0 : s->process_id,
+                                         0};
   std::copy_n(reinterpret_cast<const BYTE*>(&with_process), sizeof with_process, buffer);
   return TRUE;
 }
@@ -345,7 +347,7 @@ fake_service_manager::service& fake_service_manager::add(service s) {
   service& added = services.back();
   DWORD state = added.state;
   bool starting = state == SERVICE_START_PENDING || state == SERVICE_CONTINUE_PENDING;
-  DWORD end = state == SERVICE_STOP_PENDING   ? SERVICE_STOPPED
+  DWORD end = state == SERVICE_STOP_PENDING    ? SERVICE_STOPPED
               : state == SERVICE_PAUSE_PENDING ? SERVICE_PAUSED
               : added.start_fails              ? SERVICE_STOPPED
                                                : SERVICE_RUNNING;

@@ -28,7 +28,7 @@ struct service_handle {
 
 class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
  public:
-  static constexpr DWORD never = INFINITE;  // a pending state that does not end
+  static constexpr DWORD never = INFINITE;           // a pending state that does not end
   static constexpr DWORD default_process_id = 3300;  // the process every service runs in
 
   struct service {
@@ -100,21 +100,21 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
   std::vector<service> services;  // in the order EnumServicesStatusW lists them
 
   // Whole-manager behaviour.
-  DWORD open_error = 0;     // OpenSCManagerW fails with this
-  DWORD denied_access = 0;  // rights OpenSCManagerW refuses with ERROR_ACCESS_DENIED
-  DWORD enum_error = 0;     // EnumServicesStatusW fails with this
-  DWORD create_error = 0;   // CreateServiceW fails with this
-  DWORD describe_error = 0; // ChangeServiceConfig2W fails with this
+  DWORD open_error = 0;      // OpenSCManagerW fails with this
+  DWORD denied_access = 0;   // rights OpenSCManagerW refuses with ERROR_ACCESS_DENIED
+  DWORD enum_error = 0;      // EnumServicesStatusW fails with this
+  DWORD create_error = 0;    // CreateServiceW fails with this
+  DWORD describe_error = 0;  // ChangeServiceConfig2W fails with this
   // Wine's EnumServicesStatusW: it ignores the resume handle and leaves it
   // as it was, lists from the first service every time as many as fit, and
   // reports as needed the size of the whole list.
   bool wine_enumeration = false;
 
   // What was asked.
-  std::vector<DWORD> manager_access;                            // every OpenSCManagerW
-  std::vector<std::pair<std::wstring, DWORD>> service_access;   // every OpenServiceW: name, rights
-  std::vector<DWORD> enum_sizes;                                 // every EnumServicesStatusW: buffer size
-  std::vector<DWORD> enum_resumes;                               // ... and resume handle passed in
+  std::vector<DWORD> manager_access;                           // every OpenSCManagerW
+  std::vector<std::pair<std::wstring, DWORD>> service_access;  // every OpenServiceW: name, rights
+  std::vector<DWORD> enum_sizes;                               // every EnumServicesStatusW: buffer size
+  std::vector<DWORD> enum_resumes;                             // ... and resume handle passed in
   std::vector<std::wstring> requests;  // "stop NAME", "start NAME", "create NAME", "describe NAME"
 
   static fake_service_manager* current;

@@ -89,10 +89,10 @@ Result failure_value(std::string_view function, DWORD code) {
 }
 
 // One type per table entry: its slot and its name.
-#define BRQ_FAULT_ENTRY(function)                                                 \
-  struct function##_fault {                                                       \
-    static auto& slot(win::platform_table& table) { return table.function; }     \
-    static constexpr const char* name = #function;                                \
+#define BRQ_FAULT_ENTRY(function)                                            \
+  struct function##_fault {                                                  \
+    static auto& slot(win::platform_table& table) { return table.function; } \
+    static constexpr const char* name = #function;                           \
   };
 #define BRQ_LAZY_FAULT_ENTRY(function, dll) BRQ_FAULT_ENTRY(function)
 BRQ_PLATFORM_FUNCTIONS(BRQ_FAULT_ENTRY)
@@ -108,8 +108,7 @@ struct shim<Entry, Result (*)(Args...)> {
   static inline Result (*next)(Args...) = nullptr;
   // GetLastError and SetLastError are the injection's own means; a function
   // that returns nothing has no way to fail.
-  static constexpr bool can_fail = !std::is_void_v<Result> &&
-                                   std::string_view(Entry::name) != "GetLastError" &&
+  static constexpr bool can_fail = !std::is_void_v<Result> && std::string_view(Entry::name) != "GetLastError" &&
                                    std::string_view(Entry::name) != "SetLastError";
 
   static Result WINAPI call(Args... args) {

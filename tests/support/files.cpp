@@ -21,8 +21,7 @@ std::wstring temp_file_path() {
   return path;
 }
 
-temp_tree::temp_tree(const std::wstring& suffix)
-    : placeholder_(temp_file_path()), root_(placeholder_ + suffix) {
+temp_tree::temp_tree(const std::wstring& suffix) : placeholder_(temp_file_path()), root_(placeholder_ + suffix) {
   CreateDirectoryW(root_.c_str(), nullptr);
 }
 

@@ -1,8 +1,8 @@
 #include "installation.hpp"
 
 #include <windows.h>
-#include <psapi.h>
 #include <gtest/gtest.h>
+#include <psapi.h>
 
 #include <regex>
 
@@ -17,8 +17,7 @@ void delete_service(const wchar_t* name) {
   if (service != nullptr) {
     SERVICE_STATUS status{};
     if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-      for (int i = 0; i < 100 && QueryServiceStatus(service, &status) &&
-                      status.dwCurrentState != SERVICE_STOPPED;
+      for (int i = 0; i < 100 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED;
            ++i) {
         Sleep(100);
       }
@@ -34,9 +33,8 @@ SERVICE_STATUS_PROCESS service_status(const wchar_t* name) {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
   SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
   DWORD needed = 0;
-  if (service != nullptr &&
-      !QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                            sizeof status, &needed)) {
+  if (service != nullptr && !QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                                  sizeof status, &needed)) {
     status = {};
   }
   CloseServiceHandle(service);
@@ -81,8 +79,7 @@ void remove_installation() {
       Sleep(100);
     }
   }
-  for (const wchar_t* level : {L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq",
-                               L"C:\\Program Files\\Quorvanta\\QZV.UA",
+  for (const wchar_t* level : {L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq", L"C:\\Program Files\\Quorvanta\\QZV.UA",
                                L"C:\\Program Files\\Quorvanta"}) {
     RemoveDirectoryW(level);
   }
@@ -91,8 +88,7 @@ void remove_installation() {
 std::string after_os_line(const std::string& out) {
   size_t end = out.find("\r\n");
   std::string first = out.substr(0, end);
-  EXPECT_TRUE(std::regex_match(first, std::regex(R"(os \d+\.\d+\.\d+\.\d+ => crt "current")")))
-      << first;
+  EXPECT_TRUE(std::regex_match(first, std::regex(R"(os \d+\.\d+\.\d+\.\d+ => crt "current")"))) << first;
   return end == std::string::npos ? "" : out.substr(end + 2);
 }
 

@@ -9,9 +9,7 @@ namespace brq_install::test {
 template <typename Function>
 class scoped_override {
  public:
-  scoped_override(Function& slot, Function replacement) : slot_(slot), saved_(slot) {
-    slot_ = replacement;
-  }
+  scoped_override(Function& slot, Function replacement) : slot_(slot), saved_(slot) { slot_ = replacement; }
   ~scoped_override() { slot_ = saved_; }
   scoped_override(const scoped_override&) = delete;
   scoped_override& operator=(const scoped_override&) = delete;

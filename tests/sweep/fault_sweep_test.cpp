@@ -76,7 +76,8 @@ bool is_cleanup_line(std::string_view line) {
 // reported as a success.
 void check_output(const outcome& r) {
   EXPECT_FALSE(r.threw) << "an exception left run()";
-  auto first_error = std::find_if(r.runs.begin(), r.runs.end(), [](const auto& run) { return run.attribute == color_error; });
+  auto first_error = std::find_if(r.runs.begin(), r.runs.end(),
+                                  [](const auto& run) { return run.attribute == color_error; });
   bool error_block = first_error != r.runs.end();
   // A service that cannot be started again ends the run with exit code 1
   // after its warning block.

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <set>
 
+#include "cancellation.hpp"
+#include "console/console.hpp"
 #include "fake_clock.hpp"
 #include "fake_firewall.hpp"
 #include "fake_payloads.hpp"
@@ -14,8 +16,6 @@
 #include "fake_service_manager.hpp"
 #include "files.hpp"
 #include "ledger.hpp"
-#include "cancellation.hpp"
-#include "console/console.hpp"
 #include "run.hpp"
 
 namespace brq_install::test {
@@ -90,10 +90,8 @@ struct sweep_case::system {
   fake_firewall firewall;
   fake_service_manager services{clock};
   fake_process_table processes;
-  scoped_override<decltype(api.GetEnvironmentVariableW)> environment{api.GetEnvironmentVariableW,
-                                                                      &fake_environment};
-  scoped_override<decltype(api.GetFileInformationByHandle)> identity{api.GetFileInformationByHandle,
-                                                                      &file_identity};
+  scoped_override<decltype(api.GetEnvironmentVariableW)> environment{api.GetEnvironmentVariableW, &fake_environment};
+  scoped_override<decltype(api.GetFileInformationByHandle)> identity{api.GetFileInformationByHandle, &file_identity};
 };
 
 sweep_case::sweep_case(bool update) {
@@ -161,8 +159,7 @@ outcome sweep_case::run(int version, disruption what, size_t n, DWORD error) {
   result.attribute_after = console.attribute();
 
   EXPECT_EQ(unbalanced, "");
-  EXPECT_EQ(system_->firewall.co_initialize_calls, system_->firewall.co_uninitialize_calls)
-      << "COM apartment not left";
+  EXPECT_EQ(system_->firewall.co_initialize_calls, system_->firewall.co_uninitialize_calls) << "COM apartment not left";
   return result;
 }
 

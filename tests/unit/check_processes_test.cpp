@@ -7,9 +7,9 @@
 #include "check_processes.hpp"
 #include "console/console.hpp"
 #include "console_recorder.hpp"
-#include "product_plan.hpp"
 #include "fake_process_table.hpp"
 #include "files.hpp"
+#include "product_plan.hpp"
 #include "win/processes.hpp"
 
 namespace brq_install {
@@ -56,7 +56,7 @@ TEST_F(check_processes_test, no_other_process_is_ended) {
             "Checking processes for \"qzv.ua.brq.dev.exe\"... \n");
   EXPECT_TRUE(processes.terminated.empty());
   EXPECT_EQ(opened_with(0x0410), 6u);  // six processes, each opened once for the three files
-  EXPECT_EQ(opened_with(0x0411), 1u);   // 24, to be ended
+  EXPECT_EQ(opened_with(0x0411), 1u);  // 24, to be ended
 }
 
 TEST_F(check_processes_test, processes_of_a_file_are_ended_in_list_order) {

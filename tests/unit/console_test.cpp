@@ -55,8 +55,7 @@ TEST(console, redirected_output_has_the_same_text_and_no_attributes) {
   report_error({"failed\n"}, ERROR_SHARING_VIOLATION);
 
   std::string text = wide_to_utf8(error_text(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(console.runs(),
-            (std::vector<run>{{"Copying \"qzv.ua.brq.exe\"... failed\n" + text + "\n", plain}}));
+  EXPECT_EQ(console.runs(), (std::vector<run>{{"Copying \"qzv.ua.brq.exe\"... failed\n" + text + "\n", plain}}));
   EXPECT_EQ(console.attribute_changes, 0);
   for (const auto& piece : console.pieces) EXPECT_FALSE(piece.wide);
 }
@@ -66,7 +65,9 @@ TEST(console, wide_text_outside_ascii_loses_nothing_on_a_console) {
   print_wide(L"\u4E2D\u6587 \u0414\u0430 \U0001F600");
   print_wide(L"after");
   print_text("\n");
-  EXPECT_EQ(console.text(), "\xE4\xB8\xAD\xE6\x96\x87 \xD0\x94\xD0\xB0 \xF0\x9F\x98\x80" "after\n");
+  EXPECT_EQ(console.text(),
+            "\xE4\xB8\xAD\xE6\x96\x87 \xD0\x94\xD0\xB0 \xF0\x9F\x98\x80"
+            "after\n");
   EXPECT_TRUE(console.pieces[0].wide);
 }
 

@@ -7,21 +7,21 @@
 #include <fstream>
 #include <new>
 
+#include "cancellation.hpp"
 #include "console/console.hpp"
 #include "console_recorder.hpp"
-#include "product_plan.hpp"
-#include "ledger.hpp"
-#include "cancellation.hpp"
 #include "copy_files.hpp"
 #include "fake_clock.hpp"
 #include "fake_payloads.hpp"
 #include "files.hpp"
+#include "ledger.hpp"
+#include "product_plan.hpp"
 
 namespace brq_install {
 namespace {
 
-using win::api;
 using test::text_of;
+using win::api;
 using run = test::console_recorder::run;
 constexpr WORD plain = test::console_recorder::plain;
 
@@ -31,13 +31,12 @@ constexpr WORD plain = test::console_recorder::plain;
 bool counting_large_allocations = false;
 int large_allocations = 0;
 
-int held_attempts = 0;        // CreateFileW on the held file refuses this many times more
+int held_attempts = 0;  // CreateFileW on the held file refuses this many times more
 DWORD refusal = ERROR_SHARING_VIOLATION;
 const wchar_t* held_name = L"\\qzv.ua.brq.exe";
 
-HANDLE WINAPI held_server(const wchar_t* path, DWORD access, DWORD share,
-                          SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
-                          HANDLE model) {
+HANDLE WINAPI held_server(const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                          DWORD disposition, DWORD flags, HANDLE model) {
   if (std::wstring_view(path).ends_with(held_name) && held_attempts > 0) {
     --held_attempts;
     ::SetLastError(refusal);
@@ -68,14 +67,11 @@ struct copy_files_test : ::testing::Test {
       RemoveDirectoryW((root + level).c_str());
     }
   }
-  std::string installed(const wchar_t* name) {
-    return test::read_file(plan.destination + L"\\" + name);
-  }
+  std::string installed(const wchar_t* name) { return test::read_file(plan.destination + L"\\" + name); }
 };
 
 const std::string retry_line = "\n  retry in 5 sec..... ";
-const std::string ctrl_and_dev_ok =
-    "Copying \"qzv.ua.brq.ctrl.exe\"... ok\nCopying \"qzv.ua.brq.dev.exe\"... ok\n";
+const std::string ctrl_and_dev_ok = "Copying \"qzv.ua.brq.ctrl.exe\"... ok\nCopying \"qzv.ua.brq.dev.exe\"... ok\n";
 
 // Also a first installation: the directories are made and every file written.
 TEST_F(copy_files_test, file_held_for_two_attempts_is_written_at_the_third) {
@@ -86,8 +82,7 @@ TEST_F(copy_files_test, file_held_for_two_attempts_is_written_at_the_third) {
   counting_large_allocations = false;
   // Five attempts for three files, and one inflate buffer for all of them.
   EXPECT_EQ(large_allocations, 1);
-  EXPECT_EQ(console.text(),
-            "Copying \"qzv.ua.brq.exe\"... " + retry_line + retry_line + "ok\n" + ctrl_and_dev_ok);
+  EXPECT_EQ(console.text(), "Copying \"qzv.ua.brq.exe\"... " + retry_line + retry_line + "ok\n" + ctrl_and_dev_ok);
   EXPECT_EQ(clock.sleeps, std::vector<DWORD>(10, 1000));
   EXPECT_EQ(installed(L"qzv.ua.brq.exe"), "program 101");
   EXPECT_EQ(installed(L"qzv.ua.brq.ctrl.exe"), "program 102");
@@ -97,11 +92,10 @@ TEST_F(copy_files_test, file_held_for_two_attempts_is_written_at_the_third) {
 TEST_F(copy_files_test, file_held_at_every_attempt_fails_after_three_retries) {
   held_attempts = 4;
   EXPECT_FALSE(copy_files(plan));
-  EXPECT_EQ(console.runs(),
-            (std::vector<run>{
-                {"Copying \"qzv.ua.brq.exe\"... " + retry_line + retry_line + retry_line, plain},
-                {"failed\n" + text_of(ERROR_SHARING_VIOLATION) + "\n", color_error},
-            }));
+  EXPECT_EQ(console.runs(), (std::vector<run>{
+                                {"Copying \"qzv.ua.brq.exe\"... " + retry_line + retry_line + retry_line, plain},
+                                {"failed\n" + text_of(ERROR_SHARING_VIOLATION) + "\n", color_error},
+                            }));
   EXPECT_EQ(clock.slept(), 15000u);
   EXPECT_EQ(held_attempts, 0);
   EXPECT_EQ(installed(L"qzv.ua.brq.ctrl.exe"), "");  // the step stopped at the server
@@ -152,16 +146,15 @@ TEST_F(copy_files_test, a_failed_or_cancelled_copy_puts_back_every_file_replaced
     bool cancelled;  // at the third file, instead of its failure
     std::vector<run> output;
   } cases[] = {
-      {"update", true, false,
-       {{server_and_ctrl_ok + "Copying \"qzv.ua.brq.dev.exe\"... ", plain},
-        {failed, color_error},
-        {restored, plain}}},
-      {"first installation", false, false,
-       {{server_and_ctrl_ok + "Copying \"qzv.ua.brq.dev.exe\"... ", plain},
-        {failed, color_error},
-        {removed, plain}}},
-      {"cancelled update", true, true,
-       {{server_and_ctrl_ok + restored, plain}}},
+      {"update",
+       true,
+       false,
+       {{server_and_ctrl_ok + "Copying \"qzv.ua.brq.dev.exe\"... ", plain}, {failed, color_error}, {restored, plain}}},
+      {"first installation",
+       false,
+       false,
+       {{server_and_ctrl_ok + "Copying \"qzv.ua.brq.dev.exe\"... ", plain}, {failed, color_error}, {removed, plain}}},
+      {"cancelled update", true, true, {{server_and_ctrl_ok + restored, plain}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -199,18 +192,17 @@ TEST_F(copy_files_test, a_failed_or_cancelled_copy_puts_back_every_file_replaced
 }
 
 TEST_F(copy_files_test, directory_that_cannot_be_created_ends_the_step_before_any_write) {
-  test::scoped_override refuse(api.CreateDirectoryW,
-                                  +[](const wchar_t*, SECURITY_ATTRIBUTES*) -> BOOL {
-                                    ::SetLastError(ERROR_ACCESS_DENIED);
-                                    return FALSE;
-                                  });
+  test::scoped_override refuse(
+      api.CreateDirectoryW, +[](const wchar_t*, SECURITY_ATTRIBUTES*) -> BOOL {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+      });
   EXPECT_FALSE(copy_files(plan));
   std::string first_level = wide_to_utf8(root.substr(0, root.find(L'\\', 3)));
   EXPECT_EQ(console.runs(),
             (std::vector<run>{
                 {"Copying \"qzv.ua.brq.exe\"... ", plain},
-                {"Failed to create dir \"" + first_level + "\"\n" + text_of(ERROR_ACCESS_DENIED) + "\n",
-                 color_error},
+                {"Failed to create dir \"" + first_level + "\"\n" + text_of(ERROR_ACCESS_DENIED) + "\n", color_error},
             }));
 }
 
@@ -219,8 +211,7 @@ TEST_F(copy_files_test, entry_not_meant_for_this_windows_is_neither_announced_no
   place_files(plan);
   EXPECT_TRUE(copy_files(plan));
   EXPECT_EQ(console.text(), ctrl_and_dev_ok);
-  EXPECT_EQ(GetFileAttributesW((plan.destination + L"\\qzv.ua.brq.exe").c_str()),
-            INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW((plan.destination + L"\\qzv.ua.brq.exe").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

@@ -187,10 +187,19 @@ TEST(create_directories, makes_every_level_between_the_drive_and_the_file_name) 
       {"a trailing backslash", L"C:\\a\\b\\", {}, L"", false, {L"C:\\a", L"C:\\a\\b"}},
       {"the server's", server, {}, L"", false, levels},
       {"all there already", server, {levels.begin(), levels.end()}, L"", false, levels},
-      {"refused halfway", odd + L"\\Quorvanta\\QZV.UA\\brq\\x.exe", {odd}, odd + L"\\Quorvanta\\QZV.UA", false,
+      {"refused halfway",
+       odd + L"\\Quorvanta\\QZV.UA\\brq\\x.exe",
+       {odd},
+       odd + L"\\Quorvanta\\QZV.UA",
+       false,
        {odd, odd + L"\\Quorvanta", odd + L"\\Quorvanta\\QZV.UA"},
        "Failed to create dir \"C:\\Pr\xC3\xB8gram\\Quorvanta\\QZV.UA\"\n" + text_of(ERROR_ACCESS_DENIED) + "\n"},
-      {"failed without a code", server, {}, L"", true, {levels.front()},
+      {"failed without a code",
+       server,
+       {},
+       L"",
+       true,
+       {levels.front()},
        "Failed to create dir \"C:\\Program Files\"\n" + text_of(ERROR_FUNCTION_FAILED) + "\n"},
   };
   for (const auto& c : cases) {
@@ -229,8 +238,8 @@ TEST(create_directories, on_the_file_system_a_file_in_the_way_fails_the_level_be
   const std::wstring blocker = root + L"\\Other";
   CloseHandle(CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   EXPECT_FALSE(create_directories(blocker + L"\\brq\\qzv.ua.brq.exe"));
-  std::string block = "Failed to create dir \"" + wide_to_utf8(blocker) + "\\brq\"\n" +
-                      text_of(ERROR_PATH_NOT_FOUND) + "\n";
+  std::string block = "Failed to create dir \"" + wide_to_utf8(blocker) + "\\brq\"\n" + text_of(ERROR_PATH_NOT_FOUND) +
+                      "\n";
   EXPECT_EQ(console.runs(), (std::vector<run_piece>{{block, color_error}}));
   std::filesystem::remove_all(std::filesystem::path(root));
 }

@@ -6,18 +6,18 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
-#include "product_plan.hpp"
-#include "ledger.hpp"
 #include "discover_services.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
+#include "ledger.hpp"
+#include "product_plan.hpp"
 #include "win/service_query.hpp"
 
 namespace brq_install {
 namespace {
 
-using win::api;
 using test::text_of;
+using win::api;
 using run = test::console_recorder::run;
 using service = test::fake_service_manager::service;
 constexpr WORD plain = test::console_recorder::plain;
@@ -61,8 +61,8 @@ TEST_F(discover_services_test, a_short_name_matches_as_the_system_resolves_it) {
   static std::wstring short_path, long_path;
   short_path = L"C:\\PROGRA~1\\QZVUA~1.EXE";
   long_path = server;
-  api.CreateFileW = [](const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
-                       DWORD disposition, DWORD flags, HANDLE model) {
+  api.CreateFileW = [](const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
+                       DWORD flags, HANDLE model) {
     const wchar_t* real = path == short_path ? long_path.c_str() : path;
     return test::beneath().CreateFileW(real, access, share, security, disposition, flags, model);
   };
@@ -125,10 +125,10 @@ TEST_F(discover_services_test, any_failure_discards_the_whole_file_but_a_service
     scm.denied_access = c.denied;
     scm.enum_error = c.enum_error;
     // A match before the failing service, in an earlier batch, and one after.
-    scm.services = {{.name = L"first", .display_name = filling(1), .command_line = quoted(server)},
-                    {.name = L"broken", .display_name = filling(1), .open_error = c.open_error,
-                     .config_error = c.config_error},
-                    {.name = L"later", .display_name = filling(1), .command_line = quoted(server)}};
+    scm.services = {
+        {.name = L"first", .display_name = filling(1), .command_line = quoted(server)},
+        {.name = L"broken", .display_name = filling(1), .open_error = c.open_error, .config_error = c.config_error},
+        {.name = L"later", .display_name = filling(1), .command_line = quoted(server)}};
     discover_services(plan);
     std::string warning = "failed to enum services\n" + text_of(c.code) + "\nWill attempt to continue...\n";
     std::vector<run> failed = {
@@ -137,11 +137,12 @@ TEST_F(discover_services_test, any_failure_discards_the_whole_file_but_a_service
         {"Discovering services for \"qzv.ua.brq.ctrl.exe\"...\n", plain},
         {warning, color_warning},
     };
-    std::vector<run> found = {{"Discovering services for \"qzv.ua.brq.exe\"...\n"
-                               "  first -> stopped\n"
-                               "  later -> stopped\n"
-                               "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\n",
-                               plain}};
+    std::vector<run> found = {
+        {"Discovering services for \"qzv.ua.brq.exe\"...\n"
+         "  first -> stopped\n"
+         "  later -> stopped\n"
+         "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\n",
+         plain}};
     EXPECT_EQ(console.runs(), c.code != 0 ? failed : found) << c.what;
     std::vector<std::wstring> matched = {L"first", L"later"};
     EXPECT_EQ(names_of(L"qzv.ua.brq.exe"), c.code != 0 ? std::vector<std::wstring>{} : matched) << c.what;

@@ -5,9 +5,9 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
-#include "product_plan.hpp"
 #include "fake_firewall.hpp"
 #include "firewall.hpp"
+#include "product_plan.hpp"
 
 namespace brq_install {
 namespace {
@@ -28,8 +28,7 @@ const std::string server_line = "exception for \"qzv.ua.brq.exe\"...";
 install_plan product_plan() { return test::product_plan(destination); }
 
 std::string warning(const std::string& headline, HRESULT hr) {
-  return headline + wide_to_utf8(error_text(static_cast<DWORD>(hr))) +
-         "\nWill attempt to continue...\n";
+  return headline + wide_to_utf8(error_text(static_cast<DWORD>(hr))) + "\nWill attempt to continue...\n";
 }
 
 calls operator+(calls a, const calls& b) {
@@ -65,8 +64,8 @@ TEST(firewall, an_exception_is_added_unless_an_enabled_one_exists) {
       {"absent", fake_firewall::entry::absent, VARIANT_TRUE, S_OK, open_profile + look_up + add_entry, true},
       {"disabled", fake_firewall::entry::disabled, VARIANT_TRUE, S_OK,
        open_profile + look_up + calls{"get_Enabled"} + add_entry, true},
-      {"enabled", fake_firewall::entry::enabled, VARIANT_TRUE, S_OK,
-       open_profile + look_up + calls{"get_Enabled"}, false},
+      {"enabled", fake_firewall::entry::enabled, VARIANT_TRUE, S_OK, open_profile + look_up + calls{"get_Enabled"},
+       false},
       {"enabled as 1", fake_firewall::entry::enabled, VARIANT_BOOL(1), S_OK,
        open_profile + look_up + calls{"get_Enabled"}, false},
       {"absent, COM entered already", fake_firewall::entry::absent, VARIANT_TRUE, S_FALSE,
@@ -122,10 +121,8 @@ TEST(firewall, each_failing_call_stops_the_entry_with_a_warning) {
 
       std::vector<run> expected =
           n <= open_profile.size()
-              ? std::vector<run>{{will_configure, plain},
-                                 {warning("firewall init failed\n", failure), color_warning}}
-              : std::vector<run>{{will_configure + server_line, plain},
-                                 {warning("failed\n", failure), color_warning}};
+              ? std::vector<run>{{will_configure, plain}, {warning("firewall init failed\n", failure), color_warning}}
+              : std::vector<run>{{will_configure + server_line, plain}, {warning("failed\n", failure), color_warning}};
       EXPECT_EQ(console.runs(), expected);
       EXPECT_EQ(fw.calls, calls(scenario.all.begin(), scenario.all.begin() + n));
       EXPECT_TRUE(fw.added.empty());
@@ -140,9 +137,9 @@ TEST(firewall, a_bstr_that_cannot_be_allocated_fails_the_entry_with_out_of_memor
     int allocation;
     size_t calls_made;
   } cases[] = {
-      {1, open_profile.size() + 1},                    // lookup path: no Item
-      {2, open_profile.size() + look_up.size() + 2},   // entry path: no put_ProcessImageFileName
-      {3, open_profile.size() + look_up.size() + 3},   // name: no put_Name
+      {1, open_profile.size() + 1},                   // lookup path: no Item
+      {2, open_profile.size() + look_up.size() + 2},  // entry path: no put_ProcessImageFileName
+      {3, open_profile.size() + look_up.size() + 3},  // name: no put_Name
   };
   const calls all = open_profile + look_up + add_entry;
   for (const auto& c : cases) {
@@ -194,19 +191,18 @@ TEST(firewall, a_failed_entry_does_not_stop_the_next_and_names_are_bare_file_nam
   console_recorder console;
   fake_firewall fw;
   install_plan plan = product_plan();
-  plan.files[1].firewall = true;  // the control tool as well
+  plan.files[1].firewall = true;                                          // the control tool as well
   fw.fail_call = static_cast<int>(open_profile.size() + look_up.size());  // the server's Item
   fw.fail_result = E_FAIL;
 
   configure_firewall(plan);
 
   const std::wstring tool_path = destination + L"\\qzv.ua.brq.ctrl.exe";
-  EXPECT_EQ(console.runs(),
-            (std::vector<run>{
-                {will_configure + server_line, plain},
-                {warning("failed\n", E_FAIL), color_warning},
-                {"exception for \"qzv.ua.brq.ctrl.exe\"... ok\n", plain},
-            }));
+  EXPECT_EQ(console.runs(), (std::vector<run>{
+                                {will_configure + server_line, plain},
+                                {warning("failed\n", E_FAIL), color_warning},
+                                {"exception for \"qzv.ua.brq.ctrl.exe\"... ok\n", plain},
+                            }));
   EXPECT_EQ(fw.added, (std::vector<test::added_application>{{tool_path, L"qzv OPCUA", VARIANT_TRUE}}));
 }
 

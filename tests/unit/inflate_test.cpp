@@ -82,9 +82,9 @@ TEST(inflate_zlib, damaged_streams_fail) {
       {"only the header", std::vector<uint8_t>(good.begin(), good.begin() + 2)},
       {"nothing at all", {}},
   };
-  cases[0].stream[1] ^= 0x01;                     // header check bits no longer fit
-  cases[1].stream[2] = 0xFF;                      // reserved block type 3
-  cases[2].stream.back() ^= 0x01;                 // checksum of other bytes
+  cases[0].stream[1] ^= 0x01;      // header check bits no longer fit
+  cases[1].stream[2] = 0xFF;       // reserved block type 3
+  cases[2].stream.back() ^= 0x01;  // checksum of other bytes
   for (auto& c : cases) {
     std::vector<uint8_t> out;
     EXPECT_FALSE(inflates(c.stream, out)) << c.what;

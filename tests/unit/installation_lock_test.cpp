@@ -5,13 +5,13 @@
 
 #include <deque>
 
-#include "console/console.hpp"
 #include "cancellation.hpp"
+#include "console/console.hpp"
 #include "console_recorder.hpp"
-#include "ledger.hpp"
-#include "platform_override.hpp"
 #include "fake_clock.hpp"
 #include "installation_lock.hpp"
+#include "ledger.hpp"
+#include "platform_override.hpp"
 
 namespace brq_install {
 namespace {
@@ -57,12 +57,11 @@ HANDLE WINAPI create_mutex(SECURITY_ATTRIBUTES* security, const wchar_t* name, D
   EXPECT_EQ(flags, 0u);  // not owned at creation: ownership comes from the wait
   sys->name = name;
   sys->access = access;
-  ::SetLastError(sys->create_error != 0 ? sys->create_error
-                 : sys->existing != nothing ? ERROR_ALREADY_EXISTS : 0);
+  ::SetLastError(sys->create_error != 0 ? sys->create_error : sys->existing != nothing ? ERROR_ALREADY_EXISTS : 0);
   return sys->create_error != 0 ? nullptr : fake_mutex;
 }
-DWORD WINAPI get_security_info(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID*,
-                               PACL*, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+DWORD WINAPI get_security_info(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID*, PACL*,
+                               PACL*, PSECURITY_DESCRIPTOR* descriptor) {
   EXPECT_EQ(handle, fake_mutex);
   EXPECT_EQ(type, SE_KERNEL_OBJECT);
   EXPECT_EQ(what, static_cast<SECURITY_INFORMATION>(OWNER_SECURITY_INFORMATION));
@@ -131,26 +130,67 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
       {"free", 0, {WAIT_OBJECT_0}, 0, {0}, "", 0},
       {"left by a run that died", 0, {WAIT_ABANDONED}, 0, {0}, "", 0, nothing, 0, 0, false, true},
       {"held, then released", 0, {WAIT_TIMEOUT, WAIT_TIMEOUT, WAIT_OBJECT_0}, 0, slices(2), waiting, 0},
-      {"held, then its run died", 0, {WAIT_TIMEOUT, WAIT_ABANDONED}, 0, slices(1), waiting, 0, nothing, 0, 0,
-       false, true},
+      {"held, then its run died",
+       0,
+       {WAIT_TIMEOUT, WAIT_ABANDONED},
+       0,
+       slices(1),
+       waiting,
+       0,
+       nothing,
+       0,
+       0,
+       false,
+       true},
       {"held for ten minutes", 0, {}, 0, slices(600), waiting, ERROR_INSTALL_ALREADY_RUNNING},
       {"Ctrl+C while waiting", 0, {}, 0, slices(3), waiting, ERROR_CANCELLED, nothing, 0, 0, false, false, 4},
       {"cannot be created", ERROR_ACCESS_DENIED, {}, 0, {}, "", ERROR_ACCESS_DENIED},
       {"wait fails", 0, {WAIT_FAILED}, ERROR_INVALID_HANDLE, {0}, "", ERROR_INVALID_HANDLE},
-      {"wait fails without a code", 0, {WAIT_TIMEOUT, WAIT_FAILED}, 0, slices(1), waiting,
-       ERROR_FUNCTION_FAILED},
+      {"wait fails without a code", 0, {WAIT_TIMEOUT, WAIT_FAILED}, 0, slices(1), waiting, ERROR_FUNCTION_FAILED},
       {"there already, Administrators'", 0, {WAIT_OBJECT_0}, 0, {0}, "", 0, administrators},
-      {"there already, Administrators', held", 0, {WAIT_TIMEOUT, WAIT_OBJECT_0}, 0, slices(1), waiting, 0,
+      {"there already, Administrators', held",
+       0,
+       {WAIT_TIMEOUT, WAIT_OBJECT_0},
+       0,
+       slices(1),
+       waiting,
+       0,
        administrators},
-      {"there already, SYSTEM's, held", 0, {WAIT_TIMEOUT, WAIT_ABANDONED}, 0, slices(1), waiting, 0,
-       system_account, 0, 0, false, true},
+      {"there already, SYSTEM's, held",
+       0,
+       {WAIT_TIMEOUT, WAIT_ABANDONED},
+       0,
+       slices(1),
+       waiting,
+       0,
+       system_account,
+       0,
+       0,
+       false,
+       true},
       {"there already, Users'", 0, {}, 0, {}, "", ERROR_ACCESS_DENIED, users, 0, 0, true},
       {"there already, LOCAL SERVICE's", 0, {}, 0, {}, "", ERROR_ACCESS_DENIED, local_service, 0, 0, true},
       {"there already, no owner (Wine)", 0, {WAIT_OBJECT_0}, 0, {0}, "", 0, no_owner},
-      {"owner cannot be read", 0, {}, 0, {}, "", ERROR_ACCESS_DENIED, administrators, ERROR_ACCESS_DENIED,
+      {"owner cannot be read",
+       0,
+       {},
+       0,
+       {},
+       "",
+       ERROR_ACCESS_DENIED,
+       administrators,
+       ERROR_ACCESS_DENIED,
        ERROR_GEN_FAILURE},
-      {"owner cannot be read, last error 0", 0, {}, 0, {}, "", ERROR_NOT_ENOUGH_MEMORY, administrators,
-       ERROR_NOT_ENOUGH_MEMORY, 0},
+      {"owner cannot be read, last error 0",
+       0,
+       {},
+       0,
+       {},
+       "",
+       ERROR_NOT_ENOUGH_MEMORY,
+       administrators,
+       ERROR_NOT_ENOUGH_MEMORY,
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

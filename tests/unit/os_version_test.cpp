@@ -21,8 +21,8 @@ using run = console_recorder::run;
 constexpr WORD plain = console_recorder::plain;
 
 std::string text_of(const os_version& v) {
-  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) +
-         "." + std::to_string(v.revision);
+  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "." +
+         std::to_string(v.revision);
 }
 
 // The version read, with the error code of the read in `error`.
@@ -38,12 +38,9 @@ TEST(os_class, classifies_at_and_around_every_threshold) {
     os_version version;
     crt_flavour expected;
   } cases[] = {
-      {{4, 65535, 65535, 65535}, crt_flavour::nt4},
-      {{5, 0, 0, 0}, crt_flavour::w2k},
-      {{5, 1, 2599, 65535}, crt_flavour::w2k},
-      {{5, 1, 2600, 5511}, crt_flavour::w2k},
-      {{5, 1, 2600, 5512}, crt_flavour::xpsp3},
-      {{6, 0, 65535, 65535}, crt_flavour::xpsp3},
+      {{4, 65535, 65535, 65535}, crt_flavour::nt4}, {{5, 0, 0, 0}, crt_flavour::w2k},
+      {{5, 1, 2599, 65535}, crt_flavour::w2k},      {{5, 1, 2600, 5511}, crt_flavour::w2k},
+      {{5, 1, 2600, 5512}, crt_flavour::xpsp3},     {{6, 0, 65535, 65535}, crt_flavour::xpsp3},
       {{6, 1, 0, 0}, crt_flavour::current},
   };
   for (const auto& c : cases) {
@@ -58,10 +55,10 @@ TEST(applies_to_os, answers_for_every_generation_and_every_file_value) {
     os_version version;
     const char* applies;
   } cases[] = {
-      {{4, 0, 1381, 0}, "1110000000"},       // nt4
-      {{5, 1, 2600, 5511}, "1011100000"},    // w2k
-      {{6, 0, 6002, 18005}, "1010111000"},   // xpsp3
-      {{10, 0, 19041, 1}, "1010101100"},     // current
+      {{4, 0, 1381, 0}, "1110000000"},      // nt4
+      {{5, 1, 2600, 5511}, "1011100000"},   // w2k
+      {{6, 0, 6002, 18005}, "1010111000"},  // xpsp3
+      {{10, 0, 19041, 1}, "1010101100"},    // current
   };
   for (const auto& c : cases) {
     install_plan plan;
@@ -133,9 +130,9 @@ struct os_version_test : ::testing::Test {
 };
 
 TEST_F(os_version_test, takes_the_file_version_of_ntdll_word_by_word_and_prints_one_plain_line) {
-  fixed.dwFileVersionMS = MAKELONG(0, 10);  // 10.0
+  fixed.dwFileVersionMS = MAKELONG(0, 10);     // 10.0
   fixed.dwFileVersionLS = MAKELONG(1, 19041);  // .19041.1
-  fixed.dwProductVersionMS = MAKELONG(3, 6);  // a product version that differs
+  fixed.dwProductVersionMS = MAKELONG(3, 6);   // a product version that differs
   fixed.dwProductVersionLS = MAKELONG(17031, 9600);
   console_recorder console;
   install_plan plan = build_install_plan();

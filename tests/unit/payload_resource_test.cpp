@@ -25,8 +25,7 @@ bool write_short_done = false;
 
 bool fail_without_code = false;  // WriteFile fails and sets no error
 
-BOOL WINAPI faulty_write(HANDLE file, const void* data, DWORD size, DWORD* written,
-                         OVERLAPPED* overlapped) {
+BOOL WINAPI faulty_write(HANDLE file, const void* data, DWORD size, DWORD* written, OVERLAPPED* overlapped) {
   if (write_error != 0 || fail_without_code) {
     ::SetLastError(write_error);
     return FALSE;
@@ -96,8 +95,7 @@ TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) 
     void (*fault)(test::fake_payloads&);
     DWORD expected;
   } cases[] = {
-      {"resource missing", [](test::fake_payloads& p) { p.streams.erase(101); },
-       ERROR_RESOURCE_NAME_NOT_FOUND},
+      {"resource missing", [](test::fake_payloads& p) { p.streams.erase(101); }, ERROR_RESOURCE_NAME_NOT_FOUND},
       {"resource cannot be loaded",
        [](test::fake_payloads&) {
          api.LoadResource = [](HMODULE, HRSRC) -> HGLOBAL {
@@ -115,17 +113,13 @@ TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) 
        },
        ERROR_RESOURCE_DATA_NOT_FOUND},
       {"resource cannot be locked",
-       [](test::fake_payloads&) { api.LockResource = [](HGLOBAL) -> void* { return nullptr; }; },
-       ERROR_INVALID_DATA},
-      {"wrong checksum",
-       [](test::fake_payloads& p) { p.streams[101].back() ^= 0x01; }, ERROR_INVALID_DATA},
-      {"stream cut short",
-       [](test::fake_payloads& p) { p.streams[101].resize(p.streams[101].size() / 2); },
+       [](test::fake_payloads&) { api.LockResource = [](HGLOBAL) -> void* { return nullptr; }; }, ERROR_INVALID_DATA},
+      {"wrong checksum", [](test::fake_payloads& p) { p.streams[101].back() ^= 0x01; }, ERROR_INVALID_DATA},
+      {"stream cut short", [](test::fake_payloads& p) { p.streams[101].resize(p.streams[101].size() / 2); },
        ERROR_INVALID_DATA},
       {"file cannot be created",
        [](test::fake_payloads&) {
-         api.CreateFileW = [](const wchar_t*, DWORD, DWORD, SECURITY_ATTRIBUTES*, DWORD, DWORD,
-                              HANDLE) -> HANDLE {
+         api.CreateFileW = [](const wchar_t*, DWORD, DWORD, SECURITY_ATTRIBUTES*, DWORD, DWORD, HANDLE) -> HANDLE {
            ::SetLastError(ERROR_ACCESS_DENIED);
            return INVALID_HANDLE_VALUE;
          };

@@ -4,10 +4,10 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
-#include "product_plan.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
 #include "product.h"
+#include "product_plan.hpp"
 #include "register_services.hpp"
 
 namespace brq_install {

@@ -7,8 +7,8 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
-#include "product_plan.hpp"
 #include "files.hpp"
+#include "product_plan.hpp"
 #include "run_record.hpp"
 
 namespace brq_install {
@@ -22,8 +22,9 @@ std::string utf16(std::wstring_view text) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-const std::string replacing = utf16(L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: QZVOPCUA.BRQ\n"
-                                    L"service: other\n");
+const std::string replacing = utf16(
+    L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: QZVOPCUA.BRQ\n"
+    L"service: other\n");
 const std::string in_place = utf16(L"qzv.ua.brq.install unfinished run\nfiles: in place\nservice: QZVOPCUA.BRQ\n");
 const std::string resuming = "Resuming an interrupted installation...\n";
 const std::string restored = "Restoring \"qzv.ua.brq.exe\"... ok\n";
@@ -49,7 +50,9 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_ignores_a_record_
       {"no record", "-", false, {{restored, plain}}, {}, "old"},  // a backup without a record is put back
       {"files being replaced", replacing, false, {{resuming + restored, plain}}, {L"QZVOPCUA.BRQ", L"other"}, "old"},
       {"files in place", in_place, false, {{resuming, plain}}, {L"QZVOPCUA.BRQ"}, "new"},
-      {"lock abandoned, no record", "-", true,
+      {"lock abandoned, no record",
+       "-",
+       true,
        {{"Resuming an interrupted installation (the last run ended without releasing its lock)...\n" + restored,
          plain}},
        {},
@@ -61,10 +64,18 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_ignores_a_record_
        {{ignored(ERROR_INVALID_DATA), color_warning}, {restored, plain}},
        {},
        "old"},
-      {"no last line break", in_place.substr(0, in_place.size() - 2), false,
-       {{ignored(ERROR_INVALID_DATA), color_warning}, {restored, plain}}, {}, "old"},
-      {"oversized", std::string(70000, 'x'), false,
-       {{ignored(ERROR_FILE_TOO_LARGE), color_warning}, {restored, plain}}, {}, "old"},
+      {"no last line break",
+       in_place.substr(0, in_place.size() - 2),
+       false,
+       {{ignored(ERROR_INVALID_DATA), color_warning}, {restored, plain}},
+       {},
+       "old"},
+      {"oversized",
+       std::string(70000, 'x'),
+       false,
+       {{ignored(ERROR_FILE_TOO_LARGE), color_warning}, {restored, plain}},
+       {},
+       "old"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

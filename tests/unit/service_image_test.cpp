@@ -8,13 +8,13 @@
 #include "command_lines.hpp"
 #include "console/console.hpp"
 #include "console_recorder.hpp"
-#include "product_plan.hpp"
+#include "destination.hpp"
 #include "discover_services.hpp"
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
 #include "files.hpp"
-#include "destination.hpp"
 #include "install_plan.hpp"
+#include "product_plan.hpp"
 #include "win/file_identity.hpp"
 #include "win/service_query.hpp"
 
@@ -104,7 +104,8 @@ TEST_F(service_image_test, a_command_line_runs_the_server_only_when_the_service_
 TEST_F(service_image_test, an_enumeration_without_progress_asks_once_for_all_then_gives_up) {
   manager.wine_enumeration = true;
   for (int i = 0; i < 300; ++i) {
-    manager.add({.name = L"unrelated." + std::to_wstring(i), .display_name = std::wstring(80, L'd'),
+    manager.add({.name = L"unrelated." + std::to_wstring(i),
+                 .display_name = std::wstring(80, L'd'),
                  .command_line = L"C:\\windows\\system32\\svchost.exe -k unrelated"});
   }
   manager.add({.name = L"QZVOPCUA.BRQ", .command_line = L"\"" + server + L"\"", .state = SERVICE_RUNNING});
@@ -117,15 +118,15 @@ TEST_F(service_image_test, an_enumeration_without_progress_asks_once_for_all_the
   manager.enum_sizes.clear();
   static decltype(win::api.EnumServicesStatusW) forward;
   forward = win::api.EnumServicesStatusW;
-  test::scoped_override stuck(win::api.EnumServicesStatusW,
-                                 +[](SC_HANDLE scm, DWORD type, DWORD state, ENUM_SERVICE_STATUSW* entries,
-                                     DWORD size, DWORD* needed, DWORD* count, DWORD* resume) -> BOOL {
-                                   forward(scm, type, state, entries, std::min<DWORD>(size, 16384), needed,
-                                           count, resume);
-                                   *needed = size + 16384;
-                                   ::SetLastError(ERROR_MORE_DATA);
-                                   return FALSE;
-                                 });
+  test::scoped_override stuck(
+      win::api.EnumServicesStatusW,
+      +[](SC_HANDLE scm, DWORD type, DWORD state, ENUM_SERVICE_STATUSW* entries, DWORD size, DWORD* needed,
+          DWORD* count, DWORD* resume) -> BOOL {
+        forward(scm, type, state, entries, std::min<DWORD>(size, 16384), needed, count, resume);
+        *needed = size + 16384;
+        ::SetLastError(ERROR_MORE_DATA);
+        return FALSE;
+      });
   install_plan plan;
   plan.destination = dir;
   plan.files.push_back({.resource_id = 101, .name = L"qzv.ua.brq.exe"});
@@ -178,11 +179,11 @@ TEST_F(service_image_test, files_match_by_volume_and_index_together) {
     infos[1].dwVolumeSerialNumber = c.other_serial;
     infos[1].nFileIndexLow = c.other_index;
     answer = infos;
-    test::scoped_override identity(win::api.GetFileInformationByHandle,
-                                      +[](HANDLE, BY_HANDLE_FILE_INFORMATION* info) -> BOOL {
-                                        *info = *answer++;
-                                        return TRUE;
-                                      });
+    test::scoped_override identity(
+        win::api.GetFileInformationByHandle, +[](HANDLE, BY_HANDLE_FILE_INFORMATION* info) -> BOOL {
+          *info = *answer++;
+          return TRUE;
+        });
     std::wstring other = tree.file(L"other.exe");
     EXPECT_EQ(win::same_file(server, other), c.same);
   }

@@ -14,8 +14,8 @@
 namespace brq_install {
 namespace {
 
-using win::api;
 using test::text_of;
+using win::api;
 using run = test::console_recorder::run;
 using service = test::fake_service_manager::service;
 constexpr WORD plain = test::console_recorder::plain;
@@ -125,7 +125,10 @@ TEST_F(service_control_test, stop_is_given_up_after_30_seconds_and_a_refusal_for
       // Running or paused by the time its refusal is looked into.
       {"running, refusing", {.state = SERVICE_RUNNING, .control_error = refusing}, 0, refusing, 31},
       {"paused, refusing twice, then stopping for 3 s",
-       {.state = SERVICE_PAUSED, .stop_ms = 3000, .control_error = refusing}, 2, 0, 5},
+       {.state = SERVICE_PAUSED, .stop_ms = 3000, .control_error = refusing},
+       2,
+       0,
+       5},
   };
   for (const auto& c : cases) {
     for (DWORD start : {DWORD{5000}, DWORD{0xFFFFF000}}) {  // the second wraps after 4096 ms
@@ -153,23 +156,31 @@ TEST_F(service_control_test, refused_requests_and_failed_queries_give_their_code
       // Awaited, and given up after 30 s like any stop.
       {"stop pending", {.state = SERVICE_STOP_PENDING, .stop_ms = never}, 1287, 1287},
       // Asked again while it settles, for 30 s.
-      {"start pending", {.state = SERVICE_START_PENDING, .start_ms = never}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
-       1287},
+      {"start pending", {.state = SERVICE_START_PENDING, .start_ms = never}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, 1287},
       {"start pending for 3 s", {.state = SERVICE_START_PENDING, .wait_hint = 5000, .start_ms = 3000}, 0, 0},
-      {"query fails", {.state = SERVICE_RUNNING, .stop_ms = never, .status_error = ERROR_INVALID_HANDLE},
-       ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
+      {"query fails",
+       {.state = SERVICE_RUNNING, .stop_ms = never, .status_error = ERROR_INVALID_HANDLE},
+       ERROR_INVALID_HANDLE,
+       ERROR_INVALID_HANDLE},
       {"disabled", {.start_type = SERVICE_DISABLED}, ERROR_SERVICE_NOT_ACTIVE, ERROR_SERVICE_DISABLED},
-      {"no rights", {.state = SERVICE_RUNNING, .denied_access = SERVICE_STOP | SERVICE_START}, ERROR_ACCESS_DENIED,
+      {"no rights",
+       {.state = SERVICE_RUNNING, .denied_access = SERVICE_STOP | SERVICE_START},
+       ERROR_ACCESS_DENIED,
        ERROR_ACCESS_DENIED},
-      {"start refused", {.start_error = ERROR_SERVICE_REQUEST_TIMEOUT}, ERROR_SERVICE_NOT_ACTIVE,
+      {"start refused",
+       {.start_error = ERROR_SERVICE_REQUEST_TIMEOUT},
+       ERROR_SERVICE_NOT_ACTIVE,
        ERROR_SERVICE_REQUEST_TIMEOUT},
       // Running by its status, but its process is gone: it will not serve.
-      {"running, its process ended", {.state = SERVICE_RUNNING, .process_id = ended_process}, 0,
-       ERROR_PROCESS_ABORTED},
-      {"running, its process ended but held open", {.state = SERVICE_RUNNING, .process_id = held_process}, 0,
+      {"running, its process ended", {.state = SERVICE_RUNNING, .process_id = ended_process}, 0, ERROR_PROCESS_ABORTED},
+      {"running, its process ended but held open",
+       {.state = SERVICE_RUNNING, .process_id = held_process},
+       0,
        ERROR_PROCESS_ABORTED},
       {"running without a process", {.state = SERVICE_RUNNING, .process_id = 0}, 0, ERROR_PROCESS_ABORTED},
-      {"running, its process not to be waited for", {.state = SERVICE_RUNNING, .process_id = locked_process}, 0,
+      {"running, its process not to be waited for",
+       {.state = SERVICE_RUNNING, .process_id = locked_process},
+       0,
        ERROR_ACCESS_DENIED},
   };
   for (const auto& c : cases) {
@@ -196,10 +207,11 @@ TEST_F(service_control_test, start_gives_up_once_the_wait_hint_passed_without_pr
       {"running at once", {}, 0, 0},
       // Progress at every poll, one a second: 600000 ms is not yet more
       // than 10 minutes.
-      {"check point advancing for ever", {.wait_hint = 1500, .check_point_ms = 1000, .start_ms = never},
-       ERROR_SERVICE_REQUEST_TIMEOUT, 601},
-      {"running after 10 minutes of progress", {.wait_hint = 1500, .check_point_ms = 1000, .start_ms = 600000},
-       0, 600},
+      {"check point advancing for ever",
+       {.wait_hint = 1500, .check_point_ms = 1000, .start_ms = never},
+       ERROR_SERVICE_REQUEST_TIMEOUT,
+       601},
+      {"running after 10 minutes of progress", {.wait_hint = 1500, .check_point_ms = 1000, .start_ms = 600000}, 0, 600},
   };
   for (const auto& c : cases) {
     for (DWORD start_time : {DWORD{5000}, DWORD{0xFFFFFC00}}) {  // the second wraps on the way
@@ -229,9 +241,9 @@ TEST_F(service_control_test, dependents_are_listed_each_before_what_it_depends_o
   };
   for (const auto& c : cases) {
     std::vector<std::wstring> names = {L"left from before"};
-    EXPECT_EQ(on_svc([&](SC_HANDLE manager, const wchar_t* name) {
-                return win::list_dependents(manager, name, c.state, names);
-              }, c.name),
+    EXPECT_EQ(on_svc([&](SC_HANDLE manager,
+                         const wchar_t* name) { return win::list_dependents(manager, name, c.state, names); },
+                     c.name),
               c.code)
         << c.what;
     EXPECT_EQ(names, c.names) << c.what;
@@ -245,9 +257,9 @@ TEST_F(service_control_test, a_service_stops_once_its_active_dependents_stopped_
     EXPECT_EQ(scm.at(name).state, static_cast<DWORD>(SERVICE_RUNNING));
   }
   std::vector<std::wstring> names;
-  ASSERT_EQ(on_svc([&](SC_HANDLE manager, const wchar_t* name) {
-              return win::list_dependents(manager, name, SERVICE_ACTIVE, names);
-            }, L"base"),
+  ASSERT_EQ(on_svc([&](SC_HANDLE manager,
+                       const wchar_t* name) { return win::list_dependents(manager, name, SERVICE_ACTIVE, names); },
+                   L"base"),
             0u);
   for (const std::wstring& name : names) EXPECT_EQ(stop(name.c_str()), 0u) << name.c_str();
   EXPECT_EQ(stop(L"base"), 0u);
@@ -320,7 +332,7 @@ TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows)
                                       record(L"stuck", SERVICE_RUNNING)};
   scm.add({.name = L"gone"});  // stopped since discovery: starts again
   scm.add({.name = L"kept running", .state = SERVICE_RUNNING, .controls_accepted = 0});  // counts as started
-  scm.add({.name = L"stuck", .state = SERVICE_RUNNING, .stop_ms = never});  // neither stops nor starts
+  scm.add({.name = L"stuck", .state = SERVICE_RUNNING, .stop_ms = never});               // neither stops nor starts
   stop_services(plan);
   EXPECT_FALSE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
@@ -381,8 +393,9 @@ TEST_F(service_control_test, the_record_names_a_service_before_it_is_stopped) {
   EXPECT_EQ(text, L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: svc\nservice: resumed\n");
   EXPECT_TRUE(start_services(plan));
   EXPECT_EQ(scm.requests, (std::vector<std::wstring>{L"stop svc", L"start svc", L"start resumed"}));
-  EXPECT_EQ(console.text(), "Will stop services...\n  service \"svc\"... ok\nWill start services...\n  service \"svc\"... ok\n"
-                            "  service \"resumed\"... ok\n");
+  EXPECT_EQ(console.text(),
+            "Will stop services...\n  service \"svc\"... ok\nWill start services...\n  service \"svc\"... ok\n"
+            "  service \"resumed\"... ok\n");
 }
 
 // The stop loop acts on the state it finds: a restart that was under way
@@ -400,9 +413,9 @@ TEST_F(service_control_test, the_loop_acts_on_the_state_it_finds_and_stops_depen
   scm.add({.name = L"unrelated client", .dependencies = {L"server"}});
   EXPECT_TRUE(stop_services(plan));
   EXPECT_TRUE(start_services(plan));
-  EXPECT_EQ(scm.requests, (std::vector<std::wstring>{L"stop restarted", L"stop client", L"stop server",
-                                                       L"start restarted", L"start server", L"start stopped client",
-                                                       L"start client"}));
+  EXPECT_EQ(scm.requests,
+            (std::vector<std::wstring>{L"stop restarted", L"stop client", L"stop server", L"start restarted",
+                                       L"start server", L"start stopped client", L"start client"}));
   EXPECT_EQ(scm.at(L"unrelated client").state, static_cast<DWORD>(SERVICE_STOPPED));
   std::string record = test::read_file(destination.path() + L"\\qzv.ua.brq.run");
   EXPECT_NE(record.find(std::string("c\0l\0i\0e\0n\0t\0\n\0", 14)), std::string::npos);

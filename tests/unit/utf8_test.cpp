@@ -15,11 +15,11 @@ TEST(utf8_to_wide, converts_or_yields_nothing) {
       {"", L""},
       {"brq", L"brq"},
       {"\xFF", L""},
-      {"ok\xFF", L""},                       // never a partial result
-      {"\xC3\xA9", L"\u00E9"},               // one unit for a BMP character
+      {"ok\xFF", L""},          // never a partial result
+      {"\xC3\xA9", L"\u00E9"},  // one unit for a BMP character
       {"\xE4\xB8\xAD", L"\u4E2D"},
-      {"\xF0\x9F\x98\x80", L"\xD83D\xDE00"}, // a surrogate pair beyond the BMP
-      {"\xED\xA0\x80", L""},                 // an encoded surrogate is invalid
+      {"\xF0\x9F\x98\x80", L"\xD83D\xDE00"},  // a surrogate pair beyond the BMP
+      {"\xED\xA0\x80", L""},                  // an encoded surrogate is invalid
   };
   for (const auto& c : cases) EXPECT_EQ(utf8_to_wide(c.bytes), c.expected) << c.bytes;
 }
@@ -33,8 +33,8 @@ TEST(utf8_to_wide, takes_a_length_and_needs_no_terminator) {
 // The plan's fixed texts are ASCII: a conversion of the system that fails
 // cannot empty a name, so no file lands outside its directory.
 TEST(utf8_to_wide, ascii_needs_no_call_of_the_system) {
-  test::scoped_override failing(win::api.MultiByteToWideChar,
-                                   +[](UINT, DWORD, LPCCH, int, LPWSTR, int) { return 0; });
+  test::scoped_override failing(
+      win::api.MultiByteToWideChar, +[](UINT, DWORD, LPCCH, int, LPWSTR, int) { return 0; });
   install_plan plan = build_install_plan();
   EXPECT_EQ(plan.variant, L"brq");
   EXPECT_EQ(plan.files[2].name, L"qzv.ua.brq.dev.exe");
