@@ -6,8 +6,10 @@
 
 namespace brq_install {
 
-bool brq_install_arg::parse(int argc, const char* const* argv, brq_install_arg& arg) {
-  CLI::App app(BRQ_INSTALLER_DESCRIPTION, "qzv.ua.brq.install");
+bool brq_install_arg::parse(int argc, const char* const* argv, brq_install_arg& arg, const char* program,
+                            const char* description) {
+  CLI::App app(description != nullptr ? description : BRQ_INSTALLER_DESCRIPTION,
+               program != nullptr ? program : "qzv.ua.brq.install");
   app.add_flag_callback(
       "--version", [&arg] { arg.action = install_action::show_version; }, "Show version");
   try {

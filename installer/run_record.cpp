@@ -130,7 +130,11 @@ bool is_resumed(const install_plan& plan, std::wstring_view name) {
 
 bool save_record(const install_plan& plan) {
   std::wstring path = record_path(plan);
-  if (DWORD error = win::write_file_durably(path, path + L".new", encode(plan))) {
+  DWORD error = win::write_file_durably(path, path + L".new", encode(plan));
+  // No destination directory: no installed file whose run could be
+  // completed (its services run files that are gone), nothing to record.
+  if (error == ERROR_PATH_NOT_FOUND) return true;
+  if (error != ERROR_SUCCESS) {
     report_error({"Failed to write \"", std::wstring_view(path), "\"\n"}, error);
     return false;
   }

@@ -34,7 +34,8 @@ bool is_resumed(const install_plan& plan, std::wstring_view name);
 // Writes the record of this run: the services marked to start again, the
 // services named by an earlier record, the services registered, and whether
 // the new files are all in place. False, after an error block, when it
-// cannot be written.
+// cannot be written; true without a record when the destination directory
+// is not there.
 bool save_record(const install_plan& plan);
 
 // Deletes the record: the run has nothing left for another to complete. A

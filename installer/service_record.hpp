@@ -16,6 +16,8 @@ struct service_record {
   // The services that depend on it and were stopped before it, in the order
   // they were stopped: they are started again after it, in reverse.
   std::vector<std::wstring> dependents = {};
+  // Why its stop, or the wait for it to stop, failed; 0 when it did not.
+  DWORD stop_error = 0;
 };
 
 }  // namespace brq_install

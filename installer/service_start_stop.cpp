@@ -15,18 +15,18 @@ namespace {
 using service_action = DWORD (*)(SC_HANDLE, std::wstring_view);
 
 // "  service \"name\"... " then "ok" or a warning block; every service gets
-// a connection of its own. True for "ok".
-bool report_service(const std::wstring& name, service_action action) {
+// a connection of its own. 0 for "ok", or the code of the warning.
+DWORD report_service(const std::wstring& name, service_action action) {
   print({"  service \"", name, "\"... "});
   win::unique_sc_handle scm;
   DWORD error = win::connect_service_manager(SC_MANAGER_CONNECT, scm);
   if (error == ERROR_SUCCESS) error = action(scm.get(), name);
   if (error != ERROR_SUCCESS) {
     report_warning({"failed\n"}, error);
-    return false;
+    return error;
   }
   print_text("ok\n");
-  return true;
+  return ERROR_SUCCESS;
 }
 
 // Every discovered record, in the map's order and each list's order.
@@ -100,11 +100,11 @@ bool stop_services(install_plan& plan) {
       }
     }
     if (stop) {
-      report_service(record.name, &win::stop_service);
+      record.stop_error = report_service(record.name, &win::stop_service);
     } else if (now == SERVICE_STOP_PENDING) {
       // Someone else is stopping it: it is awaited, so that its file is free,
       // and left stopped as that someone intended.
-      report_service(record.name, &win::wait_for_stop);
+      record.stop_error = report_service(record.name, &win::wait_for_stop);
     }
   });
   return recorded;
@@ -118,12 +118,14 @@ bool start_services(install_plan& plan) {
   bool all_running = true;
   for_each_record(plan, [&all_running](const service_record& record) {
     if (!record.restart) return;
-    all_running &= report_service(record.name, &win::start_service);
+    all_running &= report_service(record.name, &win::start_service) == ERROR_SUCCESS;
     for (auto d = record.dependents.rbegin(); d != record.dependents.rend(); ++d) {
-      all_running &= report_service(*d, &win::start_service);
+      all_running &= report_service(*d, &win::start_service) == ERROR_SUCCESS;
     }
   });
-  for (const std::wstring& name : plan.registered) all_running &= report_service(name, &win::start_service);
+  for (const std::wstring& name : plan.registered) {
+    all_running &= report_service(name, &win::start_service) == ERROR_SUCCESS;
+  }
   return all_running;
 }
 

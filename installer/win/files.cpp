@@ -11,6 +11,11 @@ bool is_existing_file(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+DWORD get_file_attributes(const std::wstring& path, DWORD& attributes) {
+  attributes = api.GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES ? ERROR_SUCCESS : last_error();
+}
+
 std::wstring sibling_path(const std::wstring& path, std::wstring_view extension) {
   size_t name = path.find_last_of(L"\\/");
   name = name == std::wstring::npos ? 0 : name + 1;
@@ -22,6 +27,14 @@ std::wstring sibling_path(const std::wstring& path, std::wstring_view extension)
 DWORD move_file(const std::wstring& from, const std::wstring& to) {
   if (api.MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
   return last_error();
+}
+
+DWORD check_not_held(const std::wstring& path) {
+  unique_file_handle file(
+      api.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file) return ERROR_SUCCESS;
+  DWORD error = last_error(ERROR_OPEN_FAILED);
+  return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
 DWORD delete_file(const std::wstring& path) {

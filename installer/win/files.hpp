@@ -14,11 +14,20 @@ namespace brq_install::win {
 // can be read.
 bool is_existing_file(const std::wstring& path);
 
+// Sets `attributes` to those of `path`: 0, or the code of the failed read,
+// 2 or 3 when there is nothing there.
+[[nodiscard]] DWORD get_file_attributes(const std::wstring& path, DWORD& attributes);
+
 // The file beside `path` named by its stem and `extension`: "d\a.b.exe" with
 // ".new" gives "d\a.b.new". With an extension no longer than the file's own,
 // the sibling's path is never longer than `path`, so that a path that works
 // has siblings that work too.
 std::wstring sibling_path(const std::wstring& path, std::wstring_view extension);
+
+// 0 when no other process holds `path` open: the exclusive open that a
+// running program or an open handle refuses (32, a sharing violation) and a
+// read-only file denies (5). A file that is not there is not held.
+[[nodiscard]] DWORD check_not_held(const std::wstring& path);
 
 // Moves `from` to `to`, replacing a file there, and returns once the move is
 // on disk.

@@ -31,16 +31,23 @@ HRESULT open_profile(com_ptr<INetFwProfile>& profile) {
   return policy->get_CurrentProfile(profile.put());
 }
 
+// The list's entry for `image_path` in `entry`, left empty when there is
+// none.
+HRESULT find_entry(INetFwProfile* profile, const std::wstring& image_path,
+                   com_ptr<INetFwAuthorizedApplications>& applications, com_ptr<INetFwAuthorizedApplication>& entry) {
+  HRESULT hr = profile->get_AuthorizedApplications(applications.put());
+  if (FAILED(hr)) return hr;
+  hr = with_bstr(image_path, [&](BSTR path) { return applications->Item(path, entry.put()); });
+  if (hr == entry_not_found) entry.reset();
+  return hr == entry_not_found ? S_OK : hr;
+}
+
 HRESULT entry_enabled(INetFwProfile* profile, const std::wstring& image_path, bool& enabled) {
   enabled = false;
   com_ptr<INetFwAuthorizedApplications> applications;
-  HRESULT hr = profile->get_AuthorizedApplications(applications.put());
-  if (FAILED(hr)) return hr;
-
   com_ptr<INetFwAuthorizedApplication> entry;
-  hr = with_bstr(image_path, [&](BSTR path) { return applications->Item(path, entry.put()); });
-  if (hr == entry_not_found) return S_OK;
-  if (FAILED(hr)) return hr;
+  HRESULT hr = find_entry(profile, image_path, applications, entry);
+  if (FAILED(hr) || !entry) return hr;
 
   VARIANT_BOOL value = VARIANT_FALSE;
   hr = entry->get_Enabled(&value);
@@ -74,6 +81,17 @@ HRESULT ensure_entry(INetFwProfile* profile, const std::wstring& image_path, con
   return applications->Add(entry.get());
 }
 
+HRESULT remove_entry(INetFwProfile* profile, const std::wstring& image_path, bool& removed) {
+  removed = false;
+  com_ptr<INetFwAuthorizedApplications> applications;
+  com_ptr<INetFwAuthorizedApplication> entry;
+  HRESULT hr = find_entry(profile, image_path, applications, entry);
+  if (FAILED(hr) || !entry) return hr;
+  hr = with_bstr(image_path, [&](BSTR path) { return applications->Remove(path); });
+  removed = SUCCEEDED(hr);
+  return hr;
+}
+
 }  // namespace
 
 DWORD open_current_firewall_profile(com_ptr<INetFwProfile>& profile) {
@@ -86,6 +104,10 @@ DWORD firewall_exception_enabled(INetFwProfile* profile, const std::wstring& ima
 
 DWORD ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path, const std::wstring& name) {
   return error_from_hresult(ensure_entry(profile, image_path, name));
+}
+
+DWORD remove_firewall_exception(INetFwProfile* profile, const std::wstring& image_path, bool& removed) {
+  return error_from_hresult(remove_entry(profile, image_path, removed));
 }
 
 }  // namespace brq_install::win

@@ -38,4 +38,8 @@ inline constexpr IID IID_INetFwAuthorizedApplication = {
 [[nodiscard]] DWORD ensure_firewall_exception(INetFwProfile* profile, const std::wstring& image_path,
                                               const std::wstring& name);
 
+// Removes the entry for `image_path`, enabled or not, when there is one;
+// `removed` tells whether there was. Nothing else in the list is touched.
+[[nodiscard]] DWORD remove_firewall_exception(INetFwProfile* profile, const std::wstring& image_path, bool& removed);
+
 }  // namespace brq_install::win

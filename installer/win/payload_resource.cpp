@@ -33,17 +33,6 @@ DWORD find_payload(uint16_t resource_id, payload_view& payload) {
   return ERROR_SUCCESS;
 }
 
-// 0 when no other process holds `path` open: the exclusive open that a
-// running program or an open handle refuses (32, a sharing violation) and a
-// read-only file denies (5). A file that is not there yet is not held.
-DWORD check_not_held(const std::wstring& path) {
-  unique_file_handle file(
-      api.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file) return ERROR_SUCCESS;
-  DWORD error = last_error(ERROR_OPEN_FAILED);
-  return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
-}
-
 // A new file written next to its target and moved over it only when it is
 // whole; deleted again on every other way out.
 class staged_file {

@@ -61,6 +61,7 @@ namespace brq_install::win {
   X(GetFileInformationByHandle) \
   X(MoveFileExW)                \
   X(DeleteFileW)                \
+  X(RemoveDirectoryW)           \
   X(ReadFile)                   \
   X(FlushFileBuffers)
 
@@ -71,6 +72,7 @@ namespace brq_install::win {
   X(OpenServiceW)                \
   X(QueryServiceConfigW)         \
   X(CreateServiceW)              \
+  X(DeleteService)               \
   X(ChangeServiceConfig2W)       \
   X(ControlService)              \
   X(StartServiceW)               \

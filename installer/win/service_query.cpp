@@ -155,4 +155,11 @@ DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
   return ERROR_MORE_DATA;
 }
 
+DWORD query_service_program(SC_HANDLE scm, std::wstring_view name, std::wstring& program) {
+  std::wstring command_line;
+  if (DWORD error = registered_command_line(scm, name, command_line)) return error;
+  program = service_program(command_line);
+  return ERROR_SUCCESS;
+}
+
 }  // namespace brq_install::win

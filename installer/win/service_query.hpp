@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brq_install::win {
@@ -25,5 +26,12 @@ struct found_service {
 // code, and `found` is then to be discarded.
 [[nodiscard]] DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
                                         std::vector<std::vector<found_service>>& found);
+
+// Sets `program` to the program that the service `name` runs, read from its
+// command line as the service manager starts it (variables expanded, an
+// unquoted path with blanks resolved as CreateProcess resolves it). `scm`
+// needs SC_MANAGER_CONNECT. Returns 0, or the code of the failed call: 1060
+// when there is no such service.
+[[nodiscard]] DWORD query_service_program(SC_HANDLE scm, std::wstring_view name, std::wstring& program);
 
 }  // namespace brq_install::win

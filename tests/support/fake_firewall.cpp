@@ -148,6 +148,14 @@ HRESULT fake_applications::Item(BSTR path, INetFwAuthorizedApplication** app) {
   return owner_.existing_entry.hand_out(app);
 }
 
+HRESULT fake_applications::Remove(BSTR path) {
+  std::wstring text = owner_.live_text(path);
+  if (HRESULT hr = owner_.call("Remove " + wide_to_utf8(text)); FAILED(hr)) return hr;
+  if (owner_.existing == fake_firewall::entry::absent) return static_cast<HRESULT>(0x80070002);
+  owner_.existing = fake_firewall::entry::absent;
+  return S_OK;
+}
+
 HRESULT fake_applications::Add(INetFwAuthorizedApplication* app) {
   // Every string of the earlier calls must have been freed right after them.
   EXPECT_TRUE(owner_.live_bstrs.empty()) << "a BSTR was still allocated at Add";
@@ -157,6 +165,7 @@ HRESULT fake_applications::Add(INetFwAuthorizedApplication* app) {
   }
   if (HRESULT hr = owner_.call("Add"); FAILED(hr)) return hr;
   owner_.added.push_back({owner_.new_entry.path, owner_.new_entry.name, owner_.new_entry.enabled});
+  owner_.existing = fake_firewall::entry::enabled;
   return S_OK;
 }
 

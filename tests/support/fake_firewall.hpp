@@ -132,7 +132,7 @@ class fake_applications : public fake_com_object<INetFwAuthorizedApplications> {
   HRESULT STDMETHODCALLTYPE Item(BSTR path, INetFwAuthorizedApplication** app) override;
   HRESULT STDMETHODCALLTYPE Add(INetFwAuthorizedApplication* app) override;
   HRESULT STDMETHODCALLTYPE get_Count(LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Remove(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Remove(BSTR path) override;
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
 };
 
@@ -155,7 +155,8 @@ class fake_firewall {
   fake_firewall& operator=(const fake_firewall&) = delete;
 
   // Set-up.
-  entry existing = entry::absent;             // what a lookup by any path finds
+  // What a lookup by any path finds; Add makes it enabled, Remove absent.
+  entry existing = entry::absent;
   VARIANT_BOOL enabled_value = VARIANT_TRUE;  // get_Enabled of an enabled entry
   HRESULT co_initialize_result = S_OK;
   int fail_call = 0;  // the 1st, 2nd, ... logged firewall call fails; 0: none

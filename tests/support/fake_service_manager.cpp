@@ -58,8 +58,29 @@ SC_HANDLE WINAPI open_sc_manager(const wchar_t* machine, const wchar_t* database
   return m.hand_out({true, L"", access | SC_MANAGER_CONNECT});
 }
 
+// A service marked for deletion goes when a handle to it is closed while it
+// is stopped (the fake does not wait for the last of several handles).
 BOOL WINAPI close_service_handle(SC_HANDLE handle) {
-  return manager().close(handle) ? TRUE : fail(ERROR_INVALID_HANDLE);
+  fake_service_manager& m = manager();
+  service_handle* opened = m.lookup(handle);
+  std::wstring name = opened != nullptr && !opened->manager ? opened->name : L"";
+  if (!m.close(handle)) return fail(ERROR_INVALID_HANDLE);
+  if (service* s = name.empty() ? nullptr : m.find(name)) {
+    m.settle(*s);
+    if (s->marked_for_delete && s->state == SERVICE_STOPPED)
+      m.services.erase(m.services.begin() + (s - m.services.data()));
+  }
+  return TRUE;
+}
+
+BOOL WINAPI delete_service(SC_HANDLE handle) {
+  service* s = opened_service(handle, DELETE);
+  if (s == nullptr) return FALSE;
+  manager().requests.push_back(L"delete " + s->name);
+  if (s->delete_error != 0) return fail(s->delete_error);
+  if (s->marked_for_delete) return fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+  s->marked_for_delete = true;
+  return TRUE;
 }
 
 size_t entry_size(const service& s) {
@@ -331,6 +352,7 @@ fake_service_manager::fake_service_manager(fake_clock& clock)
   win::api.OpenServiceW = &open_service;
   win::api.QueryServiceConfigW = &query_service_config;
   win::api.CreateServiceW = &create_service;
+  win::api.DeleteService = &delete_service;
   win::api.ChangeServiceConfig2W = &change_service_config2;
   win::api.ControlService = &control_service;
   win::api.StartServiceW = &start_service;

@@ -66,7 +66,9 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
     DWORD stop_ms = 0;
     DWORD start_ms = 0;
     bool start_fails = false;
-    bool marked_for_delete = false;  // CreateServiceW of its name fails with 1072
+    // DeleteService marks it; it goes once stopped and closed. CreateServiceW
+    // of its name then fails with 1072.
+    bool marked_for_delete = false;
 
     // Calls that fail with the given code; 0: none. `denied_access` holds
     // the rights OpenServiceW refuses with ERROR_ACCESS_DENIED.
@@ -77,6 +79,7 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
     DWORD control_error = 0;
     DWORD start_error = 0;
     DWORD dependents_error = 0;  // EnumDependentServicesW with a big enough buffer
+    DWORD delete_error = 0;
 
     // Kept by the fake: the pending state's start, length and end state.
     DWORD pending_since = 0;
@@ -115,7 +118,7 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
   std::vector<std::pair<std::wstring, DWORD>> service_access;  // every OpenServiceW: name, rights
   std::vector<DWORD> enum_sizes;                               // every EnumServicesStatusW: buffer size
   std::vector<DWORD> enum_resumes;                             // ... and resume handle passed in
-  std::vector<std::wstring> requests;  // "stop NAME", "start NAME", "create NAME", "describe NAME"
+  std::vector<std::wstring> requests;  // "stop NAME", "start NAME", "create NAME", "describe NAME", "delete NAME"
 
   static fake_service_manager* current;
 
