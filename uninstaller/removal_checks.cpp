@@ -1,0 +1,74 @@
+// Before anything is deleted: no link leads out of the destination, every
+// service has stopped and no installed file is held open.
+#include <string>
+
+#include "console/console.hpp"
+#include "destination.hpp"
+#include "install_plan.hpp"
+#include "removal.hpp"
+#include "win/files.hpp"
+#include "win/service_control.hpp"
+#include "win/service_manager.hpp"
+
+namespace brq_install {
+
+bool check_no_links(const install_plan& plan) {
+  // brq, QZV.UA and Quorvanta: the destination and the two levels above it.
+  // One that cannot be looked at may be one too.
+  std::wstring level = plan.destination;
+  for (int up = 0; up < 3; ++up, level.resize(level.rfind(L'\\'))) {
+    DWORD attributes = 0;
+    DWORD error = win::get_file_attributes(level, attributes);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
+    if (error != ERROR_SUCCESS) {
+      report_error({"Removal stopped: \"", level, "\" cannot be read\n"}, error);
+      return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      print_colored(color_error, L"Removal stopped: \"" + level + L"\" is a junction or symbolic link\n");
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// Whether a service whose stop was reported failed has stopped after all
+// (its stop went through but a query failed), or does so in the time a stop
+// is given: otherwise its error is the stop's.
+DWORD stopped_after_all(const std::wstring& name, DWORD stop_error) {
+  win::unique_sc_handle scm;
+  DWORD state = SERVICE_RUNNING;
+  if (win::connect_service_manager(SC_MANAGER_CONNECT, scm) != ERROR_SUCCESS ||
+      win::query_service_state(scm.get(), name, state) != ERROR_SUCCESS) {
+    return stop_error;
+  }
+  if (state == SERVICE_STOPPED) return ERROR_SUCCESS;
+  if (state == SERVICE_STOP_PENDING && win::wait_for_stop(scm.get(), name) == ERROR_SUCCESS) return ERROR_SUCCESS;
+  return stop_error;
+}
+
+}  // namespace
+
+bool ready_to_remove(const install_plan& plan) {
+  for (const auto& [file, records] : plan.services) {
+    for (const service_record& record : records) {
+      if (record.stop_error == ERROR_SUCCESS) continue;
+      if (DWORD error = stopped_after_all(record.name, record.stop_error)) {
+        report_error({"Cannot remove \"", file, "\": service \"", record.name, "\" did not stop\n"}, error);
+        return false;
+      }
+    }
+  }
+  for (const payload_file& file : plan.files) {
+    if (!win::is_existing_file(file.path)) continue;  // nothing, or not ours
+    if (DWORD error = win::check_not_held(file.path)) {
+      report_error({"Cannot remove \"", file.name, "\": it is in use\n"}, error);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace brq_install

@@ -1,0 +1,85 @@
+#include "uninstall.hpp"
+
+#include "cancellation.hpp"
+#include "check_processes.hpp"
+#include "command_line.hpp"
+#include "console/console.hpp"
+#include "destination.hpp"
+#include "discover_services.hpp"
+#include "install_plan.hpp"
+#include "installation_lock.hpp"
+#include "product.h"
+#include "removal.hpp"
+#include "service_start_stop.hpp"
+
+namespace brq_install {
+
+namespace {
+
+int report_removal_cancelled() {
+  report_error({"Removal cancelled\n"}, ERROR_CANCELLED);
+  return 1;
+}
+
+// The point of no return: from here on every step goes on whatever failed
+// before it, so that as little as possible is left, and the next removal
+// takes what is.
+bool remove_everything(const install_plan& plan, removal_tally& tally) {
+  bool ok = delete_services(plan, tally);
+  ok &= remove_firewall_exceptions(plan, tally);
+  // A file left behind keeps its directory, which is then no one else's.
+  bool files_gone = delete_files(plan, tally);
+  bool directories_gone = files_gone && remove_directories(plan, tally);
+  return ok && directories_gone;
+}
+
+}  // namespace
+
+bool end_removal_line(DWORD error, removal_tally& tally) {
+  if (error != ERROR_SUCCESS) {
+    report_error({"failed\n"}, error);
+    return false;
+  }
+  print_text("ok\n");
+  ++tally.removed;
+  return true;
+}
+
+int uninstall(int argc, const char* const* argv) {
+  brq_install_arg arg;
+  if (!brq_install_arg::parse(argc, argv, arg, "qzv.ua.brq.uninstall", BRQ_UNINSTALLER_DESCRIPTION)) return 1;
+  if (arg.action == install_action::show_version) {
+    print_text(BRQ_VERSION_TEXT "\n");
+    return 0;
+  }
+
+  console_cancel cancel;   // Ctrl+C is read before the first stop only
+  installation_lock lock;  // one installer or uninstaller at a time
+  if (!lock.acquire()) return 1;
+
+  install_plan plan = build_install_plan();
+  if (!settle_destination(plan) || !check_no_links(plan)) return 1;
+  discover_services(plan);
+  if (!plan.undiscovered.empty()) {
+    // A service that could not be looked at may run a file: nothing goes.
+    print_colored(color_error, "Removal stopped: the services of the installed files are unknown\n");
+    return 1;
+  }
+  find_orphaned_services(plan);
+  if (cancel_requested()) return report_removal_cancelled();
+
+  // Stopped services are written into the run's record first: should this
+  // run die before it deletes them, the installer's next run starts them.
+  bool stopped = stop_services(plan);
+  if (stopped) check_processes(plan);
+  if (!stopped || !ready_to_remove(plan)) {
+    (void)start_services(plan);  // the installation stays as it was; its lines tell
+    return 1;
+  }
+  removal_tally tally;
+  bool removed = remove_everything(plan, tally);
+  if (removed && tally.removed == 0 && plan.services.empty()) print_text("Nothing to remove\n");
+  return removed ? 0 : 1;
+}
+
+}  // namespace brq_install
