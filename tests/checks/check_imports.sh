@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The installer runs elevated from folders where anyone may have left a DLL,
-# so it may import only DLLs that Windows loads from System32 whatever the
-# folder holds (KnownDLLs), and no runtime DLL of the compiler at all.
+# The installer and the uninstaller run elevated from folders where anyone may
+# have left a DLL, so each may import only DLLs that Windows loads from
+# System32 whatever the folder holds (KnownDLLs), and no runtime DLL of the
+# compiler at all.
 #   check_imports.sh OBJDUMP EXE
 set -euo pipefail
 objdump=$1 exe=$2
@@ -13,7 +14,7 @@ status=0
 for dll in "${dlls[@]}"; do
   lower=${dll,,}
   if [[ $lower == version.dll ]]; then
-    echo "imports $dll: a version.dll left next to the installer would load before main;" \
+    echo "imports $dll: a version.dll left next to the program would load before main;" \
          "its functions are bound through the platform table's lazy entries instead"
     status=1
   elif [[ ! $lower =~ $known ]]; then

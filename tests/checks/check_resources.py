@@ -1,11 +1,17 @@
 #!/usr/bin/env python3
 """Checks what a release image carries, read from its PE headers and its
-resource directory: no time stamp, the version block, the manifest, and the
-three payloads, each exactly one zlib stream. Prints every fault and the
-image's size beside the size of the payload streams.
+resource directory: no time stamp, the version block, the manifest, and for
+the installer the three payloads, each exactly one zlib stream, where the
+uninstaller has none. Prints every fault, then the image's size (the
+installer's beside the size of its payload streams).
 
     check_resources.py EXE VERSION
+
+The file's name tells the program: qzv.ua.brq.uninstall.exe is the
+uninstaller, any other name the installer (the tests build installers under
+other names). A program checked as the other one fails on its names.
 """
+import os
 import struct
 import sys
 import xml.etree.ElementTree as ET
@@ -24,6 +30,13 @@ SIZE_AIM = 1.25 * 1024 * 1024  # bytes of code and data beside the streams
 path, version = sys.argv[1], sys.argv[2]
 image = open(path, "rb").read()
 faults = []
+# The program's stem (qzv.ua.brq.STEM.exe), what it calls itself, and the
+# payloads it carries.
+if os.path.basename(path) == "qzv.ua.brq.uninstall.exe":
+    stem, role, expected_payloads = "uninstall", "uninstaller", []
+else:
+    stem, role, expected_payloads = "install", "installer", [101, 102, 103]
+description = f"qzv BRQ {role} {version}, 64-bit"
 
 
 def u16(at):
@@ -118,8 +131,8 @@ strings = {key[-1]: value for key, value in nodes.items()
            if key[:3] == ("VS_VERSION_INFO", "StringFileInfo", "040904b0") and len(key) == 4}
 for key, expected in (("FileVersion", version), ("ProductVersion", version),
                       ("CompanyName", "Quorvanta"), ("ProductName", "QZV OPC UA"),
-                      ("OriginalFilename", "qzv.ua.brq.install.exe"),
-                      ("FileDescription", f"qzv BRQ installer {version}, 64-bit")):
+                      ("OriginalFilename", f"qzv.ua.brq.{stem}.exe"),
+                      ("InternalName", f"qzv.ua.brq.{stem}"), ("FileDescription", description)):
     if strings.get(key) != expected:
         faults.append(f"version block {key}: {strings.get(key)!r}, expected {expected!r}")
 
@@ -132,6 +145,10 @@ try:
     identity = xml.find("v1:assemblyIdentity", ns)
     if identity is None or identity.get("version") != version:
         faults.append(f"manifest assemblyIdentity version is not {version}")
+    if identity is None or identity.get("name") != f"Quorvanta.qzv.ua.brq.{stem}":
+        faults.append(f"manifest assemblyIdentity name is not Quorvanta.qzv.ua.brq.{stem}")
+    if xml.findtext("v1:description", None, ns) != description:
+        faults.append(f"manifest description is not {description!r}")
     levels = [e.get("level") for e in xml.iterfind(".//v3:requestedExecutionLevel", ns)]
     if levels != ["asInvoker"]:
         faults.append(f"manifest execution level {levels}, expected ['asInvoker']")
@@ -143,8 +160,8 @@ except ET.ParseError as error:
 
 # The payloads.
 payload_ids = sorted(name for type_, name in resources if type_ == RT_PAYLOAD)
-if payload_ids != [101, 102, 103]:
-    faults.append(f"payload resources {payload_ids}, expected [101, 102, 103]")
+if payload_ids != expected_payloads:
+    faults.append(f"payload resources {payload_ids}, expected {expected_payloads}")
 streams = 0
 for name in payload_ids:
     stream = only_english(RT_PAYLOAD, name, f"payload {name}")
@@ -160,6 +177,9 @@ for name in payload_ids:
 for fault in faults:
     print(fault)
 beside = len(image) - streams
-print(f"size: image {len(image)} bytes, payload streams {streams} bytes, "
-      f"{beside} bytes beside them ({beside / 1048576:.2f} MiB; aim: at most 1.25 MiB)")
+if expected_payloads:
+    print(f"size: image {len(image)} bytes, payload streams {streams} bytes, "
+          f"{beside} bytes beside them ({beside / 1048576:.2f} MiB; aim: at most {SIZE_AIM / 1048576} MiB)")
+else:
+    print(f"size: image {len(image)} bytes")
 sys.exit(1 if faults else 0)

@@ -2,8 +2,8 @@
 # Builds the release twice, as two developers would on two machines: from
 # two copies of the tracked tree in different directories, one after the
 # other. The first copy is released unsigned; the second one signed with a
-# throwaway self-signed certificate, which leaves the unsigned image in its
-# build tree for the comparison.
+# throwaway self-signed certificate, which leaves the unsigned images (the
+# installer and the uninstaller) in its build tree for the comparison.
 #   build_two_releases.sh SOURCE WORK
 set -euo pipefail
 source=$1 work=$2

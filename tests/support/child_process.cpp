@@ -83,6 +83,7 @@ std::wstring build_path(std::string_view unix_path) {
 }
 
 std::wstring installer_path() { return build_path(BRQ_INSTALLER); }
+std::wstring uninstaller_path() { return build_path(BRQ_UNINSTALLER); }
 
 std::wstring payload_input_path(int resource_id) {
   switch (resource_id) {

@@ -51,6 +51,9 @@ std::wstring build_path(std::string_view unix_path);
 // The installer built with the tests, as a Windows path.
 std::wstring installer_path();
 
+// The uninstaller built with the tests, as a Windows path.
+std::wstring uninstaller_path();
+
 // The program that the build embedded as payload `resource_id`.
 std::wstring payload_input_path(int resource_id);
 

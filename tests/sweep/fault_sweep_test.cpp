@@ -23,46 +23,6 @@ namespace {
 using test::disruption;
 using test::outcome;
 
-// The calls whose failure the product ignores by design: a progress line
-// open while one of them fails may still end in "ok".
-const std::map<std::string_view, std::string_view> ignored_by_design = {
-    {"GetStdHandle", "console handle: without it the text goes out as UTF-8 bytes, without colour"},
-    {"GetConsoleMode", "console test: without a console the text goes out as UTF-8 bytes"},
-    {"SetConsoleTextAttribute", "console attribute: a failure only loses the colour"},
-    {"WriteConsoleW", "output write: there is nowhere left to report it"},
-    {"WideCharToMultiByte", "output conversion: there is nowhere left to report it"},
-    {"fwrite", "output write: there is nowhere left to report it"},
-    {"fflush", "output write: there is nowhere left to report it"},
-    {"CloseHandle", "closing: the work is done, nothing is left to undo"},
-    {"CloseServiceHandle", "closing: the work is done, nothing is left to undo"},
-    {"GetTickCount", "a time, not a result: 0 only makes a wait end sooner"},
-    {"ChangeServiceConfig2W", "a service without its description is registered all the same"},
-    {"SetConsoleCtrlHandler", "without the handler Ctrl+C ends the process; the record lets the next run finish"},
-    {"DeleteFileW", "a temporary file or record left behind: the next run deletes it"},
-    // And a DLL loaded for a function that returns nothing (ignored() below).
-};
-
-// Whether call n of the log fails by design without a trace on the console:
-// listed above, or part of binding a lazy function that returns nothing (a
-// BSTR freed, COM left), whose caller cannot tell.
-bool ignored(const std::vector<test::fault_driver::call>& calls, size_t n) {
-  static const std::set<std::string_view> binding = {"LoadLibraryExW", "GetProcAddress", "GetSystemDirectoryW",
-                                                     "GetLastError", "SetLastError"};
-  std::string_view function = calls[n - 1].function;
-  if (ignored_by_design.contains(function)) return true;
-  if (!binding.contains(function)) return false;
-  size_t bound = n - 1;
-  while (bound > 0 && binding.contains(calls[bound - 1].function)) --bound;
-  return bound > 0 && !calls[bound - 1].can_fail;
-}
-
-// The failures the product answers by making the same call again, by their
-// code: the line open while one of them fails may end in "ok" once a later
-// call succeeds.
-const std::map<std::string_view, DWORD> retried_by_design = {
-    {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},  // a service that takes no control for now
-};
-
 // After a failure the run only puts back what it changed: restore lines and
 // the start step.
 bool is_cleanup_line(std::string_view line) {
@@ -94,25 +54,13 @@ void check_output(const outcome& r) {
       start = end + 1;
     }
   }
-  if (r.failed_at == 0 || ignored(r.calls, r.failed_at)) return;
+  if (r.failed_at == 0 || test::ignored_by_design(r.calls, r.failed_at)) return;
   EXPECT_EQ(r.attribute_after, test::console_recorder::plain) << "the console's colour was not restored";
   if (!error_block) {
     EXPECT_NE(start_step, std::string::npos) << "the run did not go on to the end:\n" << r.output;
   }
 
-  size_t line_start = r.output.rfind('\n', r.output_at_failure == 0 ? 0 : r.output_at_failure - 1);
-  line_start = line_start == std::string::npos ? 0 : line_start + 1;
-  if (line_start == r.output_at_failure) return;  // no line was open
-  size_t line_end = r.output.find('\n', r.output_at_failure);
-  std::string line = r.output.substr(line_start, line_end - line_start);
-  // Asked again, and the later call succeeded where the failed one did not.
-  std::string_view function = r.calls[r.failed_at - 1].function;
-  auto retry = retried_by_design.find(function);
-  bool asked_again = retry != retried_by_design.end() && retry->second == r.error &&
-                     std::any_of(r.calls.begin() + static_cast<std::ptrdiff_t>(r.failed_at), r.calls.end(),
-                                 [&](const auto& call) { return function == call.function; });
-  if (asked_again) return;
-  EXPECT_FALSE(line.ends_with("ok")) << "reported as a success: \"" << line << "\"\n" << r.output;
+  expect_failure_not_reported_as_ok(r);
 }
 
 // The files after a failed run: the old set, or the whole new one; mixed

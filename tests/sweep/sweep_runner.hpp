@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "console_recorder.hpp"
+#include "fake_firewall.hpp"
+#include "fake_process_table.hpp"
+#include "fake_service_manager.hpp"
 #include "fault_driver.hpp"
 
 namespace brq_install::test {
@@ -49,6 +52,8 @@ class sweep_case {
   // `n` disrupted (n = 0: none). A fault fails it with `error` as its last
   // error. Checks that everything acquired was given back.
   outcome run(int version, disruption what = disruption::none, size_t n = 0, DWORD error = 0);
+  // The same with the uninstaller.
+  outcome remove(disruption what = disruption::none, size_t n = 0, DWORD error = 0);
 
   // The payload version that all three installed files hold: 0 to 2, -1
   // when none is there, -2 when they are not one set.
@@ -57,11 +62,29 @@ class sweep_case {
   std::vector<std::wstring> others() const;
   // Whether the server's service runs.
   bool server_running() const;
+  // What is left of the product: empty when nothing, or else what.
+  std::string remains() const;
+
+  // The system the runs see.
+  static std::wstring destination();
+  fake_service_manager& services();
+  fake_process_table& processes();
+  fake_firewall& firewall();
 
  private:
   struct system;
   std::unique_ptr<system> system_;
+  outcome run_program(int (*program)(int, const char* const*), int version, disruption what, size_t n, DWORD error);
 };
+
+// The failed call is not reported as a success: the line open while it
+// failed does not end in "ok", unless the product ignores that call's
+// failure by design or asks again and succeeds.
+void expect_failure_not_reported_as_ok(const outcome& r);
+
+// Whether call `n` of the log fails by design without a trace on the
+// console.
+bool ignored_by_design(const std::vector<fault_driver::call>& calls, size_t n);
 
 // The run after a disrupted one completes the installation, whatever that
 // one left: exit code 0, the files of version 2, the server running, and

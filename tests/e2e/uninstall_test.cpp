@@ -1,0 +1,55 @@
+// The built uninstaller in the suite's Wine prefix, after the built
+// installer: nothing of the product is left, and a second removal finds
+// nothing to do. Wine's firewall object answers a lookup of any path with an
+// entry, so a removal there always reports removing the exception; Windows
+// reports it only when there is one (the removal sweep shows both).
+#include <gtest/gtest.h>
+
+#include "child_process.hpp"
+#include "files.hpp"
+#include "installation.hpp"
+
+namespace brq_install {
+namespace {
+
+using namespace test;
+
+child_result remove() { return child_process(installer_command(L"", uninstaller_path())).wait(3 * 60 * 1000); }
+
+void expect_nothing_left() {
+  EXPECT_EQ(GetFileAttributesW(L"C:\\Program Files\\Quorvanta"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(service_status(L"QZVOPCUA.BRQ").dwCurrentState, 0u) << "the service is still there";
+  EXPECT_TRUE(server_processes().empty());
+}
+
+using uninstall = installation_test;
+
+TEST_F(uninstall, removes_a_running_installation_and_the_control_tool_it_runs_then_finds_nothing) {
+  ASSERT_NO_FATAL_FAILURE(first_installation());
+  child_process tool(L"\"" + installed_path(L"qzv.ua.brq.ctrl.exe") + L"\" --stay");
+  ASSERT_TRUE(tool.wait_for_output("stand-in"));
+
+  child_result removal = remove();
+  std::string kill = "Checking processes for \"qzv.ua.brq.ctrl.exe\"... \r\n  will kill process " +
+                     std::to_string(tool.id()) + "... ok\r\n";
+  for (const std::string& part : {std::string("  service \"QZVOPCUA.BRQ\"... ok\r\n"), kill,
+                                  std::string("Deleting service \"QZVOPCUA.BRQ\"... ok\r\n"),
+                                  std::string("Deleting \"qzv.ua.brq.ctrl.exe\"... ok\r\n"),
+                                  std::string("Removing directory \"C:\\Program Files\\Quorvanta\"... ok\r\n")}) {
+    EXPECT_NE(removal.out.find(part), std::string::npos) << part << "\nin:\n" << removal.out;
+  }
+  EXPECT_EQ(removal.err, "");
+  EXPECT_EQ(removal.exit_code, 0u) << removal.out;
+  EXPECT_EQ(tool.wait().exit_code, 0u);  // ended by the uninstaller
+  expect_nothing_left();
+
+  child_result again = remove();
+  EXPECT_EQ(again.out,
+            "Destination: C:\\Program Files\\Quorvanta\\QZV.UA\\brq\r\n"
+            "Removing firewall exception for \"qzv.ua.brq.exe\"... ok\r\n");  // Wine's entry for any path
+  EXPECT_EQ(again.exit_code, 0u);
+  expect_nothing_left();
+}
+
+}  // namespace
+}  // namespace brq_install

@@ -1,0 +1,241 @@
+// Removals in-process on the shared fakes: the whole output on the machines
+// an administrator meets, then every platform call of a removal failing in
+// turn, killed there, or Ctrl+C pressed there. A removal that exits 0 leaves
+// nothing of the product; one that fails before it deletes anything leaves
+// the installation running; whatever one leaves, the next removal takes, and
+// after a killed one the installer puts the product back whole.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "console/console.hpp"
+#include "sweep_runner.hpp"
+
+namespace brq_install {
+namespace {
+
+using test::disruption;
+using test::outcome;
+using test::sweep_case;
+namespace fs = std::filesystem;
+
+std::string destination() { return wide_to_utf8(sweep_case::destination()); }
+std::string parent(const std::string& path) { return path.substr(0, path.rfind('\\')); }
+fs::path in_destination(const wchar_t* name) { return fs::path(sweep_case::destination()) / name; }
+bool has_error_block(const outcome& r) {
+  return std::any_of(r.runs.begin(), r.runs.end(), [](const auto& run) { return run.attribute == color_error; });
+}
+
+std::string whole_removal() {
+  return "Destination: " + destination() +
+         "\n"
+         "Discovering services for \"qzv.ua.brq.exe\"...\n"
+         "  QZVOPCUA.BRQ -> running\n"
+         "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\n"
+         "Discovering services for \"qzv.ua.brq.dev.exe\"...\n"
+         "Will stop services...\n"
+         "  service \"QZVOPCUA.BRQ\"... ok\n"
+         "Checking processes for \"qzv.ua.brq.exe\"... \n"
+         "Checking processes for \"qzv.ua.brq.ctrl.exe\"... \n"
+         "  will kill process 4242... ok\n"
+         "Checking processes for \"qzv.ua.brq.dev.exe\"... \n"
+         "Deleting service \"QZVOPCUA.BRQ\"... ok\n"
+         "Removing firewall exception for \"qzv.ua.brq.exe\"... ok\n"
+         "Deleting \"qzv.ua.brq.exe\"... ok\n"
+         "Deleting \"qzv.ua.brq.ctrl.exe\"... ok\n"
+         "Deleting \"qzv.ua.brq.dev.exe\"... ok\n"
+         "Deleting \"qzv.ua.brq.run\"... ok\n"
+         "Removing directory \"" +
+         destination() + "\"... ok\nRemoving directory \"" + parent(destination()) +
+         "\"... ok\nRemoving directory \"" + parent(parent(destination())) + "\"... ok\n";
+}
+
+// What a case changes on the installed machine before the removal; what it
+// returns lives until the removal has ended.
+using setup = std::function<std::shared_ptr<void>(sweep_case&)>;
+
+TEST(removal, each_machine_an_administrator_meets) {
+  test::sweep_directory root;
+  const std::string stop_lines = "Will stop services...\n  service \"QZVOPCUA.BRQ\"... ok\n";
+  struct {
+    const char* what;
+    bool installed;
+    setup change;
+    int exit_code;
+    std::vector<std::string> parts;  // in the output, in this order
+    std::string remains;             // of the product afterwards
+    bool still_running = false;      // the installation as it was, its server running
+    size_t cancel_at = 0;            // Ctrl+C as this call of the removal is made
+  } cases[] = {
+      {"a clean machine", false, nullptr, 0, {"Destination: " + destination() + "\nNothing to remove\n"}, ""},
+      {"leftovers of a killed update",
+       true,
+       [](sweep_case&) {
+         for (const wchar_t* name : {L"qzv.ua.brq.new", L"qzv.ua.brq.ctrl.old", L"qzv.ua.brq.dev.new"}) {
+           std::ofstream(in_destination(name)) << "left";
+         }
+         return nullptr;
+       },
+       0,
+       {"Deleting \"qzv.ua.brq.new\"... ok\n", "Deleting \"qzv.ua.brq.ctrl.old\"... ok\n",
+        "Deleting \"qzv.ua.brq.dev.new\"... ok\n"},
+       ""},
+      {"a file of someone else's in brq",
+       true,
+       [](sweep_case&) {
+         std::ofstream(in_destination(L"notes.txt")) << "mine";
+         return nullptr;
+       },
+       0,
+       {"Keeping directory \"" + destination() + "\": it holds files the installer did not put there\n"},
+       "the Quorvanta directory; "},
+      {"a service of another name runs the server",
+       true,
+       [](sweep_case& machine) {
+         machine.services().add({.name = L"ByHand",
+                                 .command_line = L"\"" + in_destination(L"qzv.ua.brq.exe").wstring() + L"\" -x",
+                                 .state = SERVICE_RUNNING});
+         return nullptr;
+       },
+       0,
+       {"  service \"ByHand\"... ok\n", "Deleting service \"QZVOPCUA.BRQ\"... ok\n",
+        "Leaving service \"ByHand\" registered: the installer did not register it\n"},
+       ""},
+      {"the files deleted by hand, the service left",
+       true,
+       [](sweep_case&) {
+         fs::remove_all(sweep_case::destination());
+         return nullptr;
+       },
+       0,
+       {stop_lines, "Deleting service \"QZVOPCUA.BRQ\"... ok\n"},
+       ""},
+      {"the control tool held open",
+       true,
+       [](sweep_case&) -> std::shared_ptr<void> {
+         HANDLE held = CreateFileW(in_destination(L"qzv.ua.brq.ctrl.exe").c_str(), GENERIC_READ, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+         return std::shared_ptr<void>(held, CloseHandle);
+       },
+       1,
+       {"Cannot remove \"qzv.ua.brq.ctrl.exe\": it is in use\n" + test::text_of(ERROR_SHARING_VIOLATION) + "\n",
+        "Will start services...\n  service \"QZVOPCUA.BRQ\"... ok\n"},
+       "the Quorvanta directory; the service QZVOPCUA.BRQ; the firewall exception; ",
+       true},
+      {"brq a junction",
+       true,
+       [](sweep_case&) -> std::shared_ptr<void> {
+         static decltype(win::api.GetFileAttributesW) real;
+         real = win::api.GetFileAttributesW;
+         win::api.GetFileAttributesW = [](LPCWSTR path) -> DWORD {
+           DWORD attributes = real(path);
+           return path == sweep_case::destination() ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+         };
+         return std::shared_ptr<void>(nullptr, [](void*) { win::api.GetFileAttributesW = real; });
+       },
+       1,
+       {"Removal stopped: \"" + destination() + "\" is a junction or symbolic link\n"},
+       "the Quorvanta directory; the service QZVOPCUA.BRQ; the firewall exception; ",
+       true},
+      {"Ctrl+C before the stop",
+       true,
+       nullptr,
+       1,
+       {"Removal cancelled\n" + test::text_of(ERROR_CANCELLED) + "\n"},
+       "the Quorvanta directory; the service QZVOPCUA.BRQ; the firewall exception; ",
+       true,
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sweep_case machine(c.installed);
+    outcome r;
+    {
+      std::shared_ptr<void> keep = c.change ? c.change(machine) : nullptr;
+      r = c.cancel_at != 0 ? machine.remove(disruption::cancel, c.cancel_at) : machine.remove();
+    }
+    EXPECT_EQ(r.exit_code, c.exit_code) << r.output;
+    EXPECT_EQ(has_error_block(r), c.exit_code != 0) << r.output;
+    size_t at = 0;
+    for (const std::string& part : c.parts) {
+      size_t found = r.output.find(part, at);
+      EXPECT_NE(found, std::string::npos) << "missing or out of order: " << part << "\nin:\n" << r.output;
+      if (found != std::string::npos) at = found + part.size();
+    }
+    EXPECT_EQ(machine.remains(), c.remains);
+    if (c.still_running) {
+      EXPECT_EQ(machine.installed_version(), 0);
+      EXPECT_TRUE(machine.server_running());
+    }
+    if (!c.installed) {
+      EXPECT_EQ(r.output, c.parts.front());
+    }
+  }
+  sweep_case machine(true);
+  outcome whole = machine.remove();
+  EXPECT_EQ(whole.output, whole_removal());
+  EXPECT_EQ(whole.exit_code, 0);
+  EXPECT_EQ(machine.remains(), "");
+  EXPECT_EQ(machine.processes().terminated, (std::vector<std::pair<DWORD, UINT>>{{4242, 0}}));
+}
+
+int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
+
+// The run after a disrupted removal: another removal takes what is left; or,
+// after a killed one, the installer puts the product back whole.
+void sweep(disruption what, const char* name) {
+  test::sweep_directory root;
+  std::vector<test::fault_driver::call> clean_calls;
+  {
+    sweep_case machine(true);
+    clean_calls = machine.remove().calls;
+  }
+  size_t failing_runs = 0;
+  for (size_t n = 1; n <= clean_calls.size() && failing_runs <= 40; ++n) {
+    bool fault = what == disruption::fault;
+    if (fault && !clean_calls[n - 1].can_fail) continue;
+    DWORD usual = test::fault_driver::usual_error(clean_calls[n - 1].function);
+    for (DWORD error : {usual, DWORD{0}}) {
+      SCOPED_TRACE(std::string(name) + ", call " + std::to_string(n) + " (" + clean_calls[n - 1].function +
+                   ") with " + std::to_string(error));
+      int parts_before = failure_count();
+      sweep_case machine(true);
+      outcome r = machine.remove(what, n, error);
+      EXPECT_FALSE(r.threw);
+      if (what != disruption::kill) {
+        EXPECT_EQ(r.exit_code, has_error_block(r) ? 1 : 0) << r.output;
+        if (r.exit_code == 0) {
+          EXPECT_EQ(machine.remains(), "") << r.output;
+        }
+        bool deleted = r.output.find("Deleting") != std::string::npos;
+        if (r.exit_code != 0 && !deleted) {
+          EXPECT_EQ(machine.installed_version(), 0) << r.output;
+          EXPECT_TRUE(machine.server_running()) << r.output;
+        }
+      }
+      if (fault && !test::ignored_by_design(r.calls, r.failed_at)) test::expect_failure_not_reported_as_ok(r);
+      if (what == disruption::kill) {
+        test::expect_completed_by_next_run(machine);
+      } else {
+        outcome next = machine.remove();
+        EXPECT_EQ(next.exit_code, 0) << next.output;
+        EXPECT_EQ(machine.remains(), "") << next.output;
+      }
+      if (failure_count() != parts_before) ++failing_runs;
+      if (!fault || usual == 0) break;
+    }
+  }
+  std::printf("%s: %zu calls in the removal\n", name, clean_calls.size());
+}
+
+TEST(removal_sweep, every_call_failing) { sweep(disruption::fault, "removal, a call failing"); }
+TEST(removal_sweep, killed_at_every_call) { sweep(disruption::kill, "removal killed"); }
+TEST(removal_sweep, cancelled_at_every_call) { sweep(disruption::cancel, "removal cancelled"); }
+
+}  // namespace
+}  // namespace brq_install
