@@ -51,8 +51,8 @@ std::string whole_removal() {
          "Deleting \"qzv.ua.brq.dev.exe\"... ok\n"
          "Deleting \"qzv.ua.brq.run\"... ok\n"
          "Removing directory \"" +
-         destination() + "\"... ok\nRemoving directory \"" + parent(destination()) +
-         "\"... ok\nRemoving directory \"" + parent(parent(destination())) + "\"... ok\n";
+         destination() + "\"... ok\nRemoving directory \"" + parent(destination()) + "\"... ok\nRemoving directory \"" +
+         parent(parent(destination())) + "\"... ok\n";
 }
 
 // What a case changes on the installed machine before the removal; what it
@@ -201,8 +201,8 @@ void sweep(disruption what, const char* name) {
     if (fault && !clean_calls[n - 1].can_fail) continue;
     DWORD usual = test::fault_driver::usual_error(clean_calls[n - 1].function);
     for (DWORD error : {usual, DWORD{0}}) {
-      SCOPED_TRACE(std::string(name) + ", call " + std::to_string(n) + " (" + clean_calls[n - 1].function +
-                   ") with " + std::to_string(error));
+      SCOPED_TRACE(std::string(name) + ", call " + std::to_string(n) + " (" + clean_calls[n - 1].function + ") with " +
+                   std::to_string(error));
       int parts_before = failure_count();
       sweep_case machine(true);
       outcome r = machine.remove(what, n, error);
