@@ -79,8 +79,7 @@ int main() {
   {
     brq_install::inflate_buffer buffer;
     for (const auto& file : plan.files) {
-      bool kept_old = false;
-      if (win::extract_resource_to_file(file.resource_id, file.path, buffer.bytes(), kept_old) != 0) return 1;
+      if (win::extract_resource_to_file(file.resource_id, file.path, buffer.bytes()) != 0) return 1;
       report(("after-extracting-" + std::to_string(file.resource_id)).c_str());
     }
   }

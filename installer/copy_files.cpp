@@ -3,11 +3,10 @@
 #include "cancellation.hpp"
 #include "console/console.hpp"
 #include "destination.hpp"
-#include "file_set.hpp"
+#include "file_transaction.hpp"
 #include "install_plan.hpp"
 #include "os_version.hpp"
 #include "payload/inflate.hpp"
-#include "win/payload_resource.hpp"
 #include "win/platform.hpp"
 
 namespace brq_install {
@@ -27,29 +26,25 @@ void wait_before_retry() {
   print_text(" ");
 }
 
-// Writes one file through `buffer`, retrying while it is held; a
-// cancellation during a wait ends the attempts. Records the file as replaced
-// once its old bytes are in its backup.
-DWORD copy_file(install_plan& plan, const payload_file& file, std::span<uint8_t> buffer) {
-  const std::wstring& path = file.path;
-  bool kept_old = false;
-  DWORD error = win::extract_resource_to_file(file.resource_id, path, buffer, kept_old);
+// Puts one file in its place through `buffer`, retrying while it is held;
+// a cancellation during a wait ends the attempts.
+DWORD copy_file(payload_file& file, std::span<uint8_t> buffer) {
+  DWORD error = advance_file(file, buffer);
   for (int retries = 0; error == ERROR_SHARING_VIOLATION && retries < max_retries; ++retries) {
     wait_before_retry();
     if (cancel_requested()) return ERROR_CANCELLED;
-    error = win::extract_resource_to_file(file.resource_id, path, buffer, kept_old);
+    error = advance_file(file, buffer);
   }
-  // A file whose old bytes could not be moved back after a failed attempt
-  // is the set's to restore as well.
-  if (error == ERROR_SUCCESS || kept_old) plan.replaced.push_back({&file, path, kept_old});
   return error;
 }
 
-// "Copying \"name\"... " and the file written: "ok", or an error block.
-bool copy_one(install_plan& plan, const payload_file& file, std::span<uint8_t> buffer) {
+// "Copying \"name\"... " and the file written: "ok", or an error block. The
+// first file also starts the replacement, once its directory is there to
+// hold the record.
+bool copy_one(install_plan& plan, payload_file& file, bool first, std::span<uint8_t> buffer) {
   print({"Copying \"", file.name, "\"... "});
-  if (!create_directories(file.path)) return false;
-  if (DWORD error = copy_file(plan, file, buffer)) {
+  if (!create_directories(file.path) || (first && !begin_replacement(plan))) return false;
+  if (DWORD error = copy_file(file, buffer)) {
     report_error({"failed\n"}, error);
     return false;
   }
@@ -63,15 +58,15 @@ bool copy_files(install_plan& plan) {
   // One buffer for every file and every attempt of the step.
   inflate_buffer buffer;
   bool copied = true;
-  for (const auto& file : plan.files) {
+  for (payload_file& file : plan.files) {
     // No file is replaced once the run is cancelled.
-    if (cancel_requested() || !copy_one(plan, file, buffer.bytes())) {
+    if (cancel_requested() || !copy_one(plan, file, &file == &plan.files.front(), buffer.bytes())) {
       copied = false;
       break;
     }
   }
-  if (copied && !cancel_requested() && keep_new_files(plan)) return true;
-  restore_files(plan);
+  if (copied && !cancel_requested() && commit_files(plan)) return true;
+  roll_back_files(plan);
   return false;
 }
 

@@ -46,7 +46,7 @@ void discover_services(install_plan& plan) {
     std::vector<service_record> records;
     for (win::found_service& service : found[i]) {
       print({"  ", service.name, " -> ", service_state_name(service.state), "\n"});
-      records.push_back({.name = std::move(service.name), .state = service.state});
+      records.push_back({.name = std::move(service.name), .state = service.state, .start_type = service.start_type});
     }
     plan.services.emplace(std::wstring(files[i]->name), std::move(records));
   }

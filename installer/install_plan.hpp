@@ -13,6 +13,17 @@
 
 namespace brq_install {
 
+// Where an installed file stands in the replacement of the set
+// (file_transaction.hpp).
+enum class file_state {
+  untouched,    // as the run found it
+  staged,       // its new bytes written and flushed beside it
+  moved_aside,  // its old bytes moved to its backup, the new not yet in
+  replaced,     // the new file in its place, the old one in its backup
+  created,      // the new file in its place, where there was none
+  committed,    // the new file in its place for good
+};
+
 // One program the installer carries; its texts are the product's literals.
 struct payload_file {
   uint16_t resource_id = 0;
@@ -27,6 +38,30 @@ struct payload_file {
   // The installed file: the destination, a backslash and the name. Set once
   // the destination is settled.
   std::wstring path = {};
+  file_state state = file_state::untouched;
+};
+
+// What the record of an interrupted run says (run_record.hpp), read at the
+// start of a run and kept while its work is not done; this run's own
+// changes go into it as well, so that every write of it tells the next run
+// what that one needs.
+struct run_journal {
+  bool found = false;  // a record was there when the run began
+  // Its services cannot be known (it could not be read): every automatic
+  // service of the installed files is to be started again.
+  bool every_automatic_service = false;
+  std::vector<std::wstring> services;  // the services it names
+  // The files: all the new ones in place (the backups are only to be
+  // deleted), or being replaced (the backups are to be put back, and the
+  // files `created` where there were none to be deleted).
+  bool files_in_place = false;
+  std::vector<std::wstring> created;
+  // A dead run's files could not all be put in order yet (one was held, or
+  // a backup could not be deleted): done again before the copy.
+  bool recovery_pending = false;
+  // Something is left for a later run to complete (a file that could not
+  // be put back, a backup that could not be deleted): the record stays.
+  bool work_left = false;
 };
 
 struct install_plan {
@@ -46,24 +81,7 @@ struct install_plan {
   // are not ended either: the copy then finds the file held, and the run
   // ends with the services as they were.
   std::vector<std::wstring> undiscovered;
-
-  // A file that this run has put in its place: its old bytes are kept in its
-  // backup file (`kept_old`), or there was none, until the whole set is in.
-  struct replaced_file {
-    const payload_file* file;
-    std::wstring path;
-    bool kept_old;
-  };
-  std::vector<replaced_file> replaced;
-  // Services that the record of an interrupted run names: they are started
-  // again like the active ones, when discovery finds them.
-  std::vector<std::wstring> resumed;
-  // Something is left for a later run to complete (a backup file that
-  // could not be deleted or restored): the record stays on disk.
-  bool keep_record = false;
-  // Every new file is in place: what an interruption leaves is completed,
-  // not undone.
-  bool files_in_place = false;
+  run_journal journal;
 };
 
 // Whether a payload file name names a program: at least four characters,

@@ -7,6 +7,7 @@
 #include "copy_files.hpp"
 #include "destination.hpp"
 #include "discover_services.hpp"
+#include "file_transaction.hpp"
 #include "firewall.hpp"
 #include "install_plan.hpp"
 #include "installation_lock.hpp"
@@ -49,18 +50,20 @@ int run(int argc, const char* const* argv) {
   install_plan plan = build_install_plan();
   detect_os(plan);
   if (!settle_destination(plan)) return 1;
-  if (!resume_interrupted_run(plan, lock.abandoned())) return 1;
+  read_record(plan, lock.abandoned());
+  // A dead run's files that cannot be put in order: nothing may start on them.
+  if (!recover_files(plan)) return 1;
   discover_services(plan);  // its failures are warnings
   mark_resumed_services(plan);
-  // Until a service is stopped, a cancelled run has changed nothing.
-  if (cancel_requested()) return report_cancelled();
 
-  // Whatever happens from here on, every service stopped is started again.
-  bool updated = update_installation(plan);
-  bool started = start_services(plan);
-  bool cancelled = cancel_requested();
-  if (started && !plan.keep_record) remove_record(plan);
-  if (cancelled) return report_cancelled();
+  // Until a service is stopped, a cancelled run has changed nothing but
+  // what it resumed. Whatever happens, every service stopped, by this run
+  // or by one that died, is started again.
+  bool go = save_resumed_record(plan) && !cancel_requested();
+  bool updated = go && update_installation(plan);
+  bool started = go || has_services_to_start(plan) ? start_services(plan) : true;
+  close_record(plan, started);
+  if (cancel_requested()) return report_cancelled();
   return updated && started ? 0 : 1;
 }
 

@@ -1,12 +1,10 @@
 #include "run_record.hpp"
 
 #include <algorithm>
-#include <cwctype>
 #include <string>
 #include <vector>
 
 #include "console/console.hpp"
-#include "file_set.hpp"
 #include "install_plan.hpp"
 #include "win/files.hpp"
 
@@ -14,11 +12,14 @@ namespace brq_install {
 
 namespace {
 
-// UTF-16 text, one item a line: the header, whether the new files are in
-// place, then one service name a line.
+// UTF-16 text, one item a line: the header, the state of the files, then
+// the files created where there were none (while they are being replaced),
+// whether the services are every automatic one, and one service a line.
 constexpr std::wstring_view header = L"qzv.ua.brq.install unfinished run";
 constexpr std::wstring_view files_replacing = L"files: replacing";
 constexpr std::wstring_view files_in_place = L"files: in place";
+constexpr std::wstring_view created_prefix = L"created: ";
+constexpr std::wstring_view every_automatic_service = L"services: automatic";
 constexpr std::wstring_view service_prefix = L"service: ";
 // A record of this product is a few hundred bytes; a larger one is not ours.
 constexpr size_t record_limit = 64 * 1024;
@@ -26,13 +27,8 @@ constexpr size_t max_service_name = 256;
 
 std::wstring record_path(const install_plan& plan) { return plan.destination + L"\\" + std::wstring(record_file_name); }
 
-bool same_name(std::wstring_view a, std::wstring_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return towupper(x) == towupper(y); });
-}
-
 void add_once(std::vector<std::wstring>& names, const std::wstring& name) {
-  auto same = [&](const std::wstring& other) { return same_name(other, name); };
+  auto same = [&](const std::wstring& other) { return same_service_name(other, name); };
   if (std::find_if(names.begin(), names.end(), same) == names.end()) names.push_back(name);
 }
 
@@ -45,21 +41,22 @@ std::vector<std::wstring> services_to_record(const install_plan& plan) {
       for (const std::wstring& dependent : record.dependents) add_once(names, dependent);
     }
   }
-  for (const std::wstring& name : plan.resumed) add_once(names, name);
+  for (const std::wstring& name : plan.journal.services) add_once(names, name);
   for (const std::wstring& name : plan.registered) add_once(names, name);
   return names;
 }
 
 std::string encode(const install_plan& plan) {
+  const run_journal& journal = plan.journal;
   std::wstring text(header);
-  text += L'\n';
-  text += plan.files_in_place ? files_in_place : files_replacing;
-  text += L'\n';
-  for (const std::wstring& name : services_to_record(plan)) {
-    text += service_prefix;
-    text += name;
-    text += L'\n';
+  auto line = [&text](std::wstring_view prefix, std::wstring_view value = {}) { ((text += L'\n') += prefix) += value; };
+  line(journal.files_in_place ? files_in_place : files_replacing);
+  if (!journal.files_in_place) {
+    for (const std::wstring& name : journal.created) line(created_prefix, name);
   }
+  if (journal.every_automatic_service) line(every_automatic_service);
+  for (const std::wstring& name : services_to_record(plan)) line(service_prefix, name);
+  text += L'\n';
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
@@ -68,8 +65,13 @@ bool is_service_name(std::wstring_view name) {
          std::none_of(name.begin(), name.end(), [](wchar_t c) { return c < L' ' || c == L'\\' || c == L'/'; });
 }
 
-// The record's content, or false when it is not a record of this product.
-bool decode(const std::string& bytes, bool& in_place, std::vector<std::wstring>& services) {
+bool is_file_name(const install_plan& plan, std::wstring_view name) {
+  return std::any_of(plan.files.begin(), plan.files.end(), [&](const payload_file& file) { return file.name == name; });
+}
+
+// The record's content into `journal`, or false when it is not a record of
+// this product.
+bool decode(const install_plan& plan, const std::string& bytes, run_journal& journal) {
   if (bytes.size() % sizeof(wchar_t) != 0) return false;
   std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
   std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char*>(text.data()));
@@ -81,51 +83,62 @@ bool decode(const std::string& bytes, bool& in_place, std::vector<std::wstring>&
   }
   if (lines.size() < 2 || lines[0] != header) return false;
   if (lines[1] != files_in_place && lines[1] != files_replacing) return false;
-  in_place = lines[1] == files_in_place;
+  journal.files_in_place = lines[1] == files_in_place;
   for (size_t i = 2; i < lines.size(); ++i) {
-    std::wstring_view name = lines[i].substr(std::min(lines[i].size(), service_prefix.size()));
-    if (!lines[i].starts_with(service_prefix) || !is_service_name(name)) return false;
-    services.emplace_back(name);
+    std::wstring_view line = lines[i];
+    if (line == every_automatic_service) {
+      journal.every_automatic_service = true;
+    } else if (line.starts_with(created_prefix) && is_file_name(plan, line.substr(created_prefix.size()))) {
+      journal.created.emplace_back(line.substr(created_prefix.size()));
+    } else if (line.starts_with(service_prefix) && is_service_name(line.substr(service_prefix.size()))) {
+      journal.services.emplace_back(line.substr(service_prefix.size()));
+    } else {
+      return false;
+    }
   }
   return true;
 }
 
 }  // namespace
 
-bool resume_interrupted_run(install_plan& plan, bool lock_abandoned) {
+void read_record(install_plan& plan, bool lock_abandoned) {
   std::string bytes;
-  bool in_place = false;
-  std::vector<std::wstring> services;
+  run_journal found;
   DWORD error = win::read_small_file(record_path(plan), record_limit, bytes);
   bool no_record = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  if (error == ERROR_SUCCESS && !decode(bytes, in_place, services)) {
-    error = ERROR_INVALID_DATA;  // ignored whole, whatever part of it did read
-    in_place = false;
-    services.clear();
-  }
+  if (error == ERROR_SUCCESS && !decode(plan, bytes, found)) error = ERROR_INVALID_DATA;
   if (error != ERROR_SUCCESS && !no_record) {
-    report_warning({"Ignoring the record of an interrupted installation\n"}, error);
+    // Whatever part of it did read counts for nothing: its files are put
+    // back, and the services it would have named are taken to be every one
+    // that starts with the system, so that none stays down for good.
+    report_warning({"The record of an interrupted installation cannot be read: the automatic services of the "
+                    "installed files will be started\n"},
+                   error);
+    found = {};
+    found.every_automatic_service = true;
   }
   if (lock_abandoned) {
     print_text("Resuming an interrupted installation (the last run ended without releasing its lock)...\n");
   } else if (error == ERROR_SUCCESS) {
     print_text("Resuming an interrupted installation...\n");
   }
-  plan.resumed = std::move(services);
-  return recover_files(plan, in_place);
+  found.found = !no_record;
+  plan.journal = std::move(found);
 }
 
 void mark_resumed_services(install_plan& plan) {
   for (auto& [file, records] : plan.services) {
     for (service_record& record : records) {
-      if (is_resumed(plan, record.name)) record.restart = true;
+      bool automatic = plan.journal.every_automatic_service && record.start_type == SERVICE_AUTO_START;
+      if (automatic || is_resumed(plan, record.name)) record.restart = true;
     }
   }
 }
 
 bool is_resumed(const install_plan& plan, std::wstring_view name) {
-  return std::any_of(plan.resumed.begin(), plan.resumed.end(),
-                     [&](const std::wstring& resumed) { return same_name(resumed, name); });
+  const std::vector<std::wstring>& named = plan.journal.services;
+  return std::any_of(named.begin(), named.end(),
+                     [&](const std::wstring& resumed) { return same_service_name(resumed, name); });
 }
 
 bool save_record(const install_plan& plan) {
@@ -141,6 +154,11 @@ bool save_record(const install_plan& plan) {
   return true;
 }
 
-void remove_record(const install_plan& plan) { (void)win::delete_file(record_path(plan)); }
+bool save_resumed_record(const install_plan& plan) { return !plan.journal.found || save_record(plan); }
+
+void close_record(const install_plan& plan, bool services_started) {
+  if (!services_started || plan.journal.work_left || plan.journal.recovery_pending) return;
+  (void)win::delete_file(record_path(plan));  // left, it is a hint the next run finds harmless
+}
 
 }  // namespace brq_install

@@ -1,5 +1,6 @@
 #include "service_start_stop.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "console/console.hpp"
@@ -70,6 +71,54 @@ std::vector<dependent> dependents_of(const install_plan& plan, const std::wstrin
   return dependents;
 }
 
+// Whether the service `name` is no longer there to be started: deleted, or
+// marked for deletion. One that cannot be looked at counts as there.
+bool service_gone(const std::wstring& name) {
+  win::unique_sc_handle scm;
+  DWORD state = 0;
+  DWORD error = win::connect_service_manager(SC_MANAGER_CONNECT, scm);
+  if (error == ERROR_SUCCESS) error = win::query_service_state(scm.get(), name, state);
+  return error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
+// Whether the service `name` is one this run starts again: a discovered
+// service marked so, one that depends on it, or one it registered.
+bool started_again(install_plan& plan, std::wstring_view name) {
+  bool found = std::ranges::any_of(plan.registered, [&](const std::wstring& r) { return same_service_name(r, name); });
+  for_each_record(plan, [&](const service_record& record) {
+    if (!record.restart) return;
+    found = found || same_service_name(record.name, name) ||
+            std::ranges::any_of(record.dependents, [&](const std::wstring& d) { return same_service_name(d, name); });
+  });
+  return found;
+}
+
+// The services that the record of an interrupted run names but that this
+// run does not start: one that still exists is not a service of the
+// installed files as far as discovery can tell, and only those are ever
+// started. Each is a warning, and the record stays for a run that finds
+// it; so do the services of a file that could not be discovered when the
+// record could not be read. True when there is none.
+bool report_services_not_found(install_plan& plan) {
+  bool none = true;
+  auto warn = [&none](std::initializer_list<piece> line, const char* why) {
+    print(line);
+    print_colored(color_warning, why);
+    report_will_continue();
+    none = false;
+  };
+  for (const std::wstring& name : plan.journal.services) {
+    if (started_again(plan, name) || service_gone(name)) continue;
+    warn({"  service \"", name, "\"... "}, "not found among the services of the installed files\n");
+  }
+  if (plan.journal.every_automatic_service) {
+    for (const std::wstring& file : plan.undiscovered) {
+      warn({"  services of \"", file, "\"... "}, "unknown: they could not be discovered\n");
+    }
+  }
+  return none;
+}
+
 }  // namespace
 
 bool stop_services(install_plan& plan) {
@@ -110,8 +159,18 @@ bool stop_services(install_plan& plan) {
   return recorded;
 }
 
+bool has_services_to_start(const install_plan& plan) {
+  bool marked = false;
+  for_each_record(plan, [&marked](const service_record& record) { marked = marked || record.restart; });
+  return marked || !plan.journal.services.empty() || plan.journal.every_automatic_service;
+}
+
 bool start_services(install_plan& plan) {
-  if (plan.services.empty() && plan.registered.empty()) return true;
+  const run_journal& journal = plan.journal;
+  if (plan.services.empty() && plan.registered.empty() && journal.services.empty() &&
+      !journal.every_automatic_service) {
+    return true;
+  }
   print_text("Will start services...\n");
   // Every service is tried, whatever happened to the one before; but a run
   // that leaves one of them down has not done its job.
@@ -126,7 +185,7 @@ bool start_services(install_plan& plan) {
   for (const std::wstring& name : plan.registered) {
     all_running &= report_service(name, &win::start_service) == ERROR_SUCCESS;
   }
-  return all_running;
+  return report_services_not_found(plan) && all_running;
 }
 
 }  // namespace brq_install

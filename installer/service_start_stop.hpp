@@ -14,9 +14,16 @@ bool stop_services(install_plan& plan);
 
 // Step: starts again the discovered services marked so (active ones, and
 // those an interrupted run stopped), whether or not their stop succeeded,
-// then the services registered in this run, one line each. A failure is a warning and the next service follows; nothing
-// at all is printed when there is nothing to start. False when a service could not be started, so that the run does not
-// end as a success with a service down.
+// then the services registered in this run, one line each; then warns of
+// each service that the record of an interrupted run names but discovery
+// did not find. A failure is a warning and the next service follows;
+// nothing at all is printed when there is nothing to start or report.
+// False when a service could not be started or was not found, so that the
+// run does not end as a success with a service down.
 bool start_services(install_plan& plan);
+
+// Whether start_services has a service to start again, or to report as not
+// found, whatever else the run did.
+bool has_services_to_start(const install_plan& plan);
 
 }  // namespace brq_install

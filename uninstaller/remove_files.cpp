@@ -21,8 +21,8 @@ std::vector<std::wstring> installer_files(const install_plan& plan) {
   std::vector<std::wstring> paths;
   for (const payload_file& file : plan.files) {
     paths.push_back(file.path);
-    paths.push_back(win::sibling_path(file.path, L".new"));
-    paths.push_back(win::sibling_path(file.path, L".old"));
+    paths.push_back(win::staging_path(file.path));
+    paths.push_back(win::backup_path(file.path));
   }
   std::wstring record = plan.destination + L"\\" + std::wstring(record_file_name);
   paths.push_back(record);

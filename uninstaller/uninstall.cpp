@@ -6,10 +6,12 @@
 #include "console/console.hpp"
 #include "destination.hpp"
 #include "discover_services.hpp"
+#include "file_transaction.hpp"
 #include "install_plan.hpp"
 #include "installation_lock.hpp"
 #include "product.h"
 #include "removal.hpp"
+#include "run_record.hpp"
 #include "service_start_stop.hpp"
 
 namespace brq_install {
@@ -59,22 +61,30 @@ int uninstall(int argc, const char* const* argv) {
 
   install_plan plan = build_install_plan();
   if (!settle_destination(plan) || !check_no_links(plan)) return 1;
+  // What an installer's run left that died is put in order first, so that
+  // a removal that stops short leaves the installation whole and running.
+  read_record(plan, lock.abandoned());
+  if (!recover_files(plan)) return 1;
   discover_services(plan);
   if (!plan.undiscovered.empty()) {
     // A service that could not be looked at may run a file: nothing goes.
     print_colored(color_error, "Removal stopped: the services of the installed files are unknown\n");
     return 1;
   }
+  mark_resumed_services(plan);
   find_orphaned_services(plan);
-  if (cancel_requested()) return report_removal_cancelled();
 
   // Stopped services are written into the run's record first: should this
   // run die before it deletes them, the installer's next run starts them.
-  bool stopped = stop_services(plan);
+  bool cancelled = cancel_requested();
+  bool go = !cancelled && save_resumed_record(plan);
+  bool stopped = go && stop_services(plan);
   if (stopped) check_processes(plan);
   if (!stopped || !ready_to_remove(plan)) {
-    (void)start_services(plan);  // the installation stays as it was; its lines tell
-    return 1;
+    // The installation stays as it was; its lines tell.
+    bool started = go || has_services_to_start(plan) ? start_services(plan) : true;
+    close_record(plan, started);
+    return cancelled ? report_removal_cancelled() : 1;
   }
   removal_tally tally;
   bool removed = remove_everything(plan, tally);

@@ -29,6 +29,7 @@ file_identities::file_identities(std::span<const std::wstring> paths) : files_(p
   for (size_t i = 0; i < paths.size(); ++i) {
     files_[i].handle = open_for_identity(paths[i]);
     files_[i].valid = files_[i].handle && api.GetFileInformationByHandle(files_[i].handle.get(), &files_[i].info);
+    if (!files_[i].valid && error_ == ERROR_SUCCESS) error_ = last_error(ERROR_OPEN_FAILED);
   }
 }
 

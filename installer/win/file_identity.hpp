@@ -31,6 +31,9 @@ class file_identities {
   // names none of them or cannot be opened. Opens `path` once.
   size_t match(std::wstring_view path) const;
 
+  // 0, or the code of the first of them whose identity could not be read.
+  DWORD error() const { return error_; }
+
  private:
   struct known {
     unique_file_handle handle;
@@ -38,6 +41,7 @@ class file_identities {
     bool valid = false;
   };
   std::vector<known> files_;
+  DWORD error_ = ERROR_SUCCESS;
 };
 
 }  // namespace brq_install::win

@@ -24,6 +24,9 @@ std::wstring sibling_path(const std::wstring& path, std::wstring_view extension)
   return path.substr(0, stem_end) + std::wstring(extension);
 }
 
+std::wstring staging_path(const std::wstring& path) { return sibling_path(path, L".new"); }
+std::wstring backup_path(const std::wstring& path) { return sibling_path(path, L".old"); }
+
 DWORD move_file(const std::wstring& from, const std::wstring& to) {
   if (api.MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
   return last_error();

@@ -24,6 +24,12 @@ bool is_existing_file(const std::wstring& path);
 // has siblings that work too.
 std::wstring sibling_path(const std::wstring& path, std::wstring_view extension);
 
+// Beside each installed file: where its new bytes are written before they
+// replace it, and where its old bytes are kept until the whole set of files
+// is in place. Never longer than the file's own path.
+std::wstring staging_path(const std::wstring& path);
+std::wstring backup_path(const std::wstring& path);
+
 // 0 when no other process holds `path` open: the exclusive open that a
 // running program or an open handle refuses (32, a sharing violation) and a
 // read-only file denies (5). A file that is not there is not held.

@@ -89,11 +89,12 @@ DWORD enum_batch(SC_HANDLE scm, std::unique_ptr<std::byte[]>& buffer, DWORD size
   return last_error();
 }
 
-// The command line that the service `name` is registered with: one query
+// The command line and the start type that the service `name` is
+// registered with: one query
 // into a buffer of the largest size a configuration takes, another only
 // when the service manager asks for more. 1060 and 1072 for a service
 // deleted, or marked for deletion, since it was listed.
-DWORD registered_command_line(SC_HANDLE scm, std::wstring_view name, std::wstring& command_line) {
+DWORD registered_command_line(SC_HANDLE scm, std::wstring_view name, std::wstring& command_line, DWORD& start_type) {
   unique_sc_handle service(api.OpenServiceW(scm, std::wstring(name).c_str(), SERVICE_QUERY_CONFIG));
   if (!service) return last_error();
   DWORD size = config_buffer_size;
@@ -109,6 +110,7 @@ DWORD registered_command_line(SC_HANDLE scm, std::wstring_view name, std::wstrin
     if (!api.QueryServiceConfigW(service.get(), config, size, &needed)) return last_error();
   }
   command_line = owned(config->lpBinaryPathName);
+  start_type = config->dwStartType;
   return ERROR_SUCCESS;
 }
 
@@ -120,6 +122,8 @@ DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
                           std::vector<std::vector<found_service>>& found) {
   found.assign(paths.size(), {});
   const file_identities files(paths);
+  // A file whose identity cannot be read would match no service at all.
+  if (DWORD error = files.error()) return error;
   DWORD size = enum_buffer_size;
   auto buffer = std::make_unique<std::byte[]>(size);
   DWORD resume = 0;
@@ -141,14 +145,15 @@ DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
     for (DWORD i = 0; i < count; ++i) {
       std::wstring name = owned(entries[i].lpServiceName);
       std::wstring command_line;
-      if (DWORD failed = registered_command_line(scm, name, command_line)) {
+      DWORD start_type = 0;
+      if (DWORD failed = registered_command_line(scm, name, command_line, start_type)) {
         if (vanished(failed)) continue;  // deleted since it was listed: it runs nothing
         return failed;
       }
       std::wstring program = service_program(command_line);
       size_t file = program.empty() ? file_identities::none : files.match(program);
       if (file != file_identities::none)
-        found[file].push_back({std::move(name), entries[i].ServiceStatus.dwCurrentState});
+        found[file].push_back({std::move(name), entries[i].ServiceStatus.dwCurrentState, start_type});
     }
     if (error != ERROR_MORE_DATA) return ERROR_SUCCESS;
   }
@@ -157,7 +162,8 @@ DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
 
 DWORD query_service_program(SC_HANDLE scm, std::wstring_view name, std::wstring& program) {
   std::wstring command_line;
-  if (DWORD error = registered_command_line(scm, name, command_line)) return error;
+  DWORD start_type = 0;
+  if (DWORD error = registered_command_line(scm, name, command_line, start_type)) return error;
   program = service_program(command_line);
   return ERROR_SUCCESS;
 }

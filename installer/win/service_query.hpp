@@ -13,7 +13,8 @@ namespace brq_install::win {
 // A service as discovery finds it.
 struct found_service {
   std::wstring name;
-  DWORD state;  // SERVICE_RUNNING, ...
+  DWORD state;       // SERVICE_RUNNING, ...
+  DWORD start_type;  // SERVICE_AUTO_START, ...
 };
 
 // One pass over the Win32 services (own or shared process, active or not):
@@ -22,8 +23,9 @@ struct found_service {
 // service's configuration is read once, each program opened once, and each
 // of `paths` once. `scm` needs SC_MANAGER_ENUMERATE_SERVICE. A service
 // deleted while the pass runs matches nothing; any other failure, including
-// one listed service that cannot be opened or read, ends the pass with its
-// code, and `found` is then to be discarded.
+// one of `paths` whose identity cannot be read, or one listed service that
+// cannot be opened or read, ends the pass with its code, and `found` is
+// then to be discarded.
 [[nodiscard]] DWORD find_image_services(SC_HANDLE scm, std::span<const std::wstring> paths,
                                         std::vector<std::vector<found_service>>& found);
 

@@ -111,7 +111,11 @@ TEST_F(copy_files_test, other_errors_are_not_retried) {
        ERROR_ACCESS_DENIED},
       {"write failed",
        [](test::fake_payloads&) {
-         api.WriteFile = [](HANDLE, const void*, DWORD, DWORD*, OVERLAPPED*) -> BOOL {
+         // The record is written first, in one piece.
+         static int writes;
+         writes = 0;
+         api.WriteFile = [](HANDLE file, const void* data, DWORD size, DWORD* written, OVERLAPPED* overlapped) -> BOOL {
+           if (++writes == 1) return test::beneath().WriteFile(file, data, size, written, overlapped);
            ::SetLastError(ERROR_DISK_FULL);
            return FALSE;
          };
@@ -181,8 +185,8 @@ TEST_F(copy_files_test, a_failed_or_cancelled_copy_puts_back_every_file_replaced
     EXPECT_FALSE(copy_files(plan));
     EXPECT_EQ(console.runs(), c.output);
     for (const auto& file : plan.files) EXPECT_EQ(installed(file.name.data()), c.update ? "old" : "");
-    EXPECT_TRUE(plan.replaced.empty());
-    EXPECT_FALSE(plan.files_in_place);
+    for (const auto& file : plan.files) EXPECT_EQ(file.state, file_state::untouched);
+    EXPECT_FALSE(plan.journal.files_in_place);
     for (const wchar_t* other : {L"qzv.ua.brq.old", L"qzv.ua.brq.ctrl.old", L"qzv.ua.brq.dev.new"}) {
       EXPECT_EQ(GetFileAttributesW((plan.destination + L"\\" + other).c_str()), INVALID_FILE_ATTRIBUTES);
     }

@@ -1,5 +1,5 @@
-// Extraction of one payload: every failing call gives its code, and nothing
-// on disk changes unless the payload inflated whole.
+// Extraction of one payload into a new file: every failing call gives its
+// code and leaves no file, and a file written is whole and flushed.
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -8,6 +8,7 @@
 #include "files.hpp"
 #include "ledger.hpp"
 #include "payload/inflate.hpp"
+#include "win/files.hpp"
 #include "win/payload_resource.hpp"
 
 namespace brq_install {
@@ -55,7 +56,6 @@ struct extract_resource_test : ::testing::Test {
   }
   void TearDown() override {
     DeleteFileW(path.c_str());
-    DeleteFileW(win::backup_path(path).c_str());
     RemoveDirectoryW(directory.c_str());
   }
   void install_old_program() {
@@ -64,32 +64,22 @@ struct extract_resource_test : ::testing::Test {
     WriteFile(file, old_program.data(), static_cast<DWORD>(old_program.size()), &written, nullptr);
     CloseHandle(file);
   }
-  bool kept_old = false;
   inflate_buffer buffer;
-  DWORD extract() { return extract_resource_to_file(101, path, buffer.bytes(), kept_old); }
+  DWORD extract() { return extract_resource_to_file(101, path, buffer.bytes()); }
 };
 
-// A longer old file is replaced in full and kept as the backup; a first
-// file keeps none.
-TEST_F(extract_resource_test, replaces_the_file_whole_and_keeps_the_old_one_as_the_backup) {
-  for (bool update : {true, false}) {
-    SCOPED_TRACE(update);
-    if (update) install_old_program();
-    EXPECT_EQ(extract(), 0u);
-    EXPECT_EQ(test::read_file(path), program);
-    EXPECT_EQ(kept_old, update);
-    EXPECT_EQ(test::read_file(win::backup_path(path)), update ? old_program : "");
-    EXPECT_EQ(GetFileAttributesW(win::staging_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
-    DeleteFileW(path.c_str());
-    DeleteFileW(win::backup_path(path).c_str());
-  }
+// A longer file left at the path is replaced in full.
+TEST_F(extract_resource_test, writes_the_whole_file_over_a_longer_one) {
+  install_old_program();
+  EXPECT_EQ(extract(), 0u);
+  EXPECT_EQ(test::read_file(path), program);
   // The temporary names are no longer than the file's own: a path that
   // works has siblings that work.
   EXPECT_EQ(win::staging_path(path), directory + L"\\qzv.ua.brq.new");
   EXPECT_EQ(win::backup_path(directory + L"\\a.b\\x"), directory + L"\\a.b\\x.old");
 }
 
-TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) {
+TEST_F(extract_resource_test, every_failure_gives_its_code_and_leaves_no_file) {
   struct {
     const char* what;
     void (*fault)(test::fake_payloads&);
@@ -125,55 +115,47 @@ TEST_F(extract_resource_test, failures_before_writing_leave_the_file_as_it_was) 
          };
        },
        ERROR_ACCESS_DENIED},
+      // Unflushed, the bytes of a file moved into place may not be on disk.
+      {"file cannot be flushed",
+       [](test::fake_payloads&) {
+         api.FlushFileBuffers = [](HANDLE) -> BOOL {
+           ::SetLastError(ERROR_IO_DEVICE);
+           return FALSE;
+         };
+       },
+       ERROR_IO_DEVICE},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     test::scoped_platform undo_fault;
-    install_old_program();
     c.fault(payloads);
     EXPECT_EQ(extract(), c.expected);
-    EXPECT_EQ(test::read_file(path), old_program);
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
     payloads.add(101, test::zlib_stream(program));
   }
 }
 
-TEST_F(extract_resource_test, failed_or_short_write_keeps_the_old_file_and_says_why) {
+TEST_F(extract_resource_test, failed_or_short_write_says_why) {
   struct {
     const char* what;
     DWORD error;
     bool short_write;
     DWORD expected;
-    bool leftover_staging = false;  // an earlier run left the staging file
   } cases[] = {
       {"disk full", ERROR_DISK_FULL, false, ERROR_DISK_FULL},
       {"failed without a code", ERROR_SUCCESS, false, ERROR_WRITE_FAULT},
       // A stale 183 from CREATE_ALWAYS is no reason for a write that came back short.
       {"short write without a code", ERROR_SUCCESS, true, ERROR_WRITE_FAULT},
-      {"short write without a code over a leftover", ERROR_SUCCESS, true, ERROR_WRITE_FAULT, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    install_old_program();
-    if (c.leftover_staging) {
-      CloseHandle(CreateFileW(win::staging_path(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    }
     write_error = c.error;
     write_short = c.short_write;
     write_short_done = false;
     fail_without_code = c.error == ERROR_SUCCESS && !c.short_write;
     EXPECT_EQ(extract(), c.expected);
-    EXPECT_EQ(test::read_file(path), old_program);
-    EXPECT_EQ(GetFileAttributesW(win::staging_path(path).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
   }
-}
-
-TEST_F(extract_resource_test, a_file_held_without_sharing_gives_a_sharing_violation) {
-  install_old_program();
-  HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(extract(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  CloseHandle(held);
-  EXPECT_EQ(test::read_file(path), old_program);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The record an interrupted run leaves: what the next run says about it, the
-// services it takes from it, and how it puts the files in order.
+// services it takes from it, how it puts the files in order, and the record
+// it writes in its place.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,6 +8,7 @@
 
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "file_transaction.hpp"
 #include "files.hpp"
 #include "product_plan.hpp"
 #include "run_record.hpp"
@@ -22,98 +24,162 @@ std::string utf16(std::wstring_view text) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-const std::string replacing = utf16(
-    L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: QZVOPCUA.BRQ\n"
-    L"service: other\n");
-const std::string in_place = utf16(L"qzv.ua.brq.install unfinished run\nfiles: in place\nservice: QZVOPCUA.BRQ\n");
+const std::wstring header = L"qzv.ua.brq.install unfinished run\n";
+const std::string replacing = utf16(header + L"files: replacing\nservice: QZVOPCUA.BRQ\nservice: other\n");
+const std::string in_place = utf16(header + L"files: in place\nservice: QZVOPCUA.BRQ\n");
 const std::string resuming = "Resuming an interrupted installation...\n";
 const std::string restored = "Restoring \"qzv.ua.brq.exe\"... ok\n";
-std::string ignored(DWORD code) {
-  return "Ignoring the record of an interrupted installation\n" + text_of(code) + "\nWill attempt to continue...\n";
+std::string unreadable(DWORD code) {
+  return "The record of an interrupted installation cannot be read: the automatic services of the installed files "
+         "will be started\n" +
+         text_of(code) + "\nWill attempt to continue...\n";
 }
+const std::wstring automatic = header + L"files: replacing\nservices: automatic\n";
 
-// The product's plan on Windows 10, installed into `destination`.
-install_plan plan_in(const test::temp_tree& destination) {
-  install_plan plan = test::product_plan(destination.path());
-  return plan;
-}
+using files = std::vector<std::pair<const wchar_t*, std::string>>;
+// A run killed while it replaced the server: the new server in place, the
+// old one in its backup, the control tool half staged.
+const files killed_while_replacing = {
+    {L"qzv.ua.brq.exe", "new"}, {L"qzv.ua.brq.old", "old"}, {L"qzv.ua.brq.ctrl.new", "half a new control tool"}};
 
-TEST(run_record, the_next_run_resumes_what_the_record_says_and_ignores_a_record_that_is_not_one) {
+TEST(run_record, the_next_run_resumes_what_the_record_says_and_rewrites_it) {
   struct {
     const char* what;
-    std::string record;  // "-": none
-    bool abandoned;
+    std::string record;  // "-": none; "held": there, but held open by another program
     std::vector<run> output;
-    std::vector<std::wstring> resumed;
-    const char* server;  // the server file afterwards
+    std::wstring rewritten;  // the record afterwards; empty: none
+    std::string server;      // afterwards
+    files disk = killed_while_replacing;
+    bool abandoned = false;
   } cases[] = {
-      {"no record", "-", false, {{restored, plain}}, {}, "old"},  // a backup without a record is put back
-      {"files being replaced", replacing, false, {{resuming + restored, plain}}, {L"QZVOPCUA.BRQ", L"other"}, "old"},
-      {"files in place", in_place, false, {{resuming, plain}}, {L"QZVOPCUA.BRQ"}, "new"},
+      {"no record", "-", {{restored, plain}}, L"", "old"},  // a backup without a record is put back
+      {"files being replaced",
+       replacing,
+       {{resuming + restored, plain}},
+       header + L"files: replacing\nservice: QZVOPCUA.BRQ\nservice: other\n",
+       "old"},
+      {"files in place", in_place, {{resuming, plain}}, header + L"files: replacing\nservice: QZVOPCUA.BRQ\n", "new"},
+      {"files in place, but the server missing",
+       in_place,
+       {{resuming + restored, plain}},
+       header + L"files: replacing\nservice: QZVOPCUA.BRQ\n",
+       "old",
+       {{L"qzv.ua.brq.old", "old"}}},
+      {"a file created where there was none",
+       utf16(header + L"files: replacing\ncreated: qzv.ua.brq.ctrl.exe\n"),
+       {{resuming + "Removing \"qzv.ua.brq.ctrl.exe\"... ok\n", plain}},
+       header + L"files: replacing\n",
+       "",
+       {{L"qzv.ua.brq.ctrl.exe", "new"}}},
       {"lock abandoned, no record",
        "-",
-       true,
        {{"Resuming an interrupted installation (the last run ended without releasing its lock)...\n" + restored,
          plain}},
-       {},
+       L"",
+       "old",
+       killed_while_replacing,
+       true},
+      {"every automatic service", utf16(automatic), {{resuming + restored, plain}}, automatic, "old"},
+      {"not a record", "hello", {{unreadable(ERROR_INVALID_DATA), color_warning}, {restored, plain}}, automatic, "old"},
+      {"another version's",
+       utf16(header + L"files: in place\nservice: QZVOPCUA.BRQ\nstate: 3\n"),
+       {{unreadable(ERROR_INVALID_DATA), color_warning}, {restored, plain}},
+       automatic,
        "old"},
-      {"not a record", "hello", false, {{ignored(ERROR_INVALID_DATA), color_warning}, {restored, plain}}, {}, "old"},
       {"a name with a backslash",
-       utf16(L"qzv.ua.brq.install unfinished run\nfiles: in place\nservice: a\\b\n"),
-       false,
-       {{ignored(ERROR_INVALID_DATA), color_warning}, {restored, plain}},
-       {},
+       utf16(header + L"files: in place\nservice: a\\b\n"),
+       {{unreadable(ERROR_INVALID_DATA), color_warning}, {restored, plain}},
+       automatic,
        "old"},
       {"no last line break",
        in_place.substr(0, in_place.size() - 2),
-       false,
-       {{ignored(ERROR_INVALID_DATA), color_warning}, {restored, plain}},
-       {},
+       {{unreadable(ERROR_INVALID_DATA), color_warning}, {restored, plain}},
+       automatic,
        "old"},
       {"oversized",
        std::string(70000, 'x'),
-       false,
-       {{ignored(ERROR_FILE_TOO_LARGE), color_warning}, {restored, plain}},
-       {},
+       {{unreadable(ERROR_FILE_TOO_LARGE), color_warning}, {restored, plain}},
+       automatic,
+       "old"},
+      // It cannot be rewritten either: the run fails before its copy (the
+      // error's text is the file system's).
+      {"held open by another program",
+       "held",
+       {{unreadable(ERROR_SHARING_VIOLATION), color_warning},
+        {restored, plain},
+        {"Failed to write \"%r\"\n", color_error}},
+       L"held",
        "old"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     test::temp_tree destination;
     test::console_recorder console;
-    install_plan plan = plan_in(destination);
+    install_plan plan = test::product_plan(destination.path());
+    std::wstring record = destination.path() + L"\\qzv.ua.brq.run";
     auto write = [&](const wchar_t* name, const std::string& bytes) {
       std::ofstream(std::filesystem::path(destination.path() + L"\\" + name), std::ios::binary) << bytes;
     };
-    if (c.record != "-") write(L"qzv.ua.brq.run", c.record);
-    write(L"qzv.ua.brq.exe", "new");
-    write(L"qzv.ua.brq.old", "old");
-    write(L"qzv.ua.brq.ctrl.new", "half a new control tool");
+    if (c.record != "-") write(L"qzv.ua.brq.run", c.record == "held" ? "held" : c.record);
+    for (const auto& [name, bytes] : c.disk) write(name, bytes);
+    HANDLE held = c.record == "held" ? CreateFileW(record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                     : INVALID_HANDLE_VALUE;
 
-    EXPECT_TRUE(resume_interrupted_run(plan, c.abandoned));
-    EXPECT_EQ(console.runs(), c.output);
-    EXPECT_EQ(plan.resumed, c.resumed);
+    read_record(plan, c.abandoned);
+    EXPECT_TRUE(recover_files(plan));
+    EXPECT_EQ(save_resumed_record(plan), c.rewritten != L"held");
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+
+    std::vector<run> output = console.runs(), expected = c.output;
+    for (run& r : expected) {
+      if (size_t at = r.text.find("%r"); at != std::string::npos) r.text.replace(at, 2, wide_to_utf8(record));
+    }
+    if (output.size() == 3) output[2].text.resize(std::min(output[2].text.size(), expected.back().text.size()));
+    EXPECT_EQ(output, expected);
+    std::string on_disk = test::read_file(record);
+    EXPECT_EQ(on_disk, c.rewritten == L"held" ? "held" : utf16(c.rewritten));
     EXPECT_EQ(test::read_file(destination.path() + L"\\qzv.ua.brq.exe"), c.server);
-    for (const wchar_t* gone : {L"\\qzv.ua.brq.old", L"\\qzv.ua.brq.ctrl.new"}) {
+    for (const wchar_t* gone : {L"\\qzv.ua.brq.old", L"\\qzv.ua.brq.ctrl.new", L"\\qzv.ua.brq.ctrl.exe"}) {
       EXPECT_EQ(GetFileAttributesW((destination.path() + gone).c_str()), INVALID_FILE_ATTRIBUTES);
     }
   }
 }
 
-TEST(run_record, a_file_that_cannot_be_put_back_ends_the_run) {
-  test::temp_tree destination;
-  test::console_recorder console;
-  install_plan plan = plan_in(destination);
-  std::wstring server = destination.file(L"qzv.ua.brq.exe");
-  destination.file(L"qzv.ua.brq.old");
-  HANDLE held = CreateFileW(server.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_FALSE(resume_interrupted_run(plan, false));
-  CloseHandle(held);
-  std::vector<run> output = console.runs();
-  ASSERT_EQ(output.size(), 2u);
-  EXPECT_EQ(output[0], (run{"Restoring \"qzv.ua.brq.exe\"... ", plain}));
-  EXPECT_EQ(output[1].text.substr(0, 7), "failed\n");
-  EXPECT_EQ(output[1].attribute, color_error);
+// A backup that cannot be put back ends the run before anything starts on
+// a mixed set; one whose file a program holds (a service started since, at
+// boot say) waits for the services to be stopped, and the record keeps
+// speaking of the dead run's files until then.
+TEST(run_record, a_file_that_cannot_be_put_back_ends_the_run_and_a_held_one_waits_for_the_copy) {
+  for (bool held : {false, true}) {
+    SCOPED_TRACE(held ? "held" : "refused");
+    test::temp_tree destination;
+    test::console_recorder console;
+    install_plan plan = test::product_plan(destination.path());
+    std::wstring server = destination.file(L"qzv.ua.brq.exe");
+    destination.file(L"qzv.ua.brq.old");
+    HANDLE open = held ? CreateFileW(server.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr;
+    {
+      test::scoped_override refuse(
+          win::api.MoveFileExW, held ? win::api.MoveFileExW : +[](const wchar_t*, const wchar_t*, DWORD) -> BOOL {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+          });
+      read_record(plan, false);
+      EXPECT_EQ(recover_files(plan), held);
+    }
+    EXPECT_EQ(plan.journal.recovery_pending, held);
+    if (!held) {
+      EXPECT_EQ(console.runs(), (std::vector<run>{{"Restoring \"qzv.ua.brq.exe\"... ", plain},
+                                                  {"failed\n" + text_of(ERROR_ACCESS_DENIED) + "\n", color_error}}));
+      continue;
+    }
+    EXPECT_EQ(console.text(), "");
+    CloseHandle(open);
+    EXPECT_TRUE(begin_replacement(plan));
+    EXPECT_EQ(console.text(), restored);
+    EXPECT_EQ(test::read_file(destination.path() + L"\\qzv.ua.brq.run"),
+              utf16(header + L"files: replacing\ncreated: qzv.ua.brq.ctrl.exe\ncreated: qzv.ua.brq.dev.exe\n"));
+  }
 }
 
 }  // namespace

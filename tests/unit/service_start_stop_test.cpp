@@ -405,7 +405,7 @@ TEST_F(service_control_test, the_record_names_a_service_before_it_is_stopped) {
 TEST_F(service_control_test, the_loop_acts_on_the_state_it_finds_and_stops_dependents_first) {
   install_plan plan = new_plan();
   plan.services[L"qzv.ua.brq.exe"] = {record(L"restarted", SERVICE_STOP_PENDING), record(L"server", SERVICE_RUNNING)};
-  plan.resumed = {L"stopped client"};
+  plan.journal.services = {L"stopped client"};
   scm.add({.name = L"restarted", .state = SERVICE_RUNNING});
   scm.add({.name = L"server", .state = SERVICE_RUNNING});
   scm.add({.name = L"client", .dependencies = {L"server"}, .state = SERVICE_RUNNING});
