@@ -35,7 +35,11 @@ void check_processes(install_plan& plan) {
   std::vector<const payload_file*> files;
   std::vector<std::wstring> paths;
   for (const auto& file : plan.files) {
-    if (!is_installed_program(file) || std::ranges::count(plan.undiscovered, file.name) != 0) continue;
+    bool installed = false;
+    if (std::ranges::count(plan.undiscovered, file.name) != 0 || find_installed_program(file, installed) != 0 ||
+        !installed) {
+      continue;
+    }
     files.push_back(&file);
     paths.push_back(file.path);
   }

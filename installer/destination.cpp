@@ -27,8 +27,13 @@ void place_files(install_plan& plan) {
   for (payload_file& file : plan.files) file.path = plan.destination + L'\\' + std::wstring(file.name);
 }
 
-bool is_installed_program(const payload_file& file) {
-  return is_executable_name(file.name) && win::is_existing_file(file.path);
+DWORD find_installed_program(const payload_file& file, bool& installed) {
+  installed = false;
+  if (!is_executable_name(file.name)) return ERROR_SUCCESS;
+  DWORD attributes = 0;
+  DWORD error = win::get_file_attributes(file.path, attributes);
+  installed = error == ERROR_SUCCESS && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
 bool create_directories(std::wstring_view path) {

@@ -1,5 +1,7 @@
 #pragma once
 // The destination directory and the paths built on it.
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 
@@ -17,9 +19,10 @@ bool settle_destination(install_plan& plan);
 // builds a path again.
 void place_files(install_plan& plan);
 
-// Whether `file` is a program (".exe") and is at its path now, as a file
-// and not a directory: only such files can run as services or processes.
-bool is_installed_program(const payload_file& file);
+// Sets `installed` when `file` is a program (".exe") and is at its path
+// now, as a file and not a directory: only such files can run as services
+// or processes. 0, or the code when its presence cannot be told.
+[[nodiscard]] DWORD find_installed_program(const payload_file& file, bool& installed);
 
 // Creates every directory on `path` up to its last backslash; the part
 // before the first backslash (the drive) is never created. False, after an

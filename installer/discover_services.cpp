@@ -19,13 +19,20 @@ std::string_view service_state_name(DWORD state) {
 }
 
 void discover_services(install_plan& plan) {
-  // The installed programs, a first installation has none.
+  // The installed programs, a first installation has none. One that cannot
+  // be told to be there or not may run as a service all the same.
   std::vector<const payload_file*> files;
   std::vector<std::wstring> paths;
   for (const auto& file : plan.files) {
-    if (!is_installed_program(file)) continue;
-    files.push_back(&file);
-    paths.push_back(file.path);
+    bool installed = false;
+    if (DWORD error = find_installed_program(file, installed)) {
+      print({"Discovering services for \"", file.name, "\"...\n"});
+      report_warning({"failed to enum services\n"}, error);
+      plan.undiscovered.emplace_back(file.name);
+    } else if (installed) {
+      files.push_back(&file);
+      paths.push_back(file.path);
+    }
   }
   if (files.empty()) return;
 

@@ -14,10 +14,12 @@ namespace brq_install {
 
 namespace {
 
-// "Restoring \"name\"... " and the outcome: "ok" or an error block.
-bool report_file(const char* action, std::wstring_view name, DWORD error) {
+// "Restoring \"name\"... ", the file put back by `operation`, and its
+// outcome: "ok" or an error block.
+template <typename Operation>
+bool put_back(const char* action, std::wstring_view name, Operation operation) {
   print({action, " \"", name, "\"... "});
-  if (error != ERROR_SUCCESS) {
+  if (DWORD error = operation()) {
     report_error({"failed\n"}, error);
     return false;
   }
@@ -49,7 +51,7 @@ bool put_file_in_order(run_journal& journal, const payload_file& file, bool defe
   bool has_backup = false, has_file = false;
   DWORD error = file_there(backup, has_backup);
   if (error == ERROR_SUCCESS) error = file_there(file.path, has_file);
-  if (error != ERROR_SUCCESS) return report_file("Restoring", file.name, error);
+  if (error != ERROR_SUCCESS) return put_back("Restoring", file.name, [error] { return error; });
 
   if (has_backup && has_file && journal.files_in_place) {
     // The new file is in its place for good: its backup only goes.
@@ -64,16 +66,53 @@ bool put_file_in_order(run_journal& journal, const payload_file& file, bool defe
   bool remove = !has_backup && has_file && !journal.files_in_place && is_created(journal, file);
   if (!has_backup && !remove) return true;
   if (has_file && defer && win::check_not_held(file.path) == ERROR_SHARING_VIOLATION) return pending = true;
-  if (remove) return report_file("Removing", file.name, win::delete_file(file.path));
-  return report_file("Restoring", file.name, win::move_file(backup, file.path));
+  if (remove) return put_back("Removing", file.name, [&] { return win::delete_file(file.path); });
+  return put_back("Restoring", file.name, [&] { return win::move_file(backup, file.path); });
+}
+
+// Sets `under_way` when the backups on disk are those of a commit under
+// way, for a record that cannot be read: a run swaps the files in their
+// order and deletes their backups in the same order, so a file in place
+// without a backup before one with a backup shows that the deletions had
+// begun; and `any` when there is a backup at all. False, after an error
+// block, when that cannot be told: nothing is then put back or deleted.
+bool read_backups(const install_plan& plan, bool& under_way, bool& any) {
+  bool without_backup = false;
+  under_way = any = false;
+  for (const payload_file& file : plan.files) {
+    bool backup = false, there = false;
+    DWORD error = file_there(win::backup_path(file.path), backup);
+    if (error == ERROR_SUCCESS) error = file_there(file.path, there);
+    if (error != ERROR_SUCCESS) return put_back("Restoring", file.name, [error] { return error; });
+    under_way = under_way || (backup && without_backup);
+    without_backup = without_backup || (there && !backup);
+    any = any || backup;
+  }
+  return true;
+}
+
+// For a record that cannot be read, decides from the backups how far its
+// files got, and writes that down before anything is done on the strength
+// of it: the record may be read again later (once another program has let
+// go of it) and must not then undo it. False after an error block.
+bool decide_from_backups(install_plan& plan) {
+  run_journal& journal = plan.journal;
+  bool any = false;
+  if (!read_backups(plan, journal.files_in_place, any) || (any && !save_record(plan))) return false;
+  journal.files_unknown = false;
+  return true;
 }
 
 // Every file in order, as recover_files says; once they are, the journal
-// no longer speaks of the dead run's files.
+// no longer speaks of the dead run's files. Backups are deleted in the
+// files' order and put back newest first, as a run does, so that what a
+// recovery cut off leaves the backups as a run would have.
 bool put_in_order(install_plan& plan, bool defer) {
   run_journal& journal = plan.journal;
+  if (journal.files_unknown && !decide_from_backups(plan)) return false;
   bool pending = false;
-  for (const payload_file& file : plan.files) {
+  for (size_t i = 0, count = plan.files.size(); i < count; ++i) {
+    const payload_file& file = plan.files[journal.files_in_place ? i : count - 1 - i];
     if (!put_file_in_order(journal, file, defer, pending)) return false;
   }
   journal.recovery_pending = pending;
@@ -88,8 +127,10 @@ bool put_in_order(install_plan& plan, bool defer) {
 
 bool recover_files(install_plan& plan) { return put_in_order(plan, true); }
 
+bool finish_recovery(install_plan& plan) { return !plan.journal.recovery_pending || put_in_order(plan, false); }
+
 bool begin_replacement(install_plan& plan) {
-  if (plan.journal.recovery_pending && !put_in_order(plan, false)) return false;
+  if (!finish_recovery(plan)) return false;
   plan.journal.created.clear();
   for (const payload_file& file : plan.files) {
     // A file that may hold old bytes is never one that a recovery deletes:
@@ -149,9 +190,9 @@ void roll_back_files(install_plan& plan) {
   for (payload_file& file : std::views::reverse(plan.files)) {
     bool back = true;
     if (file.state == file_state::replaced || file.state == file_state::moved_aside) {
-      back = report_file("Restoring", file.name, win::move_file(win::backup_path(file.path), file.path));
+      back = put_back("Restoring", file.name, [&] { return win::move_file(win::backup_path(file.path), file.path); });
     } else if (file.state == file_state::created) {
-      back = report_file("Removing", file.name, win::delete_file(file.path));
+      back = put_back("Removing", file.name, [&] { return win::delete_file(file.path); });
     }
     (void)win::delete_file(win::staging_path(file.path));  // a leftover is deleted by the next run
     if (back) {

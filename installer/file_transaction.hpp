@@ -29,6 +29,11 @@ struct payload_file;
 // block, when a file cannot be put in order: the run must not go on.
 bool recover_files(install_plan& plan);
 
+// What recovery left because a file was held, done now that the services
+// are stopped: false, after an error block, when a file cannot be put in
+// order, and nothing may then start on the files.
+bool finish_recovery(install_plan& plan);
+
 // The start of this run's replacement, before the first file is swapped:
 // finishes what recovery left, and writes into the record that the files
 // are being replaced and which of them are created where there were none.

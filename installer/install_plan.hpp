@@ -56,6 +56,8 @@ struct run_journal {
   // files `created` where there were none to be deleted).
   bool files_in_place = false;
   std::vector<std::wstring> created;
+  // It could not be read: how far its files got is told by the backups.
+  bool files_unknown = false;
   // A dead run's files could not all be put in order yet (one was held, or
   // a backup could not be deleted): done again before the copy.
   bool recovery_pending = false;

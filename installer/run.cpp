@@ -61,7 +61,9 @@ int run(int argc, const char* const* argv) {
   // or by one that died, is started again.
   bool go = save_resumed_record(plan) && !cancel_requested();
   bool updated = go && update_installation(plan);
-  bool started = go || has_services_to_start(plan) ? start_services(plan) : true;
+  // Nothing starts on files that are not one whole set.
+  bool whole = finish_recovery(plan);
+  bool started = whole && (go || has_services_to_start(plan) ? start_services(plan) : true);
   close_record(plan, started);
   if (cancel_requested()) return report_cancelled();
   return updated && started ? 0 : 1;

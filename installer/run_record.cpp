@@ -108,14 +108,15 @@ void read_record(install_plan& plan, bool lock_abandoned) {
   bool no_record = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   if (error == ERROR_SUCCESS && !decode(plan, bytes, found)) error = ERROR_INVALID_DATA;
   if (error != ERROR_SUCCESS && !no_record) {
-    // Whatever part of it did read counts for nothing: its files are put
-    // back, and the services it would have named are taken to be every one
-    // that starts with the system, so that none stays down for good.
+    // Whatever part of it did read counts for nothing: the backups on disk
+    // tell how far its files got, and the services it would have named are
+    // taken to be every one that starts with the system, so that none
+    // stays down for good.
     report_warning({"The record of an interrupted installation cannot be read: the automatic services of the "
                     "installed files will be started\n"},
                    error);
     found = {};
-    found.every_automatic_service = true;
+    found.every_automatic_service = found.files_unknown = true;
   }
   if (lock_abandoned) {
     print_text("Resuming an interrupted installation (the last run ended without releasing its lock)...\n");

@@ -1,5 +1,8 @@
 #include "win/file_identity.hpp"
 
+#include <algorithm>
+#include <cwctype>
+
 namespace brq_install::win {
 
 namespace {
@@ -18,6 +21,10 @@ bool same_identity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INF
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+bool same_spelling(std::wstring_view a, std::wstring_view b) {
+  return std::ranges::equal(a, b, [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
+}
+
 }  // namespace
 
 bool same_file(std::wstring_view path_a, std::wstring_view path_b) {
@@ -27,6 +34,7 @@ bool same_file(std::wstring_view path_a, std::wstring_view path_b) {
 
 file_identities::file_identities(std::span<const std::wstring> paths) : files_(paths.size()) {
   for (size_t i = 0; i < paths.size(); ++i) {
+    files_[i].path = paths[i];
     files_[i].handle = open_for_identity(paths[i]);
     files_[i].valid = files_[i].handle && api.GetFileInformationByHandle(files_[i].handle.get(), &files_[i].info);
     if (!files_[i].valid && error_ == ERROR_SUCCESS) error_ = last_error(ERROR_OPEN_FAILED);
@@ -36,9 +44,10 @@ file_identities::file_identities(std::span<const std::wstring> paths) : files_(p
 size_t file_identities::match(std::wstring_view path) const {
   unique_file_handle file = open_for_identity(path);
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!file || !api.GetFileInformationByHandle(file.get(), &info)) return none;
+  bool readable = file && api.GetFileInformationByHandle(file.get(), &info);
   for (size_t i = 0; i < files_.size(); ++i) {
-    if (files_[i].valid && same_identity(files_[i].info, info)) return i;
+    if (readable ? files_[i].valid && same_identity(files_[i].info, info) : same_spelling(files_[i].path, path))
+      return i;
   }
   return none;
 }

@@ -28,7 +28,9 @@ class file_identities {
   explicit file_identities(std::span<const std::wstring> paths);
 
   // The position among them of the file that `path` names; `none` when it
-  // names none of them or cannot be opened. Opens `path` once.
+  // names none of them. Opens `path` once; one that cannot be opened or
+  // read names a file of them only when it is spelt as that file's path
+  // is (in any letter case), so that a failure to look does not hide it.
   size_t match(std::wstring_view path) const;
 
   // 0, or the code of the first of them whose identity could not be read.
@@ -36,6 +38,7 @@ class file_identities {
 
  private:
   struct known {
+    std::wstring path;
     unique_file_handle handle;
     BY_HANDLE_FILE_INFORMATION info{};
     bool valid = false;

@@ -4,6 +4,8 @@
 // exit code, the installed files and what the service manager reports.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <utility>
 
@@ -251,28 +253,38 @@ TEST_F(held_update, failed_copy_restores_every_file_and_starts_the_server_again)
   EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
+// Also when the record it left is damaged: the backups tell how far its
+// files got, and the server, an automatic service, starts again.
 TEST_F(held_update, run_killed_while_it_waits_is_completed_by_the_next) {
-  child_process killed(installer_command());
-  ASSERT_TRUE(killed.wait_for_output(copies_up_to_the_held_file));
-  killed.terminate();
-  release();
-  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_STOPPED));
+  for (bool damaged : {false, true}) {
+    SCOPED_TRACE(damaged ? "record damaged" : "record intact");
+    if (damaged) SetUp();
+    child_process killed(installer_command());
+    ASSERT_TRUE(killed.wait_for_output(copies_up_to_the_held_file));
+    killed.terminate();
+    release();
+    EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_STOPPED));
+    if (damaged) std::ofstream(std::filesystem::path(installed_path(L"qzv.ua.brq.run"))) << "not a record";
 
-  auto result = install();
-  EXPECT_EQ(without_server_retries(after_os_line(result.out)),
-            destination +
-                "Resuming an interrupted installation...\r\n"
-                "Restoring \"qzv.ua.brq.exe\"... ok\r\n"
-                "Restoring \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
-                "Discovering services for \"qzv.ua.brq.exe\"...\r\n"
-                "  QZVOPCUA.BRQ -> stopped\r\n"
-                "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\r\n"
-                "Discovering services for \"qzv.ua.brq.dev.exe\"...\r\n"
-                "Will stop services...\r\n" +
-                no_processes + copies + already_registered + firewall_and_start);
-  EXPECT_EQ(result.exit_code, 0u);
-  expect_installed_payloads();
-  EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
+    auto result = install();
+    std::string resumed = damaged ? "The record of an interrupted installation cannot be read: the automatic services "
+                                    "of the installed files will be started\r\n" +
+                                        text_of(ERROR_INVALID_DATA) + "\r\nWill attempt to continue...\r\n"
+                                  : "Resuming an interrupted installation...\r\n";
+    EXPECT_EQ(without_server_retries(after_os_line(result.out)),
+              destination + resumed +
+                  "Restoring \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
+                  "Restoring \"qzv.ua.brq.exe\"... ok\r\n"
+                  "Discovering services for \"qzv.ua.brq.exe\"...\r\n"
+                  "  QZVOPCUA.BRQ -> stopped\r\n"
+                  "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\r\n"
+                  "Discovering services for \"qzv.ua.brq.dev.exe\"...\r\n"
+                  "Will stop services...\r\n" +
+                  no_processes + copies + already_registered + firewall_and_start);
+    EXPECT_EQ(result.exit_code, 0u);
+    expect_installed_payloads();
+    EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
+  }
 }
 
 TEST_F(installation, service_name_taken_by_another_file_ends_the_run_before_the_firewall) {

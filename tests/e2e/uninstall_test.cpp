@@ -51,5 +51,23 @@ TEST_F(uninstall, removes_a_running_installation_and_the_control_tool_it_runs_th
   expect_nothing_left();
 }
 
+// A removal refused for a file in use starts the server again and leaves no
+// record, so that the next run of the installer is a plain update.
+TEST_F(uninstall, refused_for_a_file_in_use_leaves_the_installation_as_it_was) {
+  ASSERT_NO_FATAL_FAILURE(first_installation());
+  HANDLE held = CreateFileW(installed_path(L"qzv.ua.brq.dev.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  child_result removal = remove();
+  CloseHandle(held);
+  EXPECT_NE(removal.out.find("Cannot remove \"qzv.ua.brq.dev.exe\": it is in use\r\n"), std::string::npos)
+      << removal.out;
+  EXPECT_EQ(removal.exit_code, 1u);
+  EXPECT_EQ(service_status(L"QZVOPCUA.BRQ").dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(GetFileAttributesW(installed_path(L"qzv.ua.brq.run").c_str()), INVALID_FILE_ATTRIBUTES);
+  child_result update = install();
+  EXPECT_EQ(update.out.find("Resuming"), std::string::npos) << update.out;
+  EXPECT_EQ(update.exit_code, 0u) << update.out;
+}
+
 }  // namespace
 }  // namespace brq_install

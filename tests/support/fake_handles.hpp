@@ -41,6 +41,10 @@ class fake_handles {
     ++(open ? closed : bad_closes);
     return open;
   }
+  template <typename Visit>
+  void each_open(Visit visit) const {  // what every open handle was opened for
+    for (const auto& [handle, opened_for] : handles_) visit(opened_for);
+  }
   bool owns(Handle handle) const {  // one of this fake's values, open or not
     auto value = reinterpret_cast<uintptr_t>(handle);
     return value > first_ && value <= next_;

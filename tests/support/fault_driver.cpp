@@ -23,6 +23,7 @@ constexpr auto invalid_handle = static_cast<uintptr_t>(-1);
 // denied (5), and the functions that fail in a way of their own.
 constexpr function_faults faults[] = {
     {"CreateFileW", ERROR_SHARING_VIOLATION, invalid_handle},
+    {"MoveFileExW", ERROR_SHARING_VIOLATION},  // a scanner holding the staged file: the copy asks again
     {"GetStdHandle", ERROR_INVALID_HANDLE, invalid_handle},
     {"GetFileAttributesW", ERROR_ACCESS_DENIED, INVALID_FILE_ATTRIBUTES},
     {"WaitForSingleObject", ERROR_INVALID_HANDLE, WAIT_FAILED},
@@ -152,7 +153,7 @@ void fault_driver::fail(size_t n, DWORD error, bool sticky) {
   error_ = error;
   sticky_ = sticky;
   failed_function_ = nullptr;
-  killed_at_ = action_at_ = 0;
+  killed_at_ = 0;
 }
 
 void fault_driver::kill(size_t n) {
@@ -160,14 +161,9 @@ void fault_driver::kill(size_t n) {
   killed_at_ = n;
 }
 
-void fault_driver::at_call(size_t n, std::function<void()> action) {
-  action_at_ = n;
-  action_ = std::move(action);
-}
-
 bool fault_driver::should_fail(const char* function, bool can_fail) {
   calls.push_back({function, can_fail});
-  if (calls.size() == action_at_ && action_) action_();
+  if (before_call) before_call(calls.size());
   if (killed_at_ != 0 && calls.size() >= killed_at_) {
     static const std::string_view releases[] = {"CloseHandle", "CloseServiceHandle", "LocalFree", "FreeLibrary",
                                                 "SysFreeString"};

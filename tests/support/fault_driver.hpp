@@ -36,8 +36,6 @@ class fault_driver {
   // memory freed). A mutex it owned is not released: it is abandoned.
   void kill(size_t n);
 
-  // Runs `action` as call `n` is made, before the call itself.
-  void at_call(size_t n, std::function<void()> action);
 
   // The code a failure of `function` usually comes with.
   static DWORD usual_error(std::string_view function);
@@ -50,6 +48,8 @@ class fault_driver {
   size_t failures = 0;      // calls made to fail since fail()
   // Runs at each failed call, before the shim returns.
   std::function<void(const char* function)> on_failure;
+  // Runs as each call is made, before the call itself, with its number.
+  std::function<void(size_t n)> before_call;
 
   // Used by the shims.
   bool should_fail(const char* function, bool can_fail);
@@ -61,8 +61,6 @@ class fault_driver {
   DWORD error_ = 0;
   bool sticky_ = false;
   size_t killed_at_ = 0;
-  size_t action_at_ = 0;
-  std::function<void()> action_;
   const char* failed_function_ = nullptr;
   scoped_platform saved_;
 };

@@ -6,8 +6,14 @@
 // running, or complete if the key came after its last step.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "console/console.hpp"
 #include "sweep_runner.hpp"
@@ -46,7 +52,6 @@ void check_cancelled(bool update, const outcome& r, test::sweep_case& machine) {
 int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
 
 void sweep(bool update, disruption what, const char* name) {
-  test::sweep_directory root;
   size_t calls = 0;
   {
     test::sweep_case machine(update);
@@ -67,6 +72,129 @@ void sweep(bool update, disruption what, const char* name) {
   }
   std::printf("%s: %zu calls in the run\n", name, calls);
 }
+
+const char* const disruption_names[] = {"none", "failing", "killed", "cancelled"};
+
+// The program that held a file open has ended by the time a run has.
+void release_holds(test::sweep_case& machine) {
+  for (auto& [path, node] : machine.files().nodes) node.held = false;
+}
+
+// The states that disruptions leave, explored breadth first. Level 1: the
+// update (payloads 1) killed at each call. Level 2: from each state that
+// leaves, and from it with its record replaced by bytes of no known format
+// or held open by another program, the next run (payloads 2) killed,
+// failing with its usual code, and cancelled at each call. Each further
+// level, up to `levels`, starts from the new states that the one before
+// left. Every run that is not killed must end well, and from every new
+// state the next run must complete the installation.
+void explore(size_t levels) {
+  using states = std::vector<test::machine_state>;
+  const std::wstring record = test::sweep_case::destination() + L"\\qzv.ua.brq.run";
+  std::set<std::string> seen;
+  size_t runs = 0, failing_runs = 0;
+
+  // A state not seen before: the next run must complete the installation
+  // from it, and the next level starts from it.
+  auto visit = [&](test::machine_state state, states& next) {
+    if (!seen.insert(state.key()).second) return;
+    test::sweep_case machine(true);
+    machine.load(state);
+    release_holds(machine);
+    test::expect_completed_by_next_run(machine);
+    next.push_back(std::move(state));
+  };
+  // One run from `start`, disrupted at call `n`, that must end well; its
+  // output and what it left, to tell runs apart. `each_call` sees the
+  // machine as each call is made.
+  auto ending = [&](const test::machine_state& start, int version, disruption what, size_t n, states& next,
+                    const std::function<void(test::sweep_case&)>& each_call = {},
+                    std::vector<test::fault_driver::call>* calls = nullptr) {
+    DWORD error = what == disruption::fault ? test::fault_driver::usual_error((*calls)[n - 1].function) : 0;
+    SCOPED_TRACE("at call " + std::to_string(n) + ", " + disruption_names[static_cast<int>(what)] + ", from:\n" +
+                 start.key());
+    int parts_before = failure_count();
+    std::string end;
+    test::machine_state after;
+    {
+      test::sweep_case machine(true);  // one machine at a time: each lies over the platform table
+      machine.load(start);
+      bool mixed = machine.installed_version() == -2;
+      auto observe = [&](size_t) { each_call(machine); };
+      outcome r = machine.run(version, what, n, error, each_call ? observe : std::function<void(size_t)>());
+      ++runs;
+      test::expect_ended_well(r, machine, version, mixed);
+      release_holds(machine);
+      after = machine.save();
+      end = r.output + after.key();
+      if (what == disruption::none) *calls = std::move(r.calls);
+    }
+    visit(std::move(after), next);
+    if (failure_count() != parts_before) ++failing_runs;
+    return end;
+  };
+  // From `start`, the run of payloads `version` killed at each call: the
+  // machine as it is before that call, since a dead process changes nothing
+  // more. Unless `kill_only`, also failing at each call, and cancelled at
+  // each call: Ctrl+C takes effect at the next safe point, so runs
+  // cancelled at neighbouring calls end alike, and each distinct ending is
+  // found once, by halving.
+  auto disrupt = [&](const test::machine_state& start, int version, bool kill_only, states& next) {
+    std::vector<test::fault_driver::call> calls;
+    states killed;
+    ending(
+        start, version, disruption::none, 0, next, [&](test::sweep_case& m) { killed.push_back(m.save()); }, &calls);
+    for (test::machine_state& state : killed) visit(std::move(state), next);
+    for (size_t n = 1; !kill_only && n <= calls.size() && failing_runs <= 40; ++n) {
+      if (calls[n - 1].can_fail) ending(start, version, disruption::fault, n, next, {}, &calls);
+    }
+    std::map<size_t, std::string> cancelled;
+    auto cancelled_at = [&](size_t n) -> const std::string& {
+      auto it = cancelled.find(n);
+      return it != cancelled.end()
+                 ? it->second
+                 : cancelled.emplace(n, ending(start, version, disruption::cancel, n, next)).first->second;
+    };
+    std::vector<std::pair<size_t, size_t>> spans;
+    if (!kill_only) spans.emplace_back(1, calls.size());
+    while (!spans.empty() && failing_runs <= 40) {
+      auto [first, last] = spans.back();
+      spans.pop_back();
+      if (last - first < 2 || cancelled_at(first) == cancelled_at(last)) continue;
+      spans.emplace_back(first, (first + last) / 2);
+      spans.emplace_back((first + last) / 2, last);
+    }
+  };
+
+  states frontier;
+  {
+    test::sweep_case machine(true);
+    frontier.push_back(machine.save());
+  }
+  for (size_t level = 1; level <= levels && !frontier.empty(); ++level) {
+    states starts = std::exchange(frontier, {});
+    for (size_t i = 0, count = starts.size(); level == 2 && i < count; ++i) {
+      if (!starts[i].files.contains(record)) continue;
+      for (bool held : {false, true}) {
+        test::machine_state damaged = starts[i];
+        if (held) {
+          damaged.files[record].held = true;
+        } else {
+          damaged.files[record].bytes = "\xFF\xFEnot a record";
+        }
+        visit(std::move(damaged), starts);
+      }
+    }
+    std::printf("level %zu starts from %zu states (%zu runs so far)\n", level, starts.size(), runs);
+    for (const test::machine_state& start : starts) disrupt(start, level == 1 ? 1 : 2, level == 1, frontier);
+  }
+  std::printf("%zu states, %zu runs\n", seen.size(), runs);
+}
+
+TEST(interrupt_sweep, second_disruption) { explore(2); }
+// Until no new state appears: every state that any sequence of
+// disruptions reaches ends well. Long; a CTest entry of its own runs it.
+TEST(interrupt_sweep, closure_of_disruptions) { explore(SIZE_MAX); }
 
 TEST(interrupt_sweep, first_installation_killed) { sweep(false, disruption::kill, "first installation killed"); }
 TEST(interrupt_sweep, update_killed) { sweep(true, disruption::kill, "update killed"); }

@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,11 +20,10 @@ namespace {
 using test::disruption;
 using test::outcome;
 using test::sweep_case;
-namespace fs = std::filesystem;
 
 std::string destination() { return wide_to_utf8(sweep_case::destination()); }
 std::string parent(const std::string& path) { return path.substr(0, path.rfind('\\')); }
-fs::path in_destination(const wchar_t* name) { return fs::path(sweep_case::destination()) / name; }
+std::wstring in_destination(const wchar_t* name) { return sweep_case::destination() + L"\\" + name; }
 bool has_error_block(const outcome& r) {
   return std::any_of(r.runs.begin(), r.runs.end(), [](const auto& run) { return run.attribute == color_error; });
 }
@@ -38,12 +35,14 @@ std::string whole_removal() {
          "  QZVOPCUA.BRQ -> running\n"
          "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\n"
          "Discovering services for \"qzv.ua.brq.dev.exe\"...\n"
+         "  QZV.Idle -> stopped\n"
          "Will stop services...\n"
          "  service \"QZVOPCUA.BRQ\"... ok\n"
          "Checking processes for \"qzv.ua.brq.exe\"... \n"
          "Checking processes for \"qzv.ua.brq.ctrl.exe\"... \n"
          "  will kill process 4242... ok\n"
          "Checking processes for \"qzv.ua.brq.dev.exe\"... \n"
+         "Leaving service \"QZV.Idle\" registered: the installer did not register it\n"
          "Deleting service \"QZVOPCUA.BRQ\"... ok\n"
          "Removing firewall exception for \"qzv.ua.brq.exe\"... ok\n"
          "Deleting \"qzv.ua.brq.exe\"... ok\n"
@@ -60,7 +59,6 @@ std::string whole_removal() {
 using setup = std::function<std::shared_ptr<void>(sweep_case&)>;
 
 TEST(removal, each_machine_an_administrator_meets) {
-  test::sweep_directory root;
   const std::string stop_lines = "Will stop services...\n  service \"QZVOPCUA.BRQ\"... ok\n";
   struct {
     const char* what;
@@ -75,9 +73,9 @@ TEST(removal, each_machine_an_administrator_meets) {
       {"a clean machine", false, nullptr, 0, {"Destination: " + destination() + "\nNothing to remove\n"}, ""},
       {"leftovers of a killed update",
        true,
-       [](sweep_case&) {
+       [](sweep_case& machine) {
          for (const wchar_t* name : {L"qzv.ua.brq.new", L"qzv.ua.brq.ctrl.old", L"qzv.ua.brq.dev.new"}) {
-           std::ofstream(in_destination(name)) << "left";
+           machine.files().write(in_destination(name), "left");
          }
          return nullptr;
        },
@@ -86,8 +84,8 @@ TEST(removal, each_machine_an_administrator_meets) {
        ""},
       {"a file of someone else's in brq",
        true,
-       [](sweep_case&) {
-         std::ofstream(in_destination(L"notes.txt")) << "mine";
+       [](sweep_case& machine) {
+         machine.files().write(in_destination(L"notes.txt"), "mine");
          return nullptr;
        },
        0,
@@ -97,7 +95,7 @@ TEST(removal, each_machine_an_administrator_meets) {
        true,
        [](sweep_case& machine) {
          machine.services().add({.name = L"ByHand",
-                                 .command_line = L"\"" + in_destination(L"qzv.ua.brq.exe").wstring() + L"\" -x",
+                                 .command_line = L"\"" + in_destination(L"qzv.ua.brq.exe") + L"\" -x",
                                  .state = SERVICE_RUNNING});
          return nullptr;
        },
@@ -107,8 +105,8 @@ TEST(removal, each_machine_an_administrator_meets) {
        ""},
       {"the files deleted by hand, the service left",
        true,
-       [](sweep_case&) {
-         fs::remove_all(sweep_case::destination());
+       [](sweep_case& machine) {
+         machine.files().remove_all(sweep_case::destination());
          return nullptr;
        },
        0,
@@ -116,10 +114,9 @@ TEST(removal, each_machine_an_administrator_meets) {
        ""},
       {"the control tool held open",
        true,
-       [](sweep_case&) -> std::shared_ptr<void> {
-         HANDLE held = CreateFileW(in_destination(L"qzv.ua.brq.ctrl.exe").c_str(), GENERIC_READ, 0, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-         return std::shared_ptr<void>(held, CloseHandle);
+       [](sweep_case& machine) {
+         machine.files().nodes[in_destination(L"qzv.ua.brq.ctrl.exe")].held = true;
+         return nullptr;
        },
        1,
        {"Cannot remove \"qzv.ua.brq.ctrl.exe\": it is in use\n" + test::text_of(ERROR_SHARING_VIOLATION) + "\n",
@@ -189,7 +186,6 @@ int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_in
 // The run after a disrupted removal: another removal takes what is left; or,
 // after a killed one, the installer puts the product back whole.
 void sweep(disruption what, const char* name) {
-  test::sweep_directory root;
   std::vector<test::fault_driver::call> clean_calls;
   {
     sweep_case machine(true);

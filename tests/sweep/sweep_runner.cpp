@@ -1,10 +1,6 @@
 #include "sweep_runner.hpp"
 
-#include <winternl.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string_view>
@@ -12,11 +8,13 @@
 #include "cancellation.hpp"
 #include "console/console.hpp"
 #include "fake_clock.hpp"
+#include "fake_file_system.hpp"
 #include "fake_firewall.hpp"
+#include "fake_named_mutex.hpp"
 #include "fake_payloads.hpp"
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
-#include "files.hpp"
+#include "installation_lock.hpp"
 #include "ledger.hpp"
 #include "run.hpp"
 #include "uninstall.hpp"
@@ -26,12 +24,12 @@ namespace brq_install::test {
 namespace {
 
 using win::api;
-namespace fs = std::filesystem;
 
 const std::wstring file_names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"};
 
-// "ProgramFiles" names the sweep's directory; every other variable is real.
-std::wstring program_files;
+// "ProgramFiles" names the sweep's directory, in memory; every other
+// variable is real.
+const std::wstring program_files = L"C:\\Program Files (sweep)";
 DWORD WINAPI fake_environment(LPCWSTR name, LPWSTR buffer, DWORD size) {
   if (std::wstring_view(name) != L"ProgramFiles") return win::real_api.GetEnvironmentVariableW(name, buffer, size);
   auto length = static_cast<DWORD>(program_files.size());
@@ -41,51 +39,15 @@ DWORD WINAPI fake_environment(LPCWSTR name, LPWSTR buffer, DWORD size) {
   return length;
 }
 
-// The identity of a file from its index alone: Wine reads the volume's serial
-// number at every GetFileInformationByHandle, which costs milliseconds, and
-// every file of the sweep is on one volume.
-BOOL WINAPI file_identity(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
-  IO_STATUS_BLOCK status{};
-  FILE_INTERNAL_INFORMATION index{};
-  if (NtQueryInformationFile(file, &status, &index, sizeof index, FileInternalInformation) != 0) {
-    return win::real_api.GetFileInformationByHandle(file, info);
-  }
-  *info = {};
-  info->dwVolumeSerialNumber = 0x5EE9;
-  info->nFileIndexHigh = static_cast<DWORD>(index.IndexNumber.QuadPart >> 32);
-  info->nFileIndexLow = static_cast<DWORD>(index.IndexNumber.QuadPart);
-  return TRUE;
-}
-
 std::wstring destination_path() { return program_files + L"\\Quorvanta\\QZV.UA\\brq"; }
 std::wstring installed_path(int i) { return destination_path() + L"\\" + file_names[i]; }
-
-// Puts the destination as a case starts from: missing for a first
-// installation, holding the three files of version 0 for an update. Only
-// what the last case changed is made again.
-void prepare_destination(bool update) {
-  if (!update) {
-    fs::remove_all(fs::path(program_files) / "Quorvanta");
-    return;
-  }
-  fs::create_directories(fs::path(destination_path()));
-  for (const fs::directory_entry& entry : fs::directory_iterator(fs::path(destination_path()))) {
-    if (std::find(std::begin(file_names), std::end(file_names), entry.path().filename().wstring()) ==
-        std::end(file_names)) {
-      fs::remove_all(entry.path());
-    }
-  }
-  for (int i = 0; i < 3; ++i) {
-    std::string old = payload_bytes(i, 0);
-    if (read_file(installed_path(i)) != old) std::ofstream(fs::path(installed_path(i)), std::ios::binary) << old;
-  }
-}
 
 // The calls whose failure the product ignores by design: a progress line
 // open while one of them fails may still end in "ok".
 const std::map<std::string_view, std::string_view> calls_ignored_by_design = {
     {"GetStdHandle", "console handle: without it the text goes out as UTF-8 bytes, without colour"},
     {"GetConsoleMode", "console test: without a console the text goes out as UTF-8 bytes"},
+    {"GetConsoleScreenBufferInfo", "console attribute: without it the text goes out without colour"},
     {"SetConsoleTextAttribute", "console attribute: a failure only loses the colour"},
     {"WriteConsoleW", "output write: there is nowhere left to report it"},
     {"WideCharToMultiByte", "output conversion: there is nowhere left to report it"},
@@ -105,6 +67,8 @@ const std::map<std::string_view, std::string_view> calls_ignored_by_design = {
 // call succeeds.
 const std::map<std::string_view, DWORD> retried_by_design = {
     {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},  // a service that takes no control for now
+    {"CreateFileW", ERROR_SHARING_VIOLATION},              // a file held: the copy waits and asks again
+    {"MoveFileExW", ERROR_SHARING_VIOLATION},
 };
 
 }  // namespace
@@ -117,16 +81,19 @@ std::string payload_bytes(int file, int version) {
 struct sweep_case::system {
   fake_clock clock;
   fake_firewall firewall;
+  fake_file_system files{program_files};
+  fake_named_mutex mutexes;
   fake_service_manager services{clock};
   fake_process_table processes;
   scoped_override<decltype(api.GetEnvironmentVariableW)> environment{api.GetEnvironmentVariableW, &fake_environment};
-  scoped_override<decltype(api.GetFileInformationByHandle)> identity{api.GetFileInformationByHandle, &file_identity};
 };
 
-sweep_case::sweep_case(bool update) {
-  prepare_destination(update);
-  system_ = std::make_unique<system>();
+sweep_case::sweep_case(bool update) : system_(std::make_unique<system>()) {
   if (update) {
+    // Another process holds the installation's mutex open (not owned), so
+    // that reading its owner is swept too.
+    system_->mutexes.objects[installation_mutex_name].other_handles = 1;
+    for (int i = 0; i < 3; ++i) system_->files.write(installed_path(i), payload_bytes(i, 0));
     system_->services.add({.name = L"QZVOPCUA.BRQ",
                            .display_name = L"qzv OPCUA server for BRQ",
                            .command_line = L"\"" + installed_path(0) + L"\"",
@@ -134,6 +101,9 @@ sweep_case::sweep_case(bool update) {
                            .wait_hint = 2000,
                            .stop_ms = 3000,
                            .start_ms = 2000});
+    // A service of the developer tool that an administrator keeps stopped.
+    system_->services.add(
+        {.name = L"QZV.Idle", .command_line = L"\"" + installed_path(2) + L"\"", .start_type = SERVICE_DEMAND_START});
     system_->processes.add(4242, installed_path(1));
     system_->firewall.existing = fake_firewall::entry::enabled;
   }
@@ -141,29 +111,66 @@ sweep_case::sweep_case(bool update) {
 
 sweep_case::~sweep_case() = default;
 
-outcome sweep_case::run(int version, disruption what, size_t n, DWORD error) {
-  return run_program(&brq_install::run, version, what, n, error);
+outcome sweep_case::run(int version, disruption what, size_t n, DWORD error,
+                        const std::function<void(size_t)>& each_call) {
+  return run_program(&brq_install::run, version, what, n, error, each_call);
 }
 
 outcome sweep_case::remove(disruption what, size_t n, DWORD error) {
-  return run_program(&brq_install::uninstall, 2, what, n, error);
+  return run_program(&brq_install::uninstall, 2, what, n, error, {});
+}
+
+machine_state sweep_case::save() const {
+  machine_state state{.files = system_->files.nodes,
+                      .services = system_->services.services,
+                      .processes = system_->processes.processes,
+                      .firewall = system_->firewall.existing};
+  for (fake_service_manager::service& s : state.services) {
+    bool pending = s.state == SERVICE_START_PENDING || s.state == SERVICE_STOP_PENDING ||
+                   s.state == SERVICE_CONTINUE_PENDING || s.state == SERVICE_PAUSE_PENDING;
+    if (pending && s.pending_ms != fake_service_manager::never) s.state = s.pending_end;
+  }
+  return state;
+}
+
+void sweep_case::load(const machine_state& state) {
+  system_->files.nodes = state.files;
+  system_->services.services = state.services;
+  system_->processes.processes = state.processes;
+  system_->firewall.existing = state.firewall;
+}
+
+std::string machine_state::key() const {
+  std::string key;
+  for (const auto& [path, node] : files) {
+    // A staging file, whole, in part or none, is written anew or deleted
+    // alike.
+    if (path.ends_with(L".new")) continue;
+    key += wide_to_utf8(path) + (node.directory ? "\n" : "=" + node.bytes + (node.held ? " held\n" : "\n"));
+  }
+  for (const fake_service_manager::service& s : services) {
+    key += wide_to_utf8(s.name) + " " + std::to_string(s.state) + (s.marked_for_delete ? " deleted\n" : "\n");
+  }
+  for (const fake_process_table::process& p : processes) key += std::to_string(p.id) + (p.ended ? " ended\n" : "\n");
+  return key + "firewall " + std::to_string(static_cast<int>(firewall));
 }
 
 std::wstring sweep_case::destination() { return destination_path(); }
+fake_file_system& sweep_case::files() { return system_->files; }
 fake_service_manager& sweep_case::services() { return system_->services; }
 fake_process_table& sweep_case::processes() { return system_->processes; }
 fake_firewall& sweep_case::firewall() { return system_->firewall; }
 
 std::string sweep_case::remains() const {
   std::string left;
-  if (fs::exists(fs::path(program_files) / "Quorvanta")) left += "the Quorvanta directory; ";
+  if (system_->files.nodes.contains(program_files + L"\\Quorvanta")) left += "the Quorvanta directory; ";
   if (system_->services.find(L"QZVOPCUA.BRQ") != nullptr) left += "the service QZVOPCUA.BRQ; ";
   if (system_->firewall.existing != fake_firewall::entry::absent) left += "the firewall exception; ";
   return left;
 }
 
 outcome sweep_case::run_program(int (*program)(int, const char* const*), int version, disruption what, size_t n,
-                                DWORD error) {
+                                DWORD error, const std::function<void(size_t)>& each_call) {
   console_recorder console;
   fake_payloads payloads;
   for (int i = 0; i < 3; ++i) payloads.add(static_cast<uint16_t>(101 + i), zlib_stream(payload_bytes(i, version)));
@@ -193,8 +200,9 @@ outcome sweep_case::run_program(int (*program)(int, const char* const*), int ver
       faults.kill(n);
     } else {
       faults.fail(0, 0);
-      if (what == disruption::cancel) faults.at_call(n, &brq_install::request_cancel);
+      if (what == disruption::cancel) faults.before_call = [n](size_t k) { k == n ? request_cancel() : void(); };
     }
+    if (each_call) faults.before_call = each_call;
     const char* argv[] = {"qzv.ua.brq", nullptr};
     try {
       result.exit_code = program(1, argv);
@@ -217,12 +225,12 @@ outcome sweep_case::run_program(int (*program)(int, const char* const*), int ver
 int sweep_case::installed_version() const {
   std::set<int> versions;
   for (int i = 0; i < 3; ++i) {
-    std::string bytes = read_file(installed_path(i));
+    std::string bytes = system_->files.read(installed_path(i));
     int version = -1;
     for (int v = 0; v <= 2; ++v) {
       if (bytes == payload_bytes(i, v)) version = v;
     }
-    if (version == -1 && GetFileAttributesW(installed_path(i).c_str()) != INVALID_FILE_ATTRIBUTES) return -2;
+    if (version == -1 && system_->files.nodes.contains(installed_path(i))) return -2;
     versions.insert(version);
   }
   return versions.size() == 1 ? *versions.begin() : -2;
@@ -230,14 +238,10 @@ int sweep_case::installed_version() const {
 
 std::vector<std::wstring> sweep_case::others() const {
   std::vector<std::wstring> found;
-  if (!fs::exists(fs::path(program_files))) return found;
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(fs::path(program_files))) {
-    if (entry.is_directory()) continue;
-    std::wstring path = entry.path().wstring();
-    if (std::none_of(std::begin(file_names), std::end(file_names),
-                     [&](const std::wstring& name) { return path == destination_path() + L"\\" + name; })) {
-      found.push_back(entry.path().filename().wstring());
-    }
+  for (const auto& [path, node] : system_->files.nodes) {
+    bool installed = std::any_of(std::begin(file_names), std::end(file_names),
+                                 [&](const std::wstring& name) { return path == destination_path() + L"\\" + name; });
+    if (!node.directory && !installed) found.push_back(path.substr(path.rfind(L'\\') + 1));
   }
   return found;
 }
@@ -249,29 +253,88 @@ bool sweep_case::server_running() const {
   return server->state == SERVICE_RUNNING;
 }
 
+namespace {
+
+// After a failure the run only puts back what it changed: restore lines and
+// the start step.
+bool is_cleanup_line(std::string_view line) {
+  for (std::string_view start :
+       {"Restoring \"", "Removing \"", "Will start services...", "  service \"", "  services of \"", "ok"}) {
+    if (line.starts_with(start)) return true;
+  }
+  return line.empty();
+}
+
+// What the run printed agrees with how it ended, and the failed call is not
+// reported as a success.
+void check_output(const outcome& r) {
+  EXPECT_FALSE(r.threw) << "an exception left run()";
+  auto first_error = std::find_if(r.runs.begin(), r.runs.end(),
+                                  [](const auto& run) { return run.attribute == color_error; });
+  bool error_block = first_error != r.runs.end();
+  // A service that cannot be started again ends the run with exit code 1
+  // after its warning block.
+  size_t start_step = r.output.find("Will start services...\n");
+  bool start_failed = start_step != std::string::npos &&
+                      r.output.find("Will attempt to continue...\n", start_step) != std::string::npos;
+  EXPECT_EQ(r.exit_code, error_block || start_failed ? 1 : 0) << r.output;
+  // A console that fails loses the colours that the checks below read.
+  bool console_failed = r.failed_at != 0 && ignored_by_design(r.calls, r.failed_at);
+  for (auto run = first_error; run != r.runs.end() && !console_failed; ++run) {
+    if (run->attribute != console_recorder::plain) continue;
+    for (size_t start = 0; start < run->text.size();) {
+      size_t end = std::min(run->text.find('\n', start), run->text.size());
+      EXPECT_TRUE(is_cleanup_line(std::string_view(run->text).substr(start, end - start)))
+          << "printed after the error block: " << run->text;
+      start = end + 1;
+    }
+  }
+  if (r.failed_at == 0 || console_failed) return;
+  EXPECT_EQ(r.attribute_after, console_recorder::plain) << "the console's colour was not restored";
+  if (!error_block) {
+    EXPECT_NE(start_step, std::string::npos) << "the run did not go on to the end:\n" << r.output;
+  }
+
+  expect_failure_not_reported_as_ok(r);
+}
+
+}  // namespace
+
+void expect_ended_well(const outcome& r, sweep_case& machine, int version, bool mixed_before) {
+  check_output(r);
+  int found = machine.installed_version();
+  if (r.exit_code == 0) {
+    EXPECT_EQ(found, version) << "after exit code 0";
+    EXPECT_TRUE(machine.server_running()) << "after exit code 0\n" << r.output;
+    // A temporary file, backup or record that cannot be deleted is left to
+    // the next run.
+    bool delete_failed = r.failed_at != 0 && std::string_view(r.calls[r.failed_at - 1].function) == "DeleteFileW";
+    EXPECT_TRUE(delete_failed || machine.others().empty()) << "left behind after exit code 0";
+  }
+  // Mixed only when the call that failed was the one putting a file back
+  // (its line open, or the next one printed: a file that cannot even be
+  // looked at), or when they were so before and the run ended before it
+  // could look.
+  std::string_view output(r.output);
+  size_t line = output.rfind('\n', r.output_at_failure == 0 ? 0 : r.output_at_failure - 1);
+  std::string_view failed_line = output.substr(line == std::string_view::npos ? 0 : line + 1);
+  failed_line = failed_line.substr(0, failed_line.find('\n'));
+  bool restore_failed = (failed_line.starts_with("Restoring \"") || failed_line.starts_with("Removing \"")) &&
+                        failed_line.ends_with("... failed");
+  bool looked = r.output.find("Discovering services for") != std::string::npos;
+  EXPECT_TRUE(found != -2 || restore_failed || (mixed_before && !looked)) << "not one set of files\n" << r.output;
+  if (const fake_service_manager::service* idle = machine.services().find(L"QZV.Idle")) {
+    EXPECT_EQ(idle->state, static_cast<DWORD>(SERVICE_STOPPED)) << "a stopped service started\n" << r.output;
+  }
+}
+
+
 void expect_completed_by_next_run(sweep_case& machine) {
   outcome next = machine.run(2);
   EXPECT_EQ(next.exit_code, 0) << next.output;
   EXPECT_EQ(machine.installed_version(), 2);
   EXPECT_TRUE(machine.server_running()) << next.output;
   for (const std::wstring& name : machine.others()) ADD_FAILURE() << "left behind: " << wide_to_utf8(name);
-}
-
-// The sweep's "ProgramFiles": in memory (Linux's tmpfs at /dev/shm, on
-// Wine's drive Z:) where there is one, since a disk's flushes of the files
-// that every run writes and moves would take most of the sweep's time;
-// otherwise in the temporary directory.
-sweep_directory::sweep_directory() {
-  DWORD shm = GetFileAttributesW(L"Z:\\dev\\shm");
-  in_memory_ = shm != INVALID_FILE_ATTRIBUTES && (shm & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  program_files = in_memory_ ? L"Z:\\dev\\shm\\brq-sweep-" + std::to_wstring(GetCurrentProcessId())
-                             : temp_file_path() + L".d";
-  CreateDirectoryW(program_files.c_str(), nullptr);
-}
-
-sweep_directory::~sweep_directory() {
-  std::error_code ignored;
-  fs::remove_all(fs::path(program_files), ignored);
 }
 
 bool ignored_by_design(const std::vector<fault_driver::call>& calls, size_t n) {

@@ -9,11 +9,13 @@
 // what it releases.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "console_recorder.hpp"
+#include "fake_file_system.hpp"
 #include "fake_firewall.hpp"
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
@@ -40,6 +42,17 @@ struct outcome {
 // the first run, 1: the disrupted run's, 2: the run after it).
 std::string payload_bytes(int file, int version);
 
+// Everything a run can change, to start other runs from: the files, the
+// services, the processes and the firewall exception.
+struct machine_state {
+  fake_file_system::tree files;
+  std::vector<fake_service_manager::service> services;
+  std::vector<fake_process_table::process> processes;
+  fake_firewall::entry firewall = fake_firewall::entry::absent;
+  // What tells two states apart.
+  std::string key() const;
+};
+
 class sweep_case {
  public:
   // A machine as a first installation or an update finds it.
@@ -50,10 +63,17 @@ class sweep_case {
 
   // One whole run of the installer carrying payloads `version`, with call
   // `n` disrupted (n = 0: none). A fault fails it with `error` as its last
-  // error. Checks that everything acquired was given back.
-  outcome run(int version, disruption what = disruption::none, size_t n = 0, DWORD error = 0);
+  // error. `each_call` runs as each call is made, with its number. Checks
+  // that everything acquired was given back.
+  outcome run(int version, disruption what = disruption::none, size_t n = 0, DWORD error = 0,
+              const std::function<void(size_t)>& each_call = {});
   // The same with the uninstaller.
   outcome remove(disruption what = disruption::none, size_t n = 0, DWORD error = 0);
+
+  // The machine as it is, a pending service state as it ends; and the
+  // machine put into such a state.
+  machine_state save() const;
+  void load(const machine_state& state);
 
   // The payload version that all three installed files hold: 0 to 2, -1
   // when none is there, -2 when they are not one set.
@@ -67,6 +87,7 @@ class sweep_case {
 
   // The system the runs see.
   static std::wstring destination();
+  fake_file_system& files();
   fake_service_manager& services();
   fake_process_table& processes();
   fake_firewall& firewall();
@@ -74,7 +95,8 @@ class sweep_case {
  private:
   struct system;
   std::unique_ptr<system> system_;
-  outcome run_program(int (*program)(int, const char* const*), int version, disruption what, size_t n, DWORD error);
+  outcome run_program(int (*program)(int, const char* const*), int version, disruption what, size_t n, DWORD error,
+                      const std::function<void(size_t)>& each_call);
 };
 
 // The failed call is not reported as a success: the line open while it
@@ -86,21 +108,20 @@ void expect_failure_not_reported_as_ok(const outcome& r);
 // console.
 bool ignored_by_design(const std::vector<fault_driver::call>& calls, size_t n);
 
+// What a run of payloads `version` that was not killed leaves, whatever
+// disrupted it: its output agrees with its exit code, no failure is
+// reported as "ok", and after an error block only what puts back follows;
+// the installed files are one set (of any version, or none), mixed only
+// when the failed call was the one putting a file back, or when they were
+// mixed before and the run ended before discovery; exit code 0 only
+// with the files of `version`, the server running and nothing else in the
+// destination; and a service that was stopped before the first run is
+// stopped still.
+void expect_ended_well(const outcome& r, sweep_case& machine, int version, bool mixed_before = false);
+
 // The run after a disrupted one completes the installation, whatever that
 // one left: exit code 0, the files of version 2, the server running, and
 // nothing else in the destination.
 void expect_completed_by_next_run(sweep_case& machine);
-
-// The directory that stands for "ProgramFiles" while a sweep lives.
-class sweep_directory {
- public:
-  sweep_directory();
-  ~sweep_directory();
-  sweep_directory(const sweep_directory&) = delete;
-  sweep_directory& operator=(const sweep_directory&) = delete;
-
- private:
-  bool in_memory_;
-};
 
 }  // namespace brq_install::test

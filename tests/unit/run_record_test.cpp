@@ -101,15 +101,14 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_rewrites_it) {
        {{unreadable(ERROR_FILE_TOO_LARGE), color_warning}, {restored, plain}},
        automatic,
        "old"},
-      // It cannot be rewritten either: the run fails before its copy (the
-      // error's text is the file system's).
+      // Nothing is put back until the record says so, and it cannot be
+      // written either: the run goes no further (the error's text is the
+      // file system's).
       {"held open by another program",
        "held",
-       {{unreadable(ERROR_SHARING_VIOLATION), color_warning},
-        {restored, plain},
-        {"Failed to write \"%r\"\n", color_error}},
+       {{unreadable(ERROR_SHARING_VIOLATION), color_warning}, {"Failed to write \"%r\"\n", color_error}},
        L"held",
-       "old"},
+       "new"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -126,21 +125,22 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_rewrites_it) {
                                      : INVALID_HANDLE_VALUE;
 
     read_record(plan, c.abandoned);
-    EXPECT_TRUE(recover_files(plan));
-    EXPECT_EQ(save_resumed_record(plan), c.rewritten != L"held");
+    bool writable = c.rewritten != L"held";
+    EXPECT_EQ(recover_files(plan), writable);
+    EXPECT_TRUE(!writable || save_resumed_record(plan));
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
 
     std::vector<run> output = console.runs(), expected = c.output;
     for (run& r : expected) {
       if (size_t at = r.text.find("%r"); at != std::string::npos) r.text.replace(at, 2, wide_to_utf8(record));
     }
-    if (output.size() == 3) output[2].text.resize(std::min(output[2].text.size(), expected.back().text.size()));
+    if (!writable) output.back().text.resize(std::min(output.back().text.size(), expected.back().text.size()));
     EXPECT_EQ(output, expected);
     std::string on_disk = test::read_file(record);
     EXPECT_EQ(on_disk, c.rewritten == L"held" ? "held" : utf16(c.rewritten));
     EXPECT_EQ(test::read_file(destination.path() + L"\\qzv.ua.brq.exe"), c.server);
     for (const wchar_t* gone : {L"\\qzv.ua.brq.old", L"\\qzv.ua.brq.ctrl.new", L"\\qzv.ua.brq.ctrl.exe"}) {
-      EXPECT_EQ(GetFileAttributesW((destination.path() + gone).c_str()), INVALID_FILE_ATTRIBUTES);
+      EXPECT_TRUE(!writable || GetFileAttributesW((destination.path() + gone).c_str()) == INVALID_FILE_ATTRIBUTES);
     }
   }
 }
