@@ -148,7 +148,7 @@ struct file_calls {
     if (!below_root(path)) return before().GetFileAttributesW(name);
     const node* file = find(path);
     if (file == nullptr) return fail(missing(path), INVALID_FILE_ATTRIBUTES);
-    return file->directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    return (file->directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE) | file->attributes;
   }
 
   static BOOL WINAPI create_directory(const wchar_t* name, SECURITY_ATTRIBUTES* security) {
@@ -245,7 +245,8 @@ std::string fake_file_system::read(const std::wstring& path) const {
 }
 
 void fake_file_system::remove_all(const std::wstring& path) {
-  std::erase_if(nodes, [&](const auto& entry) { return same_text(entry.first, path) || file_calls::below(entry.first, path); });
+  std::erase_if(
+      nodes, [&](const auto& entry) { return same_text(entry.first, path) || file_calls::below(entry.first, path); });
 }
 
 }  // namespace brq_install::test

@@ -40,6 +40,7 @@ class fake_file_system : public fake_handles<HANDLE, open_file> {
     std::string bytes;
     DWORD index = 0;
     bool held = false;
+    DWORD attributes = 0;  // besides the directory's or the file's own, say a reparse point's
   };
   using tree = std::map<std::wstring, node, case_blind_less>;
 

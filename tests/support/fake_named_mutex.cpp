@@ -52,7 +52,8 @@ BOOL WINAPI release(HANDLE handle) {
 // caller frees with LocalFree.
 DWORD WINAPI security_info(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID* group,
                            PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
-  if (!fake().owns(handle)) return fake().previous.GetSecurityInfo(handle, type, what, owner, group, dacl, sacl, descriptor);
+  if (!fake().owns(handle))
+    return fake().previous.GetSecurityInfo(handle, type, what, owner, group, dacl, sacl, descriptor);
   fake_named_mutex::object* mutex = object_of(handle);
   if (mutex == nullptr) return ERROR_INVALID_HANDLE;
   BYTE sid[SECURITY_MAX_SID_SIZE];

@@ -18,9 +18,9 @@ class fake_named_mutex : public fake_handles<HANDLE, std::wstring> {
  public:
   struct object {
     WELL_KNOWN_SID_TYPE owner = WinBuiltinAdministratorsSid;
-    int other_handles = 0;      // handles of other processes
+    int other_handles = 0;        // handles of other processes
     bool owned_by_other = false;  // a wait for it times out
-    int owned = 0;              // by this process, how many times over
+    int owned = 0;                // by this process, how many times over
   };
 
   // Replaces CreateMutexExW, WaitForSingleObject, ReleaseMutex,

@@ -58,6 +58,23 @@ std::string whole_removal() {
 // returns lives until the removal has ended.
 using setup = std::function<std::shared_ptr<void>(sweep_case&)>;
 
+// The destination, or the level `up` directories above it.
+std::wstring level_of(int up) {
+  std::wstring level = sweep_case::destination();
+  for (int i = 0; i < up; ++i) level.resize(level.rfind(L'\\'));
+  return level;
+}
+setup junction_at(int up) {
+  return [up](sweep_case& machine) {
+    machine.files().nodes[level_of(up)].attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+    return nullptr;
+  };
+}
+std::string stopped_at(int up) {
+  return "Removal stopped: \"" + wide_to_utf8(level_of(up)) + "\" is a junction or symbolic link\n";
+}
+const std::string installed = "the Quorvanta directory; the service QZVOPCUA.BRQ; the firewall exception; ";
+
 TEST(removal, each_machine_an_administrator_meets) {
   const std::string stop_lines = "Will stop services...\n  service \"QZVOPCUA.BRQ\"... ok\n";
   struct {
@@ -121,29 +138,38 @@ TEST(removal, each_machine_an_administrator_meets) {
        1,
        {"Cannot remove \"qzv.ua.brq.ctrl.exe\": it is in use\n" + test::text_of(ERROR_SHARING_VIOLATION) + "\n",
         "Will start services...\n  service \"QZVOPCUA.BRQ\"... ok\n"},
-       "the Quorvanta directory; the service QZVOPCUA.BRQ; the firewall exception; ",
+       installed,
        true},
-      {"brq a junction",
+      {"brq a junction", true, junction_at(0), 1, {stopped_at(0)}, installed, true},
+      {"QZV.UA a junction", true, junction_at(1), 1, {stopped_at(1)}, installed, true},
+      {"Quorvanta a junction", true, junction_at(2), 1, {stopped_at(2)}, installed, true},
+      {"the services cannot be listed",
        true,
-       [](sweep_case&) -> std::shared_ptr<void> {
-         static decltype(win::api.GetFileAttributesW) real;
-         real = win::api.GetFileAttributesW;
-         win::api.GetFileAttributesW = [](LPCWSTR path) -> DWORD {
-           DWORD attributes = real(path);
-           return path == sweep_case::destination() ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
-         };
-         return std::shared_ptr<void>(nullptr, [](void*) { win::api.GetFileAttributesW = real; });
+       [](sweep_case& machine) {
+         machine.services().enum_error = ERROR_ACCESS_DENIED;
+         return nullptr;
        },
        1,
-       {"Removal stopped: \"" + destination() + "\" is a junction or symbolic link\n"},
-       "the Quorvanta directory; the service QZVOPCUA.BRQ; the firewall exception; ",
+       {"failed to enum services\n", "Removal stopped: the services of the installed files are unknown\n"},
+       installed,
        true},
+      // Not the product's: it runs another program.
+      {"QZVOPCUA.BRQ of another program, the files gone",
+       true,
+       [](sweep_case& machine) {
+         machine.files().remove_all(sweep_case::destination());
+         machine.services().at(L"QZVOPCUA.BRQ").command_line = L"\"C:\\Other\\qzv.ua.brq.exe\"";
+         return nullptr;
+       },
+       0,
+       {"Removing firewall exception"},
+       "the service QZVOPCUA.BRQ; "},
       {"Ctrl+C before the stop",
        true,
        nullptr,
        1,
        {"Removal cancelled\n" + test::text_of(ERROR_CANCELLED) + "\n"},
-       "the Quorvanta directory; the service QZVOPCUA.BRQ; the firewall exception; ",
+       installed,
        true,
        1},
   };

@@ -47,6 +47,10 @@ struct service_control_test : ::testing::Test {
     plan.destination = destination.path();
     return plan;
   }
+  std::wstring record_text() const {
+    std::string bytes = test::read_file(destination.path() + L"\\qzv.ua.brq.run");
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+  }
 
   service_control_test() {
     processes.add(service_process, L"C:\\svc.exe");
@@ -387,10 +391,7 @@ TEST_F(service_control_test, the_record_names_a_service_before_it_is_stopped) {
   console.clear();
   RemoveDirectoryW(in_the_way.c_str());
   EXPECT_TRUE(stop_services(plan));
-  std::string record = test::read_file(destination.path() + L"\\qzv.ua.brq.run");
-  std::wstring text(record.size() / 2, L' ');
-  std::copy(record.begin(), record.end(), reinterpret_cast<char*>(text.data()));
-  EXPECT_EQ(text, L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: svc\nservice: resumed\n");
+  EXPECT_EQ(record_text(), L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: svc\nservice: resumed\n");
   EXPECT_TRUE(start_services(plan));
   EXPECT_EQ(scm.requests, (std::vector<std::wstring>{L"stop svc", L"start svc", L"start resumed"}));
   EXPECT_EQ(console.text(),
@@ -417,8 +418,31 @@ TEST_F(service_control_test, the_loop_acts_on_the_state_it_finds_and_stops_depen
             (std::vector<std::wstring>{L"stop restarted", L"stop client", L"stop server", L"start restarted",
                                        L"start server", L"start stopped client", L"start client"}));
   EXPECT_EQ(scm.at(L"unrelated client").state, static_cast<DWORD>(SERVICE_STOPPED));
-  std::string record = test::read_file(destination.path() + L"\\qzv.ua.brq.run");
-  EXPECT_NE(record.find(std::string("c\0l\0i\0e\0n\0t\0\n\0", 14)), std::string::npos);
+  EXPECT_EQ(record_text(),
+            L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: restarted\n"
+            L"service: server\nservice: client\nservice: stopped client\n");
+}
+
+// What the record of an interrupted run names, discovery did not find: one
+// deleted since is done with; one that is there is not a service of the
+// installed files and is not started, nor are the unknown services of a
+// file that could not be discovered, when the record could not be read;
+// each keeps the record for the next run.
+TEST_F(service_control_test, services_of_the_record_not_found_are_reported_and_fail_the_run) {
+  install_plan plan = new_plan();
+  plan.journal.services = {L"deleted", L"elsewhere"};
+  plan.journal.every_automatic_service = true;
+  plan.undiscovered = {L"qzv.ua.brq.dev.exe"};
+  scm.add({.name = L"elsewhere"});
+  EXPECT_FALSE(start_services(plan));
+  const std::string continuing = "Will attempt to continue...\n";
+  EXPECT_EQ(console.runs(), (std::vector<run>{
+                                {"Will start services...\n  service \"elsewhere\"... ", plain},
+                                {"not found among the services of the installed files\n" + continuing, color_warning},
+                                {"  services of \"qzv.ua.brq.dev.exe\"... ", plain},
+                                {"unknown: they could not be discovered\n" + continuing, color_warning},
+                            }));
+  EXPECT_TRUE(scm.requests.empty());
 }
 
 TEST_F(service_control_test, nothing_to_stop_or_start_prints_only_the_headers_of_discovered_files) {
