@@ -3,8 +3,9 @@
 # script"): writes one line, and so reports the product installed, only where
 # the server's file version is the release's and the service QZVOPCUA.BRQ
 # exists; writes nothing where it is not. It always exits with 0 and writes
-# nothing to standard error: both tools read a non-zero exit code or error
-# output as a failed detection, not as "not installed".
+# nothing to standard error: Configuration Manager reads a non-zero exit
+# code, or error output alone, as a failed detection, not as "not
+# installed", and then installs nothing.
 #
 # Windows PowerShell 2.0 or later, 32-bit or 64-bit.
 
