@@ -27,46 +27,51 @@ bool put_back(const char* action, std::wstring_view name, Operation operation) {
   return true;
 }
 
-// Sets `there` when a file (not a directory) is at `path`: 0, or the code
-// when that cannot be told.
-DWORD file_there(const std::wstring& path, bool& there) {
-  DWORD attributes = 0;
-  DWORD error = win::get_file_attributes(path, attributes);
-  there = error == ERROR_SUCCESS && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+// Deletes `path` and then its empty backup: a file that was not there.
+DWORD remove_with_backup(const std::wstring& path) {
+  DWORD error = win::delete_file(path);
+  return error != ERROR_SUCCESS ? error : win::delete_file(win::backup_path(path));
 }
 
-bool is_created(const run_journal& journal, const payload_file& file) {
-  return std::ranges::find(journal.created, file.name) != journal.created.end();
+// What is on disk for one file: whether it is there, whether it has a
+// backup and whether that is empty (it had no file). False, after an error
+// block, when that cannot be told.
+struct on_disk {
+  bool file = false, backup = false, none_before = false;
+};
+bool look(const payload_file& file, on_disk& found) {
+  uint64_t size = 0, backup_size = 0;
+  DWORD error = win::find_file(win::backup_path(file.path), found.backup, backup_size);
+  if (error == ERROR_SUCCESS) error = win::find_file(file.path, found.file, size);
+  found.none_before = found.backup && backup_size == 0;
+  return error == ERROR_SUCCESS || put_back("Restoring", file.name, [error] { return error; });
 }
 
 // Puts one file in order as the journal says. With `defer`, a file that a
 // program holds open, or a backup that cannot be deleted, is left for
 // later (`pending`); without, it is an error.
-bool put_file_in_order(run_journal& journal, const payload_file& file, bool defer, bool& pending) {
+bool put_file_in_order(const run_journal& journal, const payload_file& file, bool defer, bool& pending) {
   // A staging file is overwritten by the next copy anyway; deleting it only
   // keeps the directory clean.
   (void)win::delete_file(win::staging_path(file.path));
+  on_disk found;
+  if (!look(file, found)) return false;
+  if (!found.backup) return true;
   std::wstring backup = win::backup_path(file.path);
-  bool has_backup = false, has_file = false;
-  DWORD error = file_there(backup, has_backup);
-  if (error == ERROR_SUCCESS) error = file_there(file.path, has_file);
-  if (error != ERROR_SUCCESS) return put_back("Restoring", file.name, [error] { return error; });
-
-  if (has_backup && has_file && journal.files_in_place) {
+  if (journal.files_in_place && (found.file || found.none_before)) {
     // The new file is in its place for good: its backup only goes.
-    if ((error = win::delete_file(backup)) == ERROR_SUCCESS) return true;
+    DWORD error = win::delete_file(backup);
+    if (error == ERROR_SUCCESS) return true;
     if (defer) return pending = true;
     print({"Deleting \"", std::wstring_view(backup).substr(backup.rfind(L'\\') + 1), "\"... "});
     report_error({"failed\n"}, error);
     return false;
   }
-  // Otherwise a backup goes back in its place, also over a file in place,
-  // and a file the dead run created goes.
-  bool remove = !has_backup && has_file && !journal.files_in_place && is_created(journal, file);
-  if (!has_backup && !remove) return true;
-  if (has_file && defer && win::check_not_held(file.path) == ERROR_SHARING_VIOLATION) return pending = true;
-  if (remove) return put_back("Removing", file.name, [&] { return win::delete_file(file.path); });
+  // Otherwise the backup goes back in its place, also over a file in place
+  // and whatever the record says of a file that is missing; a file that had
+  // none goes.
+  if (found.file && defer && win::check_not_held(file.path) == ERROR_SHARING_VIOLATION) return pending = true;
+  if (found.none_before) return put_back("Removing", file.name, [&] { return remove_with_backup(file.path); });
   return put_back("Restoring", file.name, [&] { return win::move_file(backup, file.path); });
 }
 
@@ -80,13 +85,11 @@ bool read_backups(const install_plan& plan, bool& under_way, bool& any) {
   bool without_backup = false;
   under_way = any = false;
   for (const payload_file& file : plan.files) {
-    bool backup = false, there = false;
-    DWORD error = file_there(win::backup_path(file.path), backup);
-    if (error == ERROR_SUCCESS) error = file_there(file.path, there);
-    if (error != ERROR_SUCCESS) return put_back("Restoring", file.name, [error] { return error; });
-    under_way = under_way || (backup && without_backup);
-    without_backup = without_backup || (there && !backup);
-    any = any || backup;
+    on_disk found;
+    if (!look(file, found)) return false;
+    under_way = under_way || (found.backup && without_backup);
+    without_backup = without_backup || (found.file && !found.backup);
+    any = any || found.backup;
   }
   return true;
 }
@@ -116,10 +119,7 @@ bool put_in_order(install_plan& plan, bool defer) {
     if (!put_file_in_order(journal, file, defer, pending)) return false;
   }
   journal.recovery_pending = pending;
-  if (!pending) {
-    journal.files_in_place = false;
-    journal.created.clear();
-  }
+  if (!pending) journal.files_in_place = false;
   return true;
 }
 
@@ -129,24 +129,16 @@ bool recover_files(install_plan& plan) { return put_in_order(plan, true); }
 
 bool finish_recovery(install_plan& plan) { return !plan.journal.recovery_pending || put_in_order(plan, false); }
 
-bool begin_replacement(install_plan& plan) {
-  if (!finish_recovery(plan)) return false;
-  plan.journal.created.clear();
-  for (const payload_file& file : plan.files) {
-    // A file that may hold old bytes is never one that a recovery deletes:
-    // when that cannot be told, nothing is replaced.
-    bool there = false;
-    if (DWORD error = file_there(file.path, there)) {
-      report_error({"failed\n"}, error);
-      return false;
-    }
-    if (!there) plan.journal.created.emplace_back(file.name);
-  }
-  return save_record(plan);
+bool files_whole(install_plan& plan) {
+  return finish_recovery(plan) && std::ranges::all_of(plan.files, [](const payload_file& file) {
+           return file.state == file_state::untouched || file.state == file_state::committed;
+         });
 }
 
+bool begin_replacement(install_plan& plan) { return finish_recovery(plan) && save_record(plan); }
+
 DWORD advance_file(payload_file& file, std::span<uint8_t> buffer) {
-  std::wstring staging = win::staging_path(file.path);
+  std::wstring staging = win::staging_path(file.path), backup = win::backup_path(file.path);
   if (file.state == file_state::untouched) {
     if (DWORD error = win::extract_resource_to_file(file.resource_id, staging, buffer)) return error;
     file.state = file_state::staged;
@@ -154,17 +146,20 @@ DWORD advance_file(payload_file& file, std::span<uint8_t> buffer) {
   if (file.state == file_state::staged) {
     // Never moved from under a program that has it open: it is to end first.
     if (DWORD error = win::check_not_held(file.path)) return error;
-    DWORD error = win::move_file(file.path, win::backup_path(file.path));
+    DWORD error = win::move_file(file.path, backup);
     if (error == ERROR_FILE_NOT_FOUND) {
-      if ((error = win::move_file(staging, file.path)) == ERROR_SUCCESS) file.state = file_state::created;
+      // No file there: its backup says so, for a recovery to delete the new.
+      if ((error = win::create_empty_file(backup))) return error;
+      file.state = file_state::marked;
+    } else if (error != ERROR_SUCCESS) {
       return error;
+    } else {
+      file.state = file_state::moved_aside;
     }
-    if (error != ERROR_SUCCESS) return error;
-    file.state = file_state::moved_aside;
   }
-  if (file.state == file_state::moved_aside) {
+  if (file.state == file_state::moved_aside || file.state == file_state::marked) {
     if (DWORD error = win::move_file(staging, file.path)) return error;
-    file.state = file_state::replaced;
+    file.state = file.state == file_state::marked ? file_state::created : file_state::replaced;
   }
   return ERROR_SUCCESS;
 }
@@ -178,7 +173,7 @@ bool commit_files(install_plan& plan) {
     return false;
   }
   for (payload_file& file : plan.files) {
-    if (file.state == file_state::replaced && win::delete_file(win::backup_path(file.path)) != ERROR_SUCCESS) {
+    if (win::delete_file(win::backup_path(file.path)) != ERROR_SUCCESS) {
       plan.journal.work_left = true;  // the next run deletes it
     }
     file.state = file_state::committed;
@@ -191,8 +186,8 @@ void roll_back_files(install_plan& plan) {
     bool back = true;
     if (file.state == file_state::replaced || file.state == file_state::moved_aside) {
       back = put_back("Restoring", file.name, [&] { return win::move_file(win::backup_path(file.path), file.path); });
-    } else if (file.state == file_state::created) {
-      back = put_back("Removing", file.name, [&] { return win::delete_file(file.path); });
+    } else if (file.state == file_state::created || file.state == file_state::marked) {
+      back = put_back("Removing", file.name, [&] { return remove_with_backup(file.path); });
     }
     (void)win::delete_file(win::staging_path(file.path));  // a leftover is deleted by the next run
     if (back) {

@@ -15,10 +15,12 @@ namespace brq_install {
 
 // Where an installed file stands in the replacement of the set
 // (file_transaction.hpp).
+// A file that was not there has an empty backup, which says so.
 enum class file_state {
   untouched,    // as the run found it
   staged,       // its new bytes written and flushed beside it
   moved_aside,  // its old bytes moved to its backup, the new not yet in
+  marked,       // there was none: its empty backup written, the new not yet in
   replaced,     // the new file in its place, the old one in its backup
   created,      // the new file in its place, where there was none
   committed,    // the new file in its place for good
@@ -52,10 +54,9 @@ struct run_journal {
   bool every_automatic_service = false;
   std::vector<std::wstring> services;  // the services it names
   // The files: all the new ones in place (the backups are only to be
-  // deleted), or being replaced (the backups are to be put back, and the
-  // files `created` where there were none to be deleted).
+  // deleted), or being replaced (the backups are to be put back, and a file
+  // whose backup is empty deleted).
   bool files_in_place = false;
-  std::vector<std::wstring> created;
   // It could not be read: how far its files got is told by the backups.
   bool files_unknown = false;
   // A dead run's files could not all be put in order yet (one was held, or

@@ -62,7 +62,7 @@ int run(int argc, const char* const* argv) {
   bool go = save_resumed_record(plan) && !cancel_requested();
   bool updated = go && update_installation(plan);
   // Nothing starts on files that are not one whole set.
-  bool whole = finish_recovery(plan);
+  bool whole = files_whole(plan);
   bool started = whole && (go || has_services_to_start(plan) ? start_services(plan) : true);
   close_record(plan, started);
   if (cancel_requested()) return report_cancelled();

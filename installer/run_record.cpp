@@ -12,13 +12,11 @@ namespace brq_install {
 
 namespace {
 
-// UTF-16 text, one item a line: the header, the state of the files, then
-// the files created where there were none (while they are being replaced),
+// UTF-16 text, one item a line: the header, the state of the files,
 // whether the services are every automatic one, and one service a line.
 constexpr std::wstring_view header = L"qzv.ua.brq.install unfinished run";
 constexpr std::wstring_view files_replacing = L"files: replacing";
 constexpr std::wstring_view files_in_place = L"files: in place";
-constexpr std::wstring_view created_prefix = L"created: ";
 constexpr std::wstring_view every_automatic_service = L"services: automatic";
 constexpr std::wstring_view service_prefix = L"service: ";
 // A record of this product is a few hundred bytes; a larger one is not ours.
@@ -51,9 +49,6 @@ std::string encode(const install_plan& plan) {
   std::wstring text(header);
   auto line = [&text](std::wstring_view prefix, std::wstring_view value = {}) { ((text += L'\n') += prefix) += value; };
   line(journal.files_in_place ? files_in_place : files_replacing);
-  if (!journal.files_in_place) {
-    for (const std::wstring& name : journal.created) line(created_prefix, name);
-  }
   if (journal.every_automatic_service) line(every_automatic_service);
   for (const std::wstring& name : services_to_record(plan)) line(service_prefix, name);
   text += L'\n';
@@ -65,13 +60,9 @@ bool is_service_name(std::wstring_view name) {
          std::none_of(name.begin(), name.end(), [](wchar_t c) { return c < L' ' || c == L'\\' || c == L'/'; });
 }
 
-bool is_file_name(const install_plan& plan, std::wstring_view name) {
-  return std::any_of(plan.files.begin(), plan.files.end(), [&](const payload_file& file) { return file.name == name; });
-}
-
 // The record's content into `journal`, or false when it is not a record of
 // this product.
-bool decode(const install_plan& plan, const std::string& bytes, run_journal& journal) {
+bool decode(const std::string& bytes, run_journal& journal) {
   if (bytes.size() % sizeof(wchar_t) != 0) return false;
   std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
   std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char*>(text.data()));
@@ -88,8 +79,6 @@ bool decode(const install_plan& plan, const std::string& bytes, run_journal& jou
     std::wstring_view line = lines[i];
     if (line == every_automatic_service) {
       journal.every_automatic_service = true;
-    } else if (line.starts_with(created_prefix) && is_file_name(plan, line.substr(created_prefix.size()))) {
-      journal.created.emplace_back(line.substr(created_prefix.size()));
     } else if (line.starts_with(service_prefix) && is_service_name(line.substr(service_prefix.size()))) {
       journal.services.emplace_back(line.substr(service_prefix.size()));
     } else {
@@ -106,7 +95,7 @@ void read_record(install_plan& plan, bool lock_abandoned) {
   run_journal found;
   DWORD error = win::read_small_file(record_path(plan), record_limit, bytes);
   bool no_record = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  if (error == ERROR_SUCCESS && !decode(plan, bytes, found)) error = ERROR_INVALID_DATA;
+  if (error == ERROR_SUCCESS && !decode(bytes, found)) error = ERROR_INVALID_DATA;
   if (error != ERROR_SUCCESS && !no_record) {
     // Whatever part of it did read counts for nothing: the backups on disk
     // tell how far its files got, and the services it would have named are

@@ -83,7 +83,7 @@ int uninstall(int argc, const char* const* argv) {
   if (!stopped || !ready_to_remove(plan)) {
     // The installation stays as it was; its lines tell. Nothing starts on
     // files that are not one whole set.
-    bool whole = finish_recovery(plan);
+    bool whole = files_whole(plan);
     bool started = whole && (go || has_services_to_start(plan) ? start_services(plan) : true);
     close_record(plan, started);
     return cancelled ? report_removal_cancelled() : 1;

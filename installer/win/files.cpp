@@ -16,6 +16,30 @@ DWORD get_file_attributes(const std::wstring& path, DWORD& attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES ? ERROR_SUCCESS : last_error();
 }
 
+DWORD find_file(const std::wstring& path, bool& there, uint64_t& size) {
+  there = false;
+  size = 0;
+  // No access asked, so that a file in use opens too; backup semantics let
+  // a directory open as well.
+  unique_file_handle file(api.CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) {
+    DWORD error = last_error(ERROR_OPEN_FAILED);
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!api.GetFileInformationByHandle(file.get(), &info)) return last_error();
+  there = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  size = uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+  return ERROR_SUCCESS;
+}
+
+DWORD create_empty_file(const std::wstring& path) {
+  unique_file_handle file(api.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  return file ? ERROR_SUCCESS : last_error(ERROR_OPEN_FAILED);
+}
+
 std::wstring sibling_path(const std::wstring& path, std::wstring_view extension) {
   size_t name = path.find_last_of(L"\\/");
   name = name == std::wstring::npos ? 0 : name + 1;

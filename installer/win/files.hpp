@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,15 @@ bool is_existing_file(const std::wstring& path);
 // 2 or 3 when there is nothing there.
 [[nodiscard]] DWORD get_file_attributes(const std::wstring& path, DWORD& attributes);
 
+// Sets `there` when a file (not a directory) is at `path`, and `size` to
+// its size: 0, also when nothing is there; or the code when that cannot be
+// told.
+[[nodiscard]] DWORD find_file(const std::wstring& path, bool& there, uint64_t& size);
+
+// Creates the empty file `path`, or empties the one there, and returns once
+// it is on disk.
+[[nodiscard]] DWORD create_empty_file(const std::wstring& path);
+
 // The file beside `path` named by its stem and `extension`: "d\a.b.exe" with
 // ".new" gives "d\a.b.new". With an extension no longer than the file's own,
 // the sibling's path is never longer than `path`, so that a path that works
@@ -26,7 +36,8 @@ std::wstring sibling_path(const std::wstring& path, std::wstring_view extension)
 
 // Beside each installed file: where its new bytes are written before they
 // replace it, and where its old bytes are kept until the whole set of files
-// is in place. Never longer than the file's own path.
+// is in place (an empty file there: it had none). Never longer than the
+// file's own path.
 std::wstring staging_path(const std::wstring& path);
 std::wstring backup_path(const std::wstring& path);
 

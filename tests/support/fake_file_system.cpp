@@ -135,6 +135,7 @@ struct file_calls {
     info->dwFileAttributes = file->directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     info->dwVolumeSerialNumber = 0x5EE9;
     info->nFileIndexLow = file->index;
+    info->nFileSizeLow = static_cast<DWORD>(file->bytes.size());
     return TRUE;
   }
 

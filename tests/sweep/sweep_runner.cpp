@@ -226,11 +226,10 @@ int sweep_case::installed_version() const {
   std::set<int> versions;
   for (int i = 0; i < 3; ++i) {
     std::string bytes = system_->files.read(installed_path(i));
-    int version = -1;
+    int version = system_->files.nodes.contains(installed_path(i)) ? -2 : -1;
     for (int v = 0; v <= 2; ++v) {
       if (bytes == payload_bytes(i, v)) version = v;
     }
-    if (version == -1 && system_->files.nodes.contains(installed_path(i))) return -2;
     versions.insert(version);
   }
   return versions.size() == 1 ? *versions.begin() : -2;
@@ -300,7 +299,7 @@ void check_output(const outcome& r) {
 
 }  // namespace
 
-void expect_ended_well(const outcome& r, sweep_case& machine, int version, bool mixed_before, bool untold) {
+void expect_ended_well(const outcome& r, sweep_case& machine, int version, bool as_before) {
   check_output(r);
   int found = machine.installed_version();
   if (r.exit_code == 0) {
@@ -313,17 +312,14 @@ void expect_ended_well(const outcome& r, sweep_case& machine, int version, bool 
   }
   // Mixed only when the call that failed was the one putting a file back
   // (its line open, or the next one printed: a file that cannot even be
-  // looked at), or when they were so before and the run ended before it
-  // could look, or nothing told how they came to be.
+  // looked at), or when they are as they were before the run.
   std::string_view output(r.output);
   size_t line = output.rfind('\n', r.output_at_failure == 0 ? 0 : r.output_at_failure - 1);
   std::string_view failed_line = output.substr(line == std::string_view::npos ? 0 : line + 1);
   failed_line = failed_line.substr(0, failed_line.find('\n'));
   bool restore_failed = (failed_line.starts_with("Restoring \"") || failed_line.starts_with("Removing \"")) &&
                         failed_line.ends_with("... failed");
-  bool looked = r.output.find("Discovering services for") != std::string::npos;
-  EXPECT_TRUE(found != -2 || restore_failed || (mixed_before && (!looked || untold))) << "not one set of files\n"
-                                                                                      << r.output;
+  EXPECT_TRUE(found != -2 || restore_failed || as_before) << "not one set of files\n" << r.output;
   // A backup left behind stays with the record that tells the next run
   // what it is.
   std::vector<std::wstring> left = machine.others();

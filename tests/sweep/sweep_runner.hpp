@@ -112,14 +112,12 @@ bool ignored_by_design(const std::vector<fault_driver::call>& calls, size_t n);
 // disrupted it: its output agrees with its exit code, no failure is
 // reported as "ok", and after an error block only what puts back follows;
 // the installed files are one set (of any version, or none), mixed only
-// when the failed call was the one putting a file back, or when they were
-// mixed before and the run ended before discovery or (`untold`) nothing on
-// disk tells how they came to be; exit code 0 only
+// when the failed call was the one putting a file back, or when they are
+// `as_before` the run; exit code 0 only
 // with the files of `version`, the server running and nothing else in the
 // destination; and a service that was stopped before the first run is
 // stopped still.
-void expect_ended_well(const outcome& r, sweep_case& machine, int version, bool mixed_before = false,
-                       bool untold = false);
+void expect_ended_well(const outcome& r, sweep_case& machine, int version, bool as_before = false);
 
 // The run after a disrupted one completes the installation, whatever that
 // one left: exit code 0, the files of version 2, the server running, and
