@@ -166,11 +166,7 @@ bool has_services_to_start(const install_plan& plan) {
 }
 
 bool start_services(install_plan& plan) {
-  const run_journal& journal = plan.journal;
-  if (plan.services.empty() && plan.registered.empty() && journal.services.empty() &&
-      !journal.every_automatic_service) {
-    return true;
-  }
+  if (plan.services.empty() && plan.registered.empty() && !has_services_to_start(plan)) return true;
   print_text("Will start services...\n");
   // Every service is tried, whatever happened to the one before; but a run
   // that leaves one of them down has not done its job.
