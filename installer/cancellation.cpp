@@ -12,11 +12,16 @@ namespace {
 std::atomic<bool> cancelled{false};
 
 BOOL WINAPI on_console_event(DWORD event) {
+  // Any user's logoff reaches a console process that runs in a service's
+  // context (a deployment agent's), which goes on running: no reason to
+  // stop. Acknowledged, so that no other handler ends the process.
+  if (event == CTRL_LOGOFF_EVENT) return TRUE;
   request_cancel();
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
-  // The console closes, or the user logs off, or the system shuts down: the
-  // process ends when this handler returns, or when the system's grace
-  // period is over. Holding the handler gives the run all of that time.
+  // The console closes, or the system shuts down: the process ends when
+  // this handler returns, or when the system's grace period is over.
+  // Holding the handler gives the run all of that time; the record lets
+  // the next run (at the next boot) complete what is cut off.
   win::api.Sleep(INFINITE);
   return TRUE;
 }

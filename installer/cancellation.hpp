@@ -1,8 +1,9 @@
 #pragma once
-// Ctrl+C, Ctrl+Break and the console's close, logoff and shutdown events.
-// The system delivers them on a thread of its own; the handler only sets a
-// flag, and the run reads it where it can stop safely: before its first stop
-// it ends at once, later it first puts back what it changed.
+// Ctrl+C, Ctrl+Break and the console's close and shutdown events; a user's
+// logoff is no reason to stop. The system delivers them on a thread of its
+// own; the handler only sets a flag, and the run reads it where it can stop
+// safely: before its first stop it ends at once, later it first puts back
+// what it changed.
 namespace brq_install {
 
 // Installs the handler for the life of the run and clears the flag. A

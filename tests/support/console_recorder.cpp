@@ -70,6 +70,10 @@ struct console_fakes {
     return count;
   }
   static int __cdecl flush(FILE* stream) { return stream == stdout ? 0 : win::real_api.fflush(stream); }
+  static BOOL WINAPI set_handler(PHANDLER_ROUTINE handler, BOOL add) {
+    active->handler = add ? handler : active->handler == handler ? nullptr : active->handler;
+    return TRUE;
+  }
 };
 
 console_recorder::console_recorder(bool is_console, WORD initial) : is_console_(is_console), attribute_(initial) {
@@ -81,6 +85,7 @@ console_recorder::console_recorder(bool is_console, WORD initial) : is_console_(
   win::api.WriteConsoleW = &console_fakes::write_console;
   win::api.fwrite = &console_fakes::write;
   win::api.fflush = &console_fakes::flush;
+  win::api.SetConsoleCtrlHandler = &console_fakes::set_handler;
 }
 
 console_recorder::~console_recorder() { active = nullptr; }

@@ -43,6 +43,9 @@ class console_recorder {
 
   std::vector<piece> pieces;
   int attribute_changes = 0;
+  // The console's control handler as the program set it, to deliver a
+  // console event (Ctrl+C, a logoff...) as the system does.
+  PHANDLER_ROUTINE handler = nullptr;
 
  private:
   friend struct console_fakes;

@@ -66,6 +66,9 @@ void sweep(bool update, disruption what, const char* name) {
     outcome r = machine.run(1, what, n);
     if (what == disruption::kill) {
       test::expect_completed_by_next_run(machine);
+    } else if (what == disruption::logoff) {
+      EXPECT_EQ(r.exit_code, 0) << r.output;
+      test::expect_ended_well(r, machine, 1);
     } else {
       check_cancelled(update, r, machine);
     }
@@ -74,7 +77,7 @@ void sweep(bool update, disruption what, const char* name) {
   std::printf("%s: %zu calls in the run\n", name, calls);
 }
 
-const char* const disruption_names[] = {"none", "failing", "killed", "cancelled"};
+const char* const disruption_names[] = {"none", "failing", "killed", "cancelled", "logged off"};
 
 // The programs and their backups among `files`, by path.
 std::map<std::wstring, std::string> program_files(const test::fake_file_system::tree& files) {
@@ -215,6 +218,8 @@ TEST(interrupt_sweep, first_installation_cancelled) {
   sweep(false, disruption::cancel, "first installation cancelled");
 }
 TEST(interrupt_sweep, update_cancelled) { sweep(true, disruption::cancel, "update cancelled"); }
+// A deployment agent's run sees every user's logoff, at any point: it goes on.
+TEST(interrupt_sweep, update_through_a_logoff) { sweep(true, disruption::logoff, "update through a logoff"); }
 
 }  // namespace
 }  // namespace brq_install

@@ -5,7 +5,6 @@
 #include <set>
 #include <string_view>
 
-#include "cancellation.hpp"
 #include "console/console.hpp"
 #include "fake_clock.hpp"
 #include "fake_file_system.hpp"
@@ -200,7 +199,10 @@ outcome sweep_case::run_program(int (*program)(int, const char* const*), int ver
       faults.kill(n);
     } else {
       faults.fail(0, 0);
-      if (what == disruption::cancel) faults.before_call = [n](size_t k) { k == n ? request_cancel() : void(); };
+      DWORD event = what == disruption::cancel ? CTRL_C_EVENT : CTRL_LOGOFF_EVENT;
+      faults.before_call = [&console, n, event](size_t k) {
+        if (k == n && console.handler != nullptr) console.handler(event);  // as the system delivers it
+      };
     }
     if (each_call) faults.before_call = each_call;
     const char* argv[] = {"qzv.ua.brq", nullptr};

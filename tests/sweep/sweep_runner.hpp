@@ -23,7 +23,8 @@
 
 namespace brq_install::test {
 
-enum class disruption { none, fault, kill, cancel };
+// A logoff is a user's, which reaches the run as a console event.
+enum class disruption { none, fault, kill, cancel, logoff };
 
 struct outcome {
   int exit_code = -1;

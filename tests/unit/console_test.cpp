@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <io.h>
 
+#include "cancellation.hpp"
 #include "console/console.hpp"
 #include "console_recorder.hpp"
+#include "fake_clock.hpp"
 #include "files.hpp"
 
 namespace brq_install {
@@ -97,6 +99,29 @@ TEST(console, redirected_runtime_stream_keeps_everything_after_non_ascii_text) {
   std::string bytes = test::read_file(path);
   DeleteFileW(path.c_str());
   EXPECT_EQ(bytes, "\xE4\xB8\xAD\xE6\x96\x87 after done\r\n");
+}
+
+// The console's events as the system delivers them: a user's logoff, which
+// a deployment agent's run sees for every user, is acknowledged and no
+// reason to stop; every other event cancels the run, and the console's
+// close and the system's shutdown are held off as long as Windows allows.
+TEST(console, every_event_but_a_logoff_cancels_the_run) {
+  struct {
+    DWORD event;
+    bool cancels;
+    bool holds;
+  } cases[] = {{CTRL_C_EVENT, true, false},       {CTRL_BREAK_EVENT, true, false}, {CTRL_CLOSE_EVENT, true, true},
+               {CTRL_LOGOFF_EVENT, false, false}, {CTRL_SHUTDOWN_EVENT, true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.event);
+    console_recorder console;
+    test::fake_clock clock;
+    console_cancel cancel;
+    ASSERT_NE(console.handler, nullptr);
+    EXPECT_TRUE(console.handler(c.event));
+    EXPECT_EQ(cancel_requested(), c.cancels);
+    EXPECT_EQ(clock.sleeps, c.holds ? std::vector<DWORD>{INFINITE} : std::vector<DWORD>{});
+  }
 }
 
 }  // namespace
