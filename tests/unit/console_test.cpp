@@ -110,8 +110,11 @@ TEST(console, every_event_but_a_logoff_cancels_the_run) {
     DWORD event;
     bool cancels;
     bool holds;
-  } cases[] = {{CTRL_C_EVENT, true, false},       {CTRL_BREAK_EVENT, true, false}, {CTRL_CLOSE_EVENT, true, true},
-               {CTRL_LOGOFF_EVENT, false, false}, {CTRL_SHUTDOWN_EVENT, true, true}};
+  } cases[] = {{CTRL_C_EVENT, true, false},
+               {CTRL_BREAK_EVENT, true, false},
+               {CTRL_CLOSE_EVENT, true, true},
+               {CTRL_LOGOFF_EVENT, false, false},
+               {CTRL_SHUTDOWN_EVENT, true, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.event);
     console_recorder console;
