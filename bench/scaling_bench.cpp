@@ -146,11 +146,12 @@ BOOL WINAPI fake_enum_processes(DWORD* ids, DWORD size, DWORD* returned) {
 
 HANDLE WINAPI fake_open_process(DWORD, BOOL, DWORD id) { return fake_handle(id / 4); }
 
-DWORD WINAPI fake_module_name(HANDLE process, HMODULE, wchar_t* name, DWORD size) {
+BOOL WINAPI fake_image_name(HANDLE process, DWORD, wchar_t* name, DWORD* size) {
   std::wstring path = minimal_program(index_of(process));
-  if (path.size() >= size) return 0;
+  if (path.size() >= *size) return FALSE;
   std::wmemcpy(name, path.c_str(), path.size() + 1);
-  return static_cast<DWORD>(path.size());
+  *size = static_cast<DWORD>(path.size());
+  return TRUE;
 }
 
 double now_ms() {
@@ -243,7 +244,7 @@ void on_minimal_fakes(DWORD items, int repetitions) {
   api.QueryServiceConfigW = &fake_query_config;
   api.K32EnumProcesses = &fake_enum_processes;
   api.OpenProcess = &fake_open_process;
-  api.K32GetModuleFileNameExW = &fake_module_name;
+  api.QueryFullProcessImageNameW = &fake_image_name;
   // The smaller table is searched ten times per sample, so that both sizes'
   // samples last as long and a shared machine's preemptions weigh on them
   // alike.

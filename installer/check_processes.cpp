@@ -8,6 +8,7 @@
 #include "console/console.hpp"
 #include "destination.hpp"
 #include "install_plan.hpp"
+#include "win/privilege.hpp"
 #include "win/processes.hpp"
 
 namespace brq_install {
@@ -47,6 +48,7 @@ void check_processes(install_plan& plan) {
 
   // One pass over the processes; then each file's line and its processes.
   std::vector<std::vector<DWORD>> ids;
+  win::debug_privilege debug;  // so that other users' processes open too
   DWORD error = win::find_image_processes(paths, ids);
   for (size_t i = 0; i < files.size(); ++i) {
     print({"Checking processes for \"", files[i]->name, "\"... "});

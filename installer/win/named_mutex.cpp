@@ -2,10 +2,28 @@
 
 namespace brq_install::win {
 
+namespace {
+
+// Owned by BUILTIN\Administrators, whoever of them creates it (the creator's
+// own account owns it by default where policy says "Object creator");
+// all access for LocalSystem and Administrators, none for anyone else.
+// Without it the mutex takes its creator's default security, and what one
+// administrator's run, an agent's run as LocalSystem and the policy of the
+// day give each other differs from machine to machine.
+constexpr const wchar_t* mutex_security = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+}  // namespace
+
 DWORD open_named_mutex(const wchar_t* name, unique_handle& mutex, bool& existed) {
+  unique_hlocal descriptor;
+  if (!api.ConvertStringSecurityDescriptorToSecurityDescriptorW(mutex_security, SDDL_REVISION_1, descriptor.put(),
+                                                                nullptr)) {
+    return last_error();
+  }
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
   // READ_CONTROL: GetSecurityInfo reads the owner only through a handle
   // opened with it.
-  mutex.reset(api.CreateMutexExW(nullptr, name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL));
+  mutex.reset(api.CreateMutexExW(&security, name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL));
   existed = mutex && api.GetLastError() == ERROR_ALREADY_EXISTS;
   return mutex ? ERROR_SUCCESS : last_error();
 }

@@ -6,7 +6,8 @@
 
 namespace brq_install::win {
 
-// Opens the mutex `name`, creating it when it does not exist, with just the
+// Opens the mutex `name`, creating it when it does not exist (owned by
+// Administrators, for LocalSystem and Administrators only), with just the
 // rights to wait for it, release it and read its owner (so that a mutex
 // created by another account opens too). `existed` tells whether the mutex
 // was there already. Returns 0 or the code of the failed call.

@@ -8,6 +8,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <psapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 
@@ -40,9 +41,14 @@ namespace brq_install::win {
   X(WaitForSingleObject)        \
   X(ReleaseMutex)
 
-#define BRQ_SECURITY_FUNCTIONS(X) \
-  X(GetSecurityInfo)              \
-  X(IsWellKnownSid)
+#define BRQ_SECURITY_FUNCTIONS(X)                         \
+  X(GetSecurityInfo)                                      \
+  X(IsWellKnownSid)                                       \
+  X(ConvertStringSecurityDescriptorToSecurityDescriptorW) \
+  X(GetCurrentProcess)                                    \
+  X(OpenProcessToken)                                     \
+  X(LookupPrivilegeValueW)                                \
+  X(AdjustTokenPrivileges)
 
 #define BRQ_ENVIRONMENT_FUNCTIONS(X) \
   X(GetEnvironmentVariableW)         \
@@ -83,7 +89,7 @@ namespace brq_install::win {
 #define BRQ_PROCESS_FUNCTIONS(X) \
   X(K32EnumProcesses)            \
   X(OpenProcess)                 \
-  X(K32GetModuleFileNameExW)     \
+  X(QueryFullProcessImageNameW)  \
   X(TerminateProcess)
 
 #define BRQ_PAYLOAD_FUNCTIONS(X) \

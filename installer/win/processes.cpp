@@ -9,20 +9,29 @@ namespace brq_install::win {
 
 namespace {
 
-// Reading another process's module path needs PROCESS_VM_READ as well on
-// Windows 7 and 8.1 (and on Wine); only Windows 10 accepts less.
-constexpr DWORD query_access = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+// Enough to read the image path of any process but the protected ones, with
+// no right to its memory.
+constexpr DWORD query_access = PROCESS_QUERY_LIMITED_INFORMATION;
 
-// The path of the main module of the process behind `process`; empty when
-// it cannot be read. The buffer holds the longest path there is; a path cut
-// at its end is empty, because the part that fits may name another file.
+// Whether `path` names a file on a local drive (X:\... or \\?\X:\...). Any
+// user's program may run from a share, a WebDAV folder or a device; opening
+// such a path as an administrator would hand the account's credentials to
+// whoever serves it, or wait on a host that does not answer.
+bool on_local_drive(std::wstring_view path) {
+  if (path.starts_with(LR"(\\?\)")) path.remove_prefix(4);
+  return path.size() >= 3 && ((path[0] | 0x20) >= L'a' && (path[0] | 0x20) <= L'z') && path[1] == L':' &&
+         path[2] == L'\\';
+}
+
+// The path of the image file of the process behind `process`, as the kernel
+// keeps it (the process cannot change it); empty when it cannot be read or
+// is not on a local drive. The buffer holds the longest path there is.
 std::wstring main_module(HANDLE process) {
-  constexpr DWORD size = 32768;
+  DWORD size = 32768;
   std::wstring module(size, L'\0');
-  DWORD length = api.K32GetModuleFileNameExW(process, nullptr, module.data(), size);
-  if (length == 0 || length >= size) return {};
-  module.resize(length);
-  return module;
+  if (!api.QueryFullProcessImageNameW(process, 0, module.data(), &size) || size >= module.size()) return {};
+  module.resize(size);
+  return on_local_drive(module) ? module : std::wstring();
 }
 
 // Whether the main module of the process behind `process` is the file `path`.

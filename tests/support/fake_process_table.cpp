@@ -50,29 +50,61 @@ HANDLE WINAPI open_process(DWORD access, BOOL, DWORD id) {
   if (p == nullptr || (p->ended && !p->held)) return fail(ERROR_INVALID_PARAMETER, HANDLE{});
   if (p->open_error != 0) return fail(p->open_error, HANDLE{});
   if (access & p->denied_access) return fail(ERROR_ACCESS_DENIED, HANDLE{});
+  if (p->other_user && !t.debug_enabled) return fail(ERROR_ACCESS_DENIED, HANDLE{});
   return t.hand_out({id, access});
 }
 
-// Cut to the buffer as the system cuts it: at most size - 1 characters and
-// a null, and then the size itself is returned.
-DWORD WINAPI module_file_name(HANDLE handle, HMODULE module, wchar_t* name, DWORD size) {
-  process_handle* opened = table().lookup(handle);
-  if (opened == nullptr) return fail(ERROR_INVALID_HANDLE, DWORD{0});
-  bool may_query = (opened->access & (PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION)) != 0;
-  if (!may_query || (opened->access & PROCESS_VM_READ) == 0) return fail(ERROR_ACCESS_DENIED, DWORD{0});
-  process* p = table().find(opened->id);
-  if (module != nullptr) return fail(ERROR_INVALID_HANDLE, DWORD{0});  // only the main module is known
-  if (p == nullptr || p->ended) return fail(ERROR_PARTIAL_COPY, DWORD{0});
-  if (p->module_error != 0) return fail(p->module_error, DWORD{0});
-  if (name == nullptr || size == 0) return fail(ERROR_INSUFFICIENT_BUFFER, DWORD{0});
-  DWORD length = static_cast<DWORD>(p->module.size());
-  if (length < size) {
-    std::copy(p->module.c_str(), p->module.c_str() + length + 1, name);
-    return length;
+// As the system answers: the whole path and its length, or
+// ERROR_INSUFFICIENT_BUFFER when the path and its null do not fit.
+BOOL WINAPI image_name(HANDLE handle, DWORD flags, wchar_t* name, DWORD* size) {
+  process* p = opened_process(handle, PROCESS_QUERY_LIMITED_INFORMATION);
+  if (p == nullptr) return FALSE;
+  if (flags != 0) return fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (p->ended) return fail(ERROR_PARTIAL_COPY, FALSE);
+  if (p->module_error != 0) return fail(p->module_error, FALSE);
+  if (p->module.size() >= *size) return fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  std::copy(p->module.c_str(), p->module.c_str() + p->module.size() + 1, name);
+  *size = static_cast<DWORD>(p->module.size());
+  return TRUE;
+}
+
+// The caller's token: a handle of the table with no process behind it.
+constexpr DWORD token_id = 0;
+constexpr LUID debug_luid{20, 0};  // SE_DEBUG_PRIVILEGE
+
+BOOL WINAPI open_token(HANDLE, DWORD access, HANDLE* token) {
+  *token = table().hand_out({token_id, access});
+  return TRUE;
+}
+
+BOOL WINAPI lookup_privilege(const wchar_t* system, const wchar_t* name, LUID* luid) {
+  if (system != nullptr || std::wstring_view(name) != SE_DEBUG_NAME) return fail(ERROR_NO_SUCH_PRIVILEGE, FALSE);
+  *luid = debug_luid;
+  return TRUE;
+}
+
+// Sets the privilege as asked and hands back what changed, as the system
+// does; a privilege the token does not hold succeeds with
+// ERROR_NOT_ALL_ASSIGNED.
+BOOL WINAPI adjust_privileges(HANDLE token, BOOL, TOKEN_PRIVILEGES* state, DWORD size, TOKEN_PRIVILEGES* previous,
+                              DWORD*) {
+  process_handle* opened = table().lookup(token);
+  if (opened == nullptr || opened->id != token_id) return fail(ERROR_INVALID_HANDLE, FALSE);
+  if ((opened->access & TOKEN_ADJUST_PRIVILEGES) == 0) return fail(ERROR_ACCESS_DENIED, FALSE);
+  if (previous != nullptr && size < sizeof(TOKEN_PRIVILEGES)) return fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  if (previous != nullptr) previous->PrivilegeCount = 0;
+  bool& enabled = table().debug_enabled;
+  for (DWORD i = 0; i < state->PrivilegeCount; ++i) {
+    const LUID_AND_ATTRIBUTES& asked = state->Privileges[i];
+    if (asked.Luid.LowPart != debug_luid.LowPart || !table().holds_debug_privilege)
+      return fail(ERROR_NOT_ALL_ASSIGNED, TRUE);
+    bool enable = (asked.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    if (enable != enabled && previous != nullptr) {
+      previous->Privileges[previous->PrivilegeCount++] = {debug_luid, enabled ? SE_PRIVILEGE_ENABLED : 0u};
+    }
+    enabled = enable;
   }
-  std::copy(p->module.c_str(), p->module.c_str() + size - 1, name);
-  name[size - 1] = L'\0';
-  return size;
+  return fail(ERROR_SUCCESS, TRUE);
 }
 
 BOOL WINAPI terminate_process(HANDLE handle, UINT exit_code) {
@@ -111,7 +143,10 @@ fake_process_table::fake_process_table()
   current = this;
   win::api.K32EnumProcesses = &enum_processes;
   win::api.OpenProcess = &open_process;
-  win::api.K32GetModuleFileNameExW = &module_file_name;
+  win::api.QueryFullProcessImageNameW = &image_name;
+  win::api.OpenProcessToken = &open_token;
+  win::api.LookupPrivilegeValueW = &lookup_privilege;
+  win::api.AdjustTokenPrivileges = &adjust_privileges;
   win::api.TerminateProcess = &terminate_process;
   win::api.CloseHandle = &close_handle;
   win::api.WaitForSingleObject = &wait_for_single_object;

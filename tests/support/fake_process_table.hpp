@@ -4,7 +4,9 @@
 // and the path of its main module; the paths are best real files (a
 // temp_tree), so that the installer's comparison by file identity works on
 // them unchanged. Access rights are checked, every process handle is
-// counted, and at its end the fake checks that each was closed once.
+// counted, and at its end the fake checks that each was closed once. The
+// caller's token is faked too, for SeDebugPrivilege: as in Windows, another
+// user's process opens only while the privilege is enabled.
 #include <windows.h>
 
 #include <functional>
@@ -34,6 +36,7 @@ class fake_process_table : public fake_handles<HANDLE, process_handle> {
     DWORD denied_access = 0;
     DWORD module_error = 0;
     DWORD terminate_error = 0;
+    bool other_user = false;  // another account's: needs SeDebugPrivilege
     // Kept by the fake: ended by TerminateProcess, with this exit code.
     bool ended = false;
     UINT exit_code = 0;
@@ -57,8 +60,10 @@ class fake_process_table : public fake_handles<HANDLE, process_handle> {
   process& add(DWORD id, std::wstring module);
   process* find(DWORD id);  // null when there is none
 
-  std::vector<process> processes;  // in the order K32EnumProcesses lists them
-  DWORD enum_error = 0;            // K32EnumProcesses fails with this
+  std::vector<process> processes;     // in the order K32EnumProcesses lists them
+  bool holds_debug_privilege = true;  // as an elevated administrator's token does
+  bool debug_enabled = false;         // SeDebugPrivilege, now
+  DWORD enum_error = 0;               // K32EnumProcesses fails with this
   // Runs at every OpenProcess before it looks the id up, with the id and the
   // rights asked for: a test may change the table here, say to let an id be
   // reused by another program.

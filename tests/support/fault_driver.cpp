@@ -60,7 +60,8 @@ constexpr function_faults faults[] = {
     {"QueryServiceStatus", ERROR_INVALID_HANDLE},
     {"QueryServiceStatusEx", ERROR_INVALID_HANDLE},
     {"QueryServiceConfigW", ERROR_ACCESS_DENIED},
-    {"K32GetModuleFileNameExW", ERROR_PARTIAL_COPY},
+    {"QueryFullProcessImageNameW", ERROR_PARTIAL_COPY},
+    {"LookupPrivilegeValueW", ERROR_NO_SUCH_PRIVILEGE},
     {"ReleaseMutex", ERROR_NOT_OWNER},
     {"GetSecurityInfo", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},  // returns its code
     {"SysAllocString", ERROR_OUTOFMEMORY},

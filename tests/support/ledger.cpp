@@ -88,6 +88,17 @@ void ledger::install() {
     if (error == ERROR_SUCCESS && *descriptor != nullptr) books->taken(books->locals, *descriptor);
     return error;
   };
+  api.ConvertStringSecurityDescriptorToSecurityDescriptorW = [](const wchar_t* text, DWORD revision,
+                                                                PSECURITY_DESCRIPTOR* descriptor, ULONG* size) {
+    BOOL made = books->driver.ConvertStringSecurityDescriptorToSecurityDescriptorW(text, revision, descriptor, size);
+    if (made) books->taken(books->locals, *descriptor);
+    return made;
+  };
+  api.OpenProcessToken = [](HANDLE process, DWORD access, HANDLE* token) {
+    BOOL opened = books->driver.OpenProcessToken(process, access, token);
+    if (opened) books->taken(books->handles, *token);
+    return opened;
+  };
   api.CoInitializeEx = [](LPVOID reserved, DWORD flags) {
     HRESULT result = books->driver.CoInitializeEx(reserved, flags);
     if (SUCCEEDED(result)) ++books->apartments;

@@ -30,6 +30,16 @@ struct check_processes_test : ::testing::Test {
   std::wstring dev = root.file(L"qzv.ua.brq.dev.exe");
   std::wstring copy = elsewhere.file(L"qzv.ua.brq.exe");
 
+  // Every file the check opened, to compare it with the installed files.
+  static inline std::vector<std::wstring> opened_files;
+  test::scoped_override<decltype(win::api.CreateFileW)> record_opens{
+      win::api.CreateFileW, [](const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                               DWORD disposition, DWORD flags, HANDLE model) {
+        opened_files.push_back(path);
+        return win::real_api.CreateFileW(path, access, share, security, disposition, flags, model);
+      }};
+  check_processes_test() { opened_files.clear(); }
+
   size_t opened_with(DWORD access) const {
     return std::count_if(processes.opens.begin(), processes.opens.end(),
                          [&](const auto& open) { return open.second == access; });
@@ -42,8 +52,18 @@ TEST_F(check_processes_test, no_other_process_is_ended) {
   // Processes of the server that cannot be opened or read are passed over.
   processes.add(12, server).open_error = ERROR_ACCESS_DENIED;
   processes.add(16, server).module_error = ERROR_PARTIAL_COPY;
-  processes.add(20, server).denied_access = PROCESS_VM_READ;
+  processes.add(20, server).denied_access = PROCESS_QUERY_LIMITED_INFORMATION;
   processes.add(24, server);
+  // Image paths that are not on a local drive are never opened: an
+  // administrator's credentials would go to whoever serves them.
+  DWORD remote_id = 100;
+  for (const wchar_t* remote :
+       {LR"(\\host\share\x.exe)", LR"(\\host@SSL\dav\x.exe)", LR"(\\.\pipe\host)", LR"(\\?\UNC\host\share\x.exe)"}) {
+    processes.add(remote_id++, remote);
+  }
+  // Another user's, and the token has no SeDebugPrivilege to open it.
+  processes.add(32, server).other_user = true;
+  processes.holds_debug_privilege = false;
   processes.on_open = [&](DWORD id, DWORD access) {
     // Between the search and the termination, process 24 ended and its id
     // went to another program.
@@ -55,8 +75,9 @@ TEST_F(check_processes_test, no_other_process_is_ended) {
             "Checking processes for \"qzv.ua.brq.ctrl.exe\"... \n"
             "Checking processes for \"qzv.ua.brq.dev.exe\"... \n");
   EXPECT_TRUE(processes.terminated.empty());
-  EXPECT_EQ(opened_with(0x0410), 6u);  // six processes, each opened once for the three files
-  EXPECT_EQ(opened_with(0x0411), 1u);  // 24, to be ended
+  EXPECT_EQ(opened_with(0x1000), 11u);  // each process opened once for the three files
+  EXPECT_EQ(opened_with(0x1001), 1u);   // 24, to be ended
+  for (const std::wstring& path : opened_files) EXPECT_EQ(path.find(L"host"), std::wstring::npos) << path;
 }
 
 TEST_F(check_processes_test, processes_of_a_file_are_ended_in_list_order) {
@@ -64,6 +85,7 @@ TEST_F(check_processes_test, processes_of_a_file_are_ended_in_list_order) {
   processes.add(40, L"C:\\windows\\system32\\explorer.exe");
   processes.add(44, root.path() + L"\\QZV.UA.BRQ.EXE");  // another spelling of the same file
   processes.add(48, dev);
+  processes.add(52, LR"(\\?\)" + dev).other_user = true;  // opens with SeDebugPrivilege
   check_processes(plan);
   EXPECT_EQ(console.text(),
             "Checking processes for \"qzv.ua.brq.exe\"... \n"
@@ -71,9 +93,11 @@ TEST_F(check_processes_test, processes_of_a_file_are_ended_in_list_order) {
             "  will kill process 44... ok\n"
             "Checking processes for \"qzv.ua.brq.ctrl.exe\"... \n"
             "Checking processes for \"qzv.ua.brq.dev.exe\"... \n"
-            "  will kill process 48... ok\n");
-  EXPECT_EQ(processes.terminated, (std::vector<std::pair<DWORD, UINT>>{{12, 0}, {44, 0}, {48, 0}}));
-  EXPECT_EQ(opened_with(0x0411), 3u);
+            "  will kill process 48... ok\n"
+            "  will kill process 52... ok\n");
+  EXPECT_EQ(processes.terminated, (std::vector<std::pair<DWORD, UINT>>{{12, 0}, {44, 0}, {48, 0}, {52, 0}}));
+  EXPECT_EQ(opened_with(0x1001), 4u);
+  EXPECT_FALSE(processes.debug_enabled) << "SeDebugPrivilege left enabled";
 }
 
 TEST_F(check_processes_test, enumeration_buffer_doubles_while_it_may_be_too_small) {

@@ -9,6 +9,7 @@
 #include "console/console.hpp"
 #include "console_recorder.hpp"
 #include "fake_clock.hpp"
+#include "fake_named_mutex.hpp"
 #include "installation_lock.hpp"
 #include "ledger.hpp"
 #include "platform_override.hpp"
@@ -52,8 +53,7 @@ struct lock_system {
 };
 lock_system* sys = nullptr;
 
-HANDLE WINAPI create_mutex(SECURITY_ATTRIBUTES* security, const wchar_t* name, DWORD flags, DWORD access) {
-  EXPECT_EQ(security, nullptr);
+HANDLE WINAPI create_mutex(SECURITY_ATTRIBUTES*, const wchar_t* name, DWORD flags, DWORD access) {
   EXPECT_EQ(flags, 0u);  // not owned at creation: ownership comes from the wait
   sys->name = name;
   sys->access = access;
@@ -238,6 +238,55 @@ TEST(installation_lock, waits_for_another_run_and_fails_only_when_the_lock_canno
                                        : "Failed to lock the installation\n";
       expected.push_back({headline + text_of(c.reported) + "\n", color_error});
     }
+    EXPECT_EQ(console.runs(), expected);
+  }
+}
+
+// A run holds the lock in one process while another run, under another
+// account, starts in another: the second waits its ten minutes whoever ran
+// first; a mutex someone else made and owns is refused at once.
+TEST(installation_lock, every_administrator_and_local_system_wait_for_each_other) {
+  using mutexes = test::fake_named_mutex;
+  const std::string refused =
+      "Failed to lock the installation: its mutex belongs to an account that is not an "
+      "administrator\n";
+  struct {
+    const char* what;
+    const mutexes::account *first, *second;  // first: none, a user's mutex is there
+    std::string headline;
+    DWORD reported;
+  } cases[] = {
+      {"an agent's run, then an administrator's", &mutexes::local_system, &mutexes::elevated_administrator,
+       "Failed to lock the installation\n", ERROR_INSTALL_ALREADY_RUNNING},
+      {"an administrator's run, then an agent's", &mutexes::elevated_administrator, &mutexes::local_system,
+       "Failed to lock the installation\n", ERROR_INSTALL_ALREADY_RUNNING},
+      {"under \"Object creator\", then an agent's", &mutexes::object_creator, &mutexes::local_system,
+       "Failed to lock the installation\n", ERROR_INSTALL_ALREADY_RUNNING},
+      {"under \"Object creator\", then another administrator's", &mutexes::object_creator,
+       &mutexes::elevated_administrator, "Failed to lock the installation\n", ERROR_INSTALL_ALREADY_RUNNING},
+      {"a user's mutex", nullptr, &mutexes::elevated_administrator, refused, ERROR_ACCESS_DENIED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::fake_clock clock;
+    mutexes system;
+    system.clock = &clock;
+    console_cancel cancel;
+    test::console_recorder console;
+    if (c.first == nullptr) {
+      system.objects[installation_mutex_name] = {L"O:S-1-5-21-7-7-7-1000D:(A;;GA;;;WD)", 1, 7, 1};
+    }
+    {
+      installation_lock first;
+      if (c.first != nullptr) system.caller = *c.first;
+      ASSERT_TRUE(c.first == nullptr || first.acquire());
+      system.caller = *c.second;
+      system.process = 2;
+      EXPECT_FALSE(installation_lock().acquire());
+      system.process = 1;
+    }
+    std::vector<run> expected{{c.headline + text_of(c.reported) + "\n", color_error}};
+    if (c.reported == ERROR_INSTALL_ALREADY_RUNNING) expected.insert(expected.begin(), {waiting, plain});
     EXPECT_EQ(console.runs(), expected);
   }
 }
