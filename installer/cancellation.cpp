@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "console/console.hpp"
-#include "win/platform.hpp"
+#include "win/clock.hpp"
 
 namespace brq_install {
 
@@ -22,7 +22,7 @@ BOOL WINAPI on_console_event(DWORD event) {
   // this handler returns, or when the system's grace period is over.
   // Holding the handler gives the run all of that time; the record lets
   // the next run (at the next boot) complete what is cut off.
-  win::api.Sleep(INFINITE);
+  win::sleep_ms(INFINITE);
   return TRUE;
 }
 
@@ -30,11 +30,11 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 console_cancel::console_cancel() {
   cancelled = false;
-  win::api.SetConsoleCtrlHandler(&on_console_event, TRUE);
+  handler_.emplace(&on_console_event);
 }
 
 console_cancel::~console_cancel() {
-  win::api.SetConsoleCtrlHandler(&on_console_event, FALSE);
+  handler_.reset();
   cancelled = false;
 }
 

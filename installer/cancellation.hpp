@@ -4,6 +4,10 @@
 // own; the handler only sets a flag, and the run reads it where it can stop
 // safely: before its first stop it ends at once, later it first puts back
 // what it changed.
+#include <optional>
+
+#include "win/console_handler.hpp"
+
 namespace brq_install {
 
 // Installs the handler for the life of the run and clears the flag. A
@@ -15,10 +19,13 @@ class console_cancel {
   ~console_cancel();
   console_cancel(const console_cancel&) = delete;
   console_cancel& operator=(const console_cancel&) = delete;
+
+ private:
+  std::optional<win::console_handler> handler_;
 };
 
 // Whether the user asked the run to stop.
-bool cancel_requested();
+[[nodiscard]] bool cancel_requested();
 
 // What the handler does; tests call it to cancel a run at a chosen point.
 void request_cancel();

@@ -7,7 +7,7 @@
 #include "install_plan.hpp"
 #include "os_version.hpp"
 #include "payload/inflate.hpp"
-#include "win/platform.hpp"
+#include "win/clock.hpp"
 
 namespace brq_install {
 
@@ -20,7 +20,7 @@ constexpr int retry_seconds = 5;
 void wait_before_retry() {
   print({"\n  retry in ", std::to_string(retry_seconds), " sec"});
   for (int second = 0; second < retry_seconds; ++second) {
-    win::api.Sleep(1000);
+    win::sleep_ms(1000);
     print_text(".");
   }
   print_text(" ");

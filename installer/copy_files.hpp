@@ -10,6 +10,6 @@ struct install_plan;
 // that cannot be written (after an error block), or when the run is
 // cancelled, every file this run changed is put back and the step returns
 // false.
-bool copy_files(install_plan& plan);
+[[nodiscard]] bool copy_files(install_plan& plan);
 
 }  // namespace brq_install

@@ -12,7 +12,7 @@ struct payload_file;
 
 // Step: sets the plan's `destination` under the program-files directory,
 // places the files there (place_files) and prints it. False, after an error block, when that directory is unknown.
-bool settle_destination(install_plan& plan);
+[[nodiscard]] bool settle_destination(install_plan& plan);
 
 // Drops the payload files not meant for this Windows and gives each of the
 // others its path under the plan's destination, so that no step filters or
@@ -27,6 +27,6 @@ void place_files(install_plan& plan);
 // Creates every directory on `path` up to its last backslash; the part
 // before the first backslash (the drive) is never created. False, after an
 // error block naming the level that failed, when one cannot be created.
-bool create_directories(std::wstring_view path);
+[[nodiscard]] bool create_directories(std::wstring_view path);
 
 }  // namespace brq_install

@@ -28,22 +28,22 @@ struct payload_file;
 // holds open (a service started again since, say) is left until the
 // services are stopped: finished before the copy. False, after an error
 // block, when a file cannot be put in order: the run must not go on.
-bool recover_files(install_plan& plan);
+[[nodiscard]] bool recover_files(install_plan& plan);
 
 // What recovery left because a file was held, done now that the services
 // are stopped: false, after an error block, when a file cannot be put in
 // order.
-bool finish_recovery(install_plan& plan);
+[[nodiscard]] bool finish_recovery(install_plan& plan);
 
 // Whether the files are one whole set, old or new, once what recovery left
 // is finished: nothing may be started on them otherwise. False, after an
 // error block, when a file could not be put in order or back.
-bool files_whole(install_plan& plan);
+[[nodiscard]] bool files_whole(install_plan& plan);
 
 // The start of this run's replacement, before the first file is swapped:
 // finishes what recovery left, and writes into the record that the files
 // are being replaced. False after an error block.
-bool begin_replacement(install_plan& plan);
+[[nodiscard]] bool begin_replacement(install_plan& plan);
 
 // One attempt to put the new `file` in its place, from where the last one
 // stopped: staged (inflated into its staging file and flushed), then moved
@@ -55,7 +55,7 @@ bool begin_replacement(install_plan& plan);
 // Every new file is in place: the record says so, then the backups go.
 // False, after an error block, when the record cannot be written; the
 // files are then to be rolled back.
-bool commit_files(install_plan& plan);
+[[nodiscard]] bool commit_files(install_plan& plan);
 
 // Puts back, newest first, every file this run changed: "Restoring
 // \"name\"... " for a file that had old bytes, "Removing \"name\"... " for

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "os_version.hpp"
+#include "crt_flavour.hpp"
 #include "service_record.hpp"
 
 namespace brq_install {
@@ -90,7 +90,7 @@ struct install_plan {
 // Whether a payload file name names a program: at least four characters,
 // ending in ".exe" in any letter case. Only programs run as services or
 // processes.
-bool is_executable_name(std::wstring_view name);
+[[nodiscard]] bool is_executable_name(std::wstring_view name);
 
 // The plan of this product: variant "brq", the server (101) with its service
 // and firewall exception, the control tool (102) and the developer tool (103).

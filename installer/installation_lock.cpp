@@ -2,23 +2,20 @@
 
 #include "cancellation.hpp"
 #include "console/console.hpp"
+#include "win/clock.hpp"
 #include "win/named_mutex.hpp"
 
 namespace brq_install {
 
-installation_lock::~installation_lock() {
-  if (owned_) win::api.ReleaseMutex(mutex_.get());
-}
-
 // Waits up to 10 minutes (then 1618), a second at a time, so that Ctrl+C
 // ends the wait at once (1223).
 DWORD installation_lock::wait_for_other_run(win::mutex_wait& outcome) {
-  DWORD start = win::api.GetTickCount();
+  DWORD start = win::tick_count();
   for (;;) {
     if (DWORD error = win::own_mutex(mutex_.get(), 1000, outcome)) return error;
     if (outcome != win::mutex_wait::busy) return ERROR_SUCCESS;
     if (cancel_requested()) return ERROR_CANCELLED;
-    if (win::api.GetTickCount() - start >= installation_wait_ms) return ERROR_INSTALL_ALREADY_RUNNING;
+    if (win::tick_count() - start >= installation_wait_ms) return ERROR_INSTALL_ALREADY_RUNNING;
   }
 }
 
@@ -44,7 +41,7 @@ bool installation_lock::acquire() {
     return false;
   }
   abandoned_ = outcome == win::mutex_wait::abandoned;
-  owned_ = true;
+  owned_.reset(mutex_.get());
   return true;
 }
 

@@ -16,7 +16,6 @@ inline constexpr DWORD installation_wait_ms = 10 * 60 * 1000;
 class installation_lock {
  public:
   installation_lock() = default;
-  ~installation_lock();
   installation_lock(const installation_lock&) = delete;
   installation_lock& operator=(const installation_lock&) = delete;
 
@@ -24,14 +23,14 @@ class installation_lock {
   // finish..." once when another run holds it. False, after an error block,
   // when the lock cannot be had within 10 minutes (1618) or at all, and at
   // once (5) when its mutex was there already and is not an administrator's.
-  bool acquire();
+  [[nodiscard]] bool acquire();
 
   // Whether the last owner ended without releasing the lock: a run died.
-  bool abandoned() const { return abandoned_; }
+  [[nodiscard]] bool abandoned() const { return abandoned_; }
 
  private:
   win::unique_handle mutex_;
-  bool owned_ = false;
+  win::unique_mutex_ownership owned_;  // released before the handle closes
   bool abandoned_ = false;
 
   DWORD wait_for_other_run(win::mutex_wait& outcome);

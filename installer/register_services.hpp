@@ -15,6 +15,6 @@ std::wstring service_command_line(const payload_file& file);
 // discovery found a service for that program already (a warning then), and
 // records the created names in plan.registered. False, after the error
 // block, when a service cannot be created.
-bool register_services(install_plan& plan);
+[[nodiscard]] bool register_services(install_plan& plan);
 
 }  // namespace brq_install

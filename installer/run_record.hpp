@@ -31,19 +31,19 @@ void read_record(install_plan& plan, bool lock_abandoned);
 void mark_resumed_services(install_plan& plan);
 
 // Whether the record of an interrupted run names the service `name`.
-bool is_resumed(const install_plan& plan, std::wstring_view name);
+[[nodiscard]] bool is_resumed(const install_plan& plan, std::wstring_view name);
 
 // Writes the record of this run: the services marked to start again with
 // their dependents, the services named by an earlier record, the services
 // registered, and the state of the files. False, after an error block,
 // when it cannot be written; true without a record when the destination
 // directory is not there.
-bool save_record(const install_plan& plan);
+[[nodiscard]] bool save_record(const install_plan& plan);
 
 // After a resume: the record rewritten before anything else changes, so
 // that it no longer speaks of the files of the run that died. False, after
 // an error block, when it cannot be written.
-bool save_resumed_record(const install_plan& plan);
+[[nodiscard]] bool save_resumed_record(const install_plan& plan);
 
 // The run's end: deletes the record when its duty is done, that is when
 // `services_started` (every service it names found and started again, or no

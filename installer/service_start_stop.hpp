@@ -10,7 +10,7 @@ struct install_plan;
 // each. Failures are warnings. Each service to stop is marked to be started
 // again and written into the run's record before it is stopped; false,
 // after an error block, when the record cannot be written.
-bool stop_services(install_plan& plan);
+[[nodiscard]] bool stop_services(install_plan& plan);
 
 // Step: starts again the discovered services marked so (active ones, and
 // those an interrupted run stopped), whether or not their stop succeeded,
@@ -20,10 +20,10 @@ bool stop_services(install_plan& plan);
 // nothing at all is printed when there is nothing to start or report.
 // False when a service could not be started or was not found, so that the
 // run does not end as a success with a service down.
-bool start_services(install_plan& plan);
+[[nodiscard]] bool start_services(install_plan& plan);
 
 // Whether start_services has a service to start again, or to report as not
 // found, whatever else the run did.
-bool has_services_to_start(const install_plan& plan);
+[[nodiscard]] bool has_services_to_start(const install_plan& plan);
 
 }  // namespace brq_install

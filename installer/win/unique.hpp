@@ -74,9 +74,16 @@ struct sc_handle_traits {  // connections to the service manager and services
   static void close(type h) { api.CloseServiceHandle(h); }
 };
 
+struct mutex_ownership_traits {  // a mutex this thread owns; releasing gives it up
+  using type = HANDLE;
+  static type invalid() { return nullptr; }
+  static void close(type h) { api.ReleaseMutex(h); }
+};
+
 using unique_handle = unique_resource<handle_traits>;
 using unique_file_handle = unique_resource<file_handle_traits>;
 using unique_hlocal = unique_resource<hlocal_traits>;
 using unique_sc_handle = unique_resource<sc_handle_traits>;
+using unique_mutex_ownership = unique_resource<mutex_ownership_traits>;
 
 }  // namespace brq_install::win

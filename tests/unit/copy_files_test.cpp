@@ -165,7 +165,7 @@ TEST_F(copy_files_test, a_failed_or_cancelled_copy_puts_back_every_file_replaced
     console_cancel cancel;
     console.clear();
     CreateDirectoryW(root.c_str(), nullptr);
-    create_directories(plan.destination + L"\\x");
+    ASSERT_TRUE(create_directories(plan.destination + L"\\x"));
     for (const auto& file : plan.files) {
       const std::wstring& path = file.path;
       DeleteFileW(path.c_str());

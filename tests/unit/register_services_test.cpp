@@ -46,7 +46,7 @@ TEST_F(register_services_test, command_line_carries_service_arguments_only_when_
   EXPECT_EQ(service_command_line(plan.files[0]), server_command_line);
   plan.files[0].service_args = L"-port 4840 \"a b\"";
   EXPECT_EQ(service_command_line(plan.files[0]), server_command_line + L" -port 4840 \"a b\"");
-  register_services(plan);
+  EXPECT_TRUE(register_services(plan));
   EXPECT_EQ(scm.at(L"QZVOPCUA.BRQ").command_line, server_command_line + L" -port 4840 \"a b\"");
 }
 

@@ -298,7 +298,7 @@ TEST_F(service_control_test, active_services_are_stopped_and_started_again_then_
   scm.add({.name = L"stopping", .state = SERVICE_STOP_PENDING, .stop_ms = 15000});
   scm.add({.name = L"second", .state = SERVICE_RUNNING, .stop_ms = 3000});
   scm.add({.name = L"QZVOPCUA.BRQ"});
-  stop_services(plan);
+  EXPECT_TRUE(stop_services(plan));
   for (const auto& s : scm.services) EXPECT_EQ(s.state, static_cast<DWORD>(SERVICE_STOPPED)) << s.name;
   EXPECT_TRUE(start_services(plan));
   EXPECT_EQ(console.text(),
@@ -337,7 +337,7 @@ TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows)
   scm.add({.name = L"gone"});  // stopped since discovery: starts again
   scm.add({.name = L"kept running", .state = SERVICE_RUNNING, .controls_accepted = 0});  // counts as started
   scm.add({.name = L"stuck", .state = SERVICE_RUNNING, .stop_ms = never});               // neither stops nor starts
-  stop_services(plan);
+  EXPECT_TRUE(stop_services(plan));
   EXPECT_FALSE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
                                 {"Will stop services...\n  service \"gone\"... ", plain},
