@@ -131,7 +131,8 @@ add = lines.append
 
 add("# Benchmark results")
 add("")
-add("Written by `bash bench/run` (see the README's Benchmarks section); the figures of one run.")
+add("Written by `bash bench/run` (see the README's Benchmarks section): the tables give the figures of one"
+    " run; the section Findings is written by hand, and every run keeps it.")
 add("")
 add("## Machine")
 add("")
@@ -437,10 +438,12 @@ for case in ("floor-first", "floor-update"):
     add(f"{case}: {'no output (success)' if not text else text}")
     add("")
 
-notes = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notes.md")
-if os.path.exists(notes):
-    with open(notes) as f:
-        add(f.read().rstrip("\n"))
+# The section "Findings", written by hand, is kept from the results before.
+if os.path.exists(target):
+    with open(target) as f:
+        before = f.read()
+    if "\n## Findings" in before:
+        add(before[before.index("\n## Findings") + 1:].rstrip("\n"))
         add("")
 
 with open(target, "w") as f:
