@@ -170,8 +170,6 @@ LABELS = {
     "floor-first": "floor, first installation",
     "installer-update": "installer, update",
     "floor-update": "floor, update",
-    "page-aligned-version": "installer linked with page-sized file alignment, `--version`",
-    "page-aligned-first": "installer linked with page-sized file alignment, first installation",
 }
 
 # Timings
