@@ -157,8 +157,7 @@ with open(path("duration.txt")) as f:
         f" in two rounds that alternate with the cases they are compared with;"
         f" {4 * int(machine['runs'])} of the bare programs and of `--version`, in four alternating"
         f" rounds (hyperfine, warm-up runs before each round); {machine['memory_runs']} runs of"
-        f" each memory case;"
-        f" {machine['inflate_runs']} in-process repetitions of each inflate; {f.read().strip()}.")
+        f" each memory case; {f.read().strip()}.")
 add("")
 
 # The cases of bench/run, in the order of the tables: name and label.
@@ -275,26 +274,6 @@ with open(path("memory-probe.txt")) as f:
             add(f"| {parts[1]} | {int(parts[2]):,} | {int(parts[3]):,} |")
 add("")
 
-# Inflate
-add("## Inflate throughput (in-process, ms per stream)")
-add("")
-add("On the same embedded streams: the product's `inflate_zlib` as the installer calls it"
-    " (pieces handed to a sink, here one that only counts them; `inflate_zlib_to_vector`: its"
-    " overload that appends to a vector), zlib's `uncompress` into a fresh buffer of the known"
-    " size, and zlib's `inflate` through one 64 KiB buffer.")
-add("")
-add("| stream | in | out | inflater | min | median | max | MB/s (median) |")
-add("|---|---:|---:|---|---:|---:|---:|---:|")
-inflate = {}
-with open(path("inflate.txt")) as f:
-    for line in f:
-        _, stream, name, size_in, size_out, low, mid, high = line.split()
-        inflate[(stream, name)] = float(mid)
-        rate = int(size_out) / float(mid) / 1000
-        add(f"| {stream} | {int(size_in):,} | {int(size_out):,} | {name} | {float(low):.2f} |"
-            f" **{float(mid):.2f}** | {float(high):.2f} | {rate:,.0f} |")
-add("")
-
 # Scaling
 scaling = {}
 if os.path.exists(path("scaling.txt")):
@@ -398,10 +377,6 @@ add(f"| downtime of the server in an update, installer against floor | {statisti
 ratio = med["version"] / med["bare"]
 add(f"| `--version` against the bare program | {med['version']:,.0f} / {med['bare']:,.0f} ms = **{ratio:.2f} ×**"
     f" (CPU {cpu['version'] / cpu['bare']:.2f} ×) |")
-for stream in ("101", "102", "103"):
-    if (stream, "inflate_zlib") in inflate:
-        ratio = inflate[(stream, "uncompress")] / inflate[(stream, "inflate_zlib")]
-        add(f"| `inflate_zlib` throughput against `uncompress` (stream {stream}) | **{ratio:.2f} ×** |")
 for kind, name in sorted({(kind, name) for kind, name, _ in scaling}):
     if (kind, name) == ("shared", "discovery"):
         continue
