@@ -262,17 +262,6 @@ add("|---|---:|---:|---:|")
 for case in memory_cases:
     add(f"| {LABELS[case]} | {kib(peak[case])} |")
 add("")
-add("Where it goes, measured in-process by `memory_probe` (the installer's own pieces one"
-    " after another; working set and its peak after each, KiB):")
-add("")
-add("| after | working set | peak |")
-add("|---|---:|---:|")
-with open(path("memory-probe.txt")) as f:
-    for line in f:
-        parts = line.split()
-        if parts and parts[0] == "memory":
-            add(f"| {parts[1]} | {int(parts[2]):,} | {int(parts[3]):,} |")
-add("")
 
 # Scaling
 scaling = {}
