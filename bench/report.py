@@ -211,8 +211,7 @@ for case, label in (("phases-first", "first installation"), ("phases-update", "u
     add("")
 
 # Downtime
-UPDATE_CASES = {"installer": ("installer", "phases-update"), "floor": ("floor", "phases-floor-update"),
-                "installer, Wine's desktop held": ("installer", "phases-update-desktop-held")}
+UPDATE_CASES = {"installer": ("installer", "phases-update"), "floor": ("floor", "phases-floor-update")}
 parts = {label: update_parts(program, case) for label, (program, case) in UPDATE_CASES.items()
          if os.path.exists(path(case + ".json")) or os.path.exists(path(case + ".1.json"))}
 down = {program: [run[1] for run in runs] for program, runs in parts.items()}
@@ -227,10 +226,7 @@ add("From the stop request to the service reporting running again, taken from th
     " between, the installer also checks the processes, writes each new file to a staging file,"
     " flushes it and moves it in place keeping the old one as a backup, and rewrites its flushed"
     " record file; the floor writes the files in place and flushes nothing. A run whose first"
-    " query after the start found the service still start pending waits the poll's second."
-    " \"Wine's desktop held\": the installer's update while another process (`hold_desktop`)"
-    " keeps Wine's desktop process (explorer.exe) running; the floor loads ole32, and user32 with"
-    " it, when it starts.")
+    " query after the start found the service still start pending waits the poll's second.")
 add("")
 add("| program | runs | min | median | max | runs that waited for the start poll |")
 add("|---|---:|---:|---:|---:|---:|")
