@@ -43,68 +43,6 @@ def timing(case):
 cpu = {}  # the process's own user + system time, mean (ms)
 
 
-def load_phases(case):
-    """The stamped runs of `case`: CASE.json, or its rounds CASE.N.json merged."""
-    names = sorted(name for name in os.listdir(out_dir)
-                   if name == case + ".json" or (name.startswith(case + ".") and name.endswith(".json")
-                                                 and name[len(case) + 1:-5].isdigit()))
-    merged = {"lines": None, "runs": [], "pieces": []}
-    for name in names:
-        with open(path(name)) as f:
-            phases = json.load(f)
-        if merged["lines"] is not None and phases["lines"] != merged["lines"]:
-            sys.exit(f"report.py: the rounds of {case} printed different lines")
-        merged["lines"] = phases["lines"]
-        merged["runs"] += phases["runs"]
-        merged["pieces"] += phases.get("pieces", [])
-    return merged
-
-
-def arrival(pieces, marks):
-    """When the output of one run reached the end of `marks`, texts found one
-    after another: the stamp (ms since the start) of the piece that held the
-    last character of the last mark."""
-    text, ends = "", []
-    for stamp, piece in pieces:
-        text += piece
-        ends.append((len(text), stamp))
-    at = 0
-    for mark in marks:
-        found = text.find(mark, at)
-        if found < 0:
-            sys.exit(f"report.py: {mark!r} not in the output")
-        at = found + len(mark)
-    return next(stamp for end, stamp in ends if end >= at)
-
-
-# The server's downtime in an update: from the stop request to the service
-# reporting running again. The installer prints its service's line just
-# before the stop request and the start line's "ok" once the service runs;
-# the floor, run with --stamps, prints "stopping" and "running" at the same
-# points.
-SERVICE_LINE = '  service "QZVOPCUA.BRQ"... '
-DOWNTIME_MARKS = {
-    "installer": (("Will stop services...", SERVICE_LINE),
-                  ("Will stop services...", "Will start services...", SERVICE_LINE, "ok")),
-    "floor": (("stopping",), ("stopping", "running")),
-}
-# The line that ends each program's firewall step.
-FIREWALL_LINE = {"installer": 'exception for "qzv.ua.brq.exe"... ok', "floor": "firewall"}
-
-
-def update_parts(program, case):
-    """Per stamped update run: from the process's start to the stop request,
-    the downtime, and from the service running to the process's end (ms)."""
-    stop, start = DOWNTIME_MARKS[program]
-    phases = load_phases(case)
-    firewall = phases["lines"].index(FIREWALL_LINE[program])
-    parts = []
-    for pieces, deltas in zip(phases["pieces"], phases["runs"]):
-        stopped, running = arrival(pieces, stop), arrival(pieces, start)
-        parts.append((stopped, running - stopped, sum(deltas) - running, sum(deltas), deltas[firewall]))
-    return parts
-
-
 def peaks(case):
     with open(path(case + ".peak")) as f:
         return [int(line) for line in f if line.strip().isdigit()]
@@ -192,56 +130,24 @@ for case in cases:
     add(f"| {LABELS[case]} | {ms(times[case])} | {cpu[case]:,.0f} |")
 add("")
 
-# Phases
-add("Where the installer's time goes: each line of its output stamped as it arrived (the"
-    " installer flushes every piece it prints, so a line arrives once its work is done);"
-    " milliseconds since the line before (the first line: since the process started).")
-add("")
-for case, label in (("phases-first", "first installation"), ("phases-update", "update"),
-                    ("phases-floor-update", "the floor's update, run with `--stamps`, its own lines")):
-    phases = load_phases(case)
-    add(f"{label} ({len(phases['runs'])} runs):")
-    add("")
-    add("| line | min | median | max |")
-    add("|---|---:|---:|---:|")
-    for k, line in enumerate(phases["lines"]):
-        low, mid, high = spread([run[k] for run in phases["runs"]])
-        text = line.strip().replace("|", "\\|")
-        add(f"| `{text}` | {low:,.0f} | **{mid:,.0f}** | {high:,.0f} |")
-    add("")
-
 # Downtime
-UPDATE_CASES = {"installer": ("installer", "phases-update"), "floor": ("floor", "phases-floor-update")}
-parts = {label: update_parts(program, case) for label, (program, case) in UPDATE_CASES.items()
-         if os.path.exists(path(case + ".json")) or os.path.exists(path(case + ".1.json"))}
-down = {program: [run[1] for run in runs] for program, runs in parts.items()}
+down = {program: [float(line) for line in open(path(f"downtime-{program}.txt"))] for program in ("installer", "floor")}
 add("## The server's downtime in an update (ms)")
 add("")
-add("From the stop request to the service reporting running again, taken from the output of the"
-    " stamped update runs: for the installer, from the arrival of its stop line for"
-    " `QZVOPCUA.BRQ` after \"Will stop services...\" (printed just before the stop request) to the"
-    " \"ok\" of its start line after \"Will start services...\" (printed once the service runs);"
-    " for the floor, run with `--stamps`, from its \"stopping\" line (printed just before"
-    " `ControlService`) to its \"running\" line (the tables above give the steps in between). In"
-    " between, the installer also checks the processes, writes each new file to a staging file,"
-    " flushes it and moves it in place keeping the old one as a backup, and rewrites its flushed"
-    " record file; the floor writes the files in place and flushes nothing. A run whose first"
-    " query after the start found the service still start pending waits the poll's second.")
+add("From the stop request to the service reporting running again, in stamped update runs: for the"
+    " installer, from the arrival of its stop line for `QZVOPCUA.BRQ` after \"Will stop services...\""
+    " (printed just before the stop request) to the \"ok\" of its start line after \"Will start"
+    " services...\" (printed once the service runs); for the floor, run with `--stamps`, from its"
+    " \"stopping\" line (printed just before `ControlService`) to its \"running\" line. In between,"
+    " the installer also checks the processes, writes each new file to a staging file, flushes it"
+    " and moves it in place keeping the old one as a backup, and rewrites its flushed record file;"
+    " the floor writes the files in place and flushes nothing. A run whose first query after the"
+    " start found the service still start pending waits the poll's second.")
 add("")
-add("| program | runs | min | median | max | runs that waited for the start poll |")
-add("|---|---:|---:|---:|---:|---:|")
+add("| program | runs | min | median | max |")
+add("|---|---:|---:|---:|---:|")
 for program, values in down.items():
-    add(f"| {program} | {len(values)} | {ms(values)} | {sum(v > min(values) + 700 for v in values)} |")
-add("")
-add("The same runs in three parts (medians, ms): from the process's start to the stop request, the"
-    " downtime, and from the service running to the process's end; and, within the downtime, the"
-    " firewall step (the installer's line `exception for ...`, the floor's `firewall`).")
-add("")
-add("| program | start to stop request | downtime | running to end | whole run | firewall step |")
-add("|---|---:|---:|---:|---:|---:|")
-for program, runs in parts.items():
-    medians = [statistics.median(run[k] for run in runs) for k in range(5)]
-    add(f"| {program} | " + " | ".join(f"{m:,.0f}" for m in medians) + " |")
+    add(f"| {program} | {len(values)} | {ms(values)} |")
 add("")
 
 # Memory
