@@ -1,167 +1,61 @@
 #!/usr/bin/env python3
-"""Writes the benchmark's results.md from the files that bench/run measured.
+"""Writes bench/results.md from the files that bench/run measured; the section
+"Findings", written by hand, is kept from the results.md before.
 
     report.py RESULTS_DIR OUTPUT_MD
 """
+import glob
 import json
 import os
-import statistics
 import sys
-
-LARGEST_PAYLOAD = 3_028_856  # bytes: qzv.ua.brq.exe
-MIB = 1024 * 1024
+from statistics import median
 
 out_dir, target = sys.argv[1], sys.argv[2]
+md = []  # paragraphs and table rows, one string each
 
 
-def path(name):
-    return os.path.join(out_dir, name)
+def read(name):
+    with open(os.path.join(out_dir, name), encoding="utf-8", errors="replace") as f:
+        return f.read().replace("\r\n", "\n")
 
 
-def pairs(name):
-    with open(path(name)) as f:
-        return dict(line.rstrip("\n").split(" ", 1) for line in f if " " in line)
+def spread(values, fmt="{:,.0f}"):
+    return f"{fmt.format(min(values))} | **{fmt.format(median(values))}** | {fmt.format(max(values))}"
 
 
-def spread(values):
-    return min(values), statistics.median(values), max(values)
-
-
-def timing(case):
-    """The times of all rounds of `case` (ms); its mean CPU time into `cpu`."""
-    values, cpu_sum = [], 0.0
-    for name in sorted(os.listdir(out_dir)):
-        if name.startswith(case + ".") and name.endswith(".json") and name[len(case) + 1:-5].isdigit():
-            with open(path(name)) as f:
-                result = json.load(f)["results"][0]
-            values += [t * 1000 for t in result["times"]]
-            cpu_sum += (result["user"] + result["system"]) * 1000 * len(result["times"])
-    cpu[case] = cpu_sum / len(values)
-    return values
-
-
-cpu = {}  # the process's own user + system time, mean (ms)
-
-
-def load_phases(case):
-    """The stamped runs of `case`: CASE.json, or its rounds CASE.N.json merged."""
-    names = sorted(name for name in os.listdir(out_dir)
-                   if name == case + ".json" or (name.startswith(case + ".") and name.endswith(".json")
-                                                 and name[len(case) + 1:-5].isdigit()))
-    merged = {"lines": None, "runs": [], "pieces": []}
-    for name in names:
-        with open(path(name)) as f:
-            phases = json.load(f)
-        if merged["lines"] is not None and phases["lines"] != merged["lines"]:
-            sys.exit(f"report.py: the rounds of {case} printed different lines")
-        merged["lines"] = phases["lines"]
-        merged["runs"] += phases["runs"]
-        merged["pieces"] += phases.get("pieces", [])
-    return merged
-
-
-def arrival(pieces, marks):
-    """When the output of one run reached the end of `marks`, texts found one
-    after another: the stamp (ms since the start) of the piece that held the
-    last character of the last mark."""
-    text, ends = "", []
-    for stamp, piece in pieces:
-        text += piece
-        ends.append((len(text), stamp))
-    at = 0
-    for mark in marks:
-        found = text.find(mark, at)
-        if found < 0:
-            sys.exit(f"report.py: {mark!r} not in the output")
-        at = found + len(mark)
-    return next(stamp for end, stamp in ends if end >= at)
-
-
-# The server's downtime in an update: from the stop request to the service
-# reporting running again. The installer prints its service's line just
-# before the stop request and the start line's "ok" once the service runs;
-# the floor, run with --stamps, prints "stopping" and "running" at the same
-# points.
-SERVICE_LINE = '  service "QZVOPCUA.BRQ"... '
-DOWNTIME_MARKS = {
-    "installer": (("Will stop services...", SERVICE_LINE),
-                  ("Will stop services...", "Will start services...", SERVICE_LINE, "ok")),
-    "floor": (("stopping",), ("stopping", "running")),
-}
-# The line that ends each program's firewall step.
-FIREWALL_LINE = {"installer": 'exception for "qzv.ua.brq.exe"... ok', "floor": "firewall"}
-
-
-def update_parts(program, case):
-    """Per stamped update run: from the process's start to the stop request,
-    the downtime, and from the service running to the process's end (ms)."""
-    stop, start = DOWNTIME_MARKS[program]
-    phases = load_phases(case)
-    firewall = phases["lines"].index(FIREWALL_LINE[program])
-    parts = []
-    for pieces, deltas in zip(phases["pieces"], phases["runs"]):
-        stopped, running = arrival(pieces, stop), arrival(pieces, start)
-        parts.append((stopped, running - stopped, sum(deltas) - running, sum(deltas), deltas[firewall]))
-    return parts
-
-
-def peaks(case):
-    with open(path(case + ".peak")) as f:
-        return [int(line) for line in f if line.strip().isdigit()]
-
-
-def ms(values):
-    low, mid, high = spread(values)
-    return f"{low:,.0f} | **{mid:,.0f}** | {high:,.0f}"
-
-
-def kib(values):
-    low, mid, high = spread(values)
-    return f"{low:,} | **{mid:,}** | {high:,}"
+def section(title, *paragraphs, header, left=1):
+    """A heading, its paragraphs and a table's head: `left` columns aligned left, the others right."""
+    columns = header.count("|") - 1
+    md.extend([f"## {title}", "", *(text for p in paragraphs for text in (p, "")), header,
+               "|" + "---|" * left + "---:|" * (columns - left)])
 
 
 def verdict(ok):
     return "met" if ok else "**missed**"
 
 
-machine = pairs("machine.txt")
-sizes = {k: int(v) for k, v in pairs("sizes.txt").items()}
-lines = []
-add = lines.append
+machine = dict(line.split(" ", 1) for line in read("machine.txt").splitlines())
+sizes = {k: int(v) for k, v in (line.split() for line in read("sizes.txt").splitlines())}
+load = [read(f"load-{at}.txt").split("load average:")[-1].strip() for at in ("start", "end")]
+runs, changed = int(machine["runs"]), int(machine["uncommitted"])
+md += ["# Benchmark results", "",
+       "Written by `bash bench/run` (see the README's Benchmarks section): the tables give the figures of one run;"
+       " the section Findings is written by hand, and every run keeps it.", "", "## Machine", "",
+       f"- {machine['cpu']}, {machine['cores']} cores, {int(machine['memory']) // 1024:,} MiB; Linux {machine['kernel']}",
+       f"- {machine['wine']}; hyperfine {machine['hyperfine'].split()[-1]}; mingw-w64 g++ {machine['compiler']};"
+       f" zlib (mingw) {machine['zlib']}",
+       f"- commit {machine['commit']}, {machine['date']}; "
+       + (f"built with {changed} files outside bench/ changed beyond it (uncommitted)" if changed
+          else "no file outside bench/ changed beyond it"),
+       f"- **A shared machine**: other developers' work may run beside the benchmark on its 2 cores (load average"
+       f" {load[0]} at the start, {load[1]} at the end; the benchmark's own processes count in both). Absolute times"
+       " are inflated and noisy; compare medians, and read ratios rather than milliseconds.",
+       f"- Repetitions: {runs} timed runs of each installation case, in two rounds that alternate with the cases they"
+       f" are compared with; {4 * runs} of the bare programs and of `--version`, in four alternating rounds"
+       f" (hyperfine, warm-up runs before each round); {machine['memory_runs']} runs of each memory case;"
+       f" {read('duration.txt').strip()}.", ""]
 
-add("# Benchmark results")
-add("")
-add("Written by `bash bench/run` (see the README's Benchmarks section); the figures of one run.")
-add("")
-add("## Machine")
-add("")
-add(f"- {machine['cpu']}, {machine['cores']} cores, {int(machine['memory']) // 1024:,} MiB;"
-    f" Linux {machine['kernel']}")
-add(f"- {machine['wine']}; hyperfine {machine['hyperfine'].split()[-1]};"
-    f" mingw-w64 g++ {machine['compiler']}; zlib (mingw) {machine['zlib']}")
-changed = int(machine.get("uncommitted", "0"))
-add(f"- commit {machine['commit']}, {machine['date']}"
-    + (f"; built with {changed} files outside bench/ changed beyond it (uncommitted)" if changed else
-       "; no file outside bench/ changed beyond it"))
-with open(path("load-start.txt")) as f:
-    load_start = f.read().split("load average:")[-1].strip()
-with open(path("load-end.txt")) as f:
-    load_end = f.read().split("load average:")[-1].strip()
-add(f"- **A shared machine**: other developers' work may run beside the benchmark on its 2 cores"
-    f" (load average {load_start} at the start, {load_end} at the end; the benchmark's own"
-    " processes count in both). Absolute times are inflated and noisy; compare medians, and read"
-    " ratios rather than milliseconds.")
-with open(path("duration.txt")) as f:
-    add(f"- Repetitions: {machine['runs']} timed runs of each installation case,"
-        f" in two rounds that alternate with the cases they are compared with;"
-        f" {4 * int(machine['runs'])} of the bare programs and of `--version`, in four alternating"
-        f" rounds (hyperfine, warm-up runs before each round); {machine['memory_runs']} runs of"
-        f" each memory case;"
-        f" {machine['inflate_runs']} in-process repetitions of each inflate; {f.read().strip()}.")
-add("")
-
-# The cases of bench/run, in the order of the tables: name and label.
-LABELS = {
+LABELS = {  # the cases of bench/run, in the order of the tables
     "bare": "bare program (only returns)",
     "bare-with-payloads": "bare program carrying the three streams",
     "version": "installer `--version`",
@@ -169,279 +63,137 @@ LABELS = {
     "floor-first": "floor, first installation",
     "installer-update": "installer, update",
     "floor-update": "floor, update",
-    "page-aligned-version": "installer linked with page-sized file alignment, `--version`",
-    "page-aligned-first": "installer linked with page-sized file alignment, first installation",
 }
 
-# Timings
-cases = [case for case in LABELS if os.path.exists(path(case + ".1.json"))]
-times = {case: timing(case) for case in cases}
-med = {case: statistics.median(values) for case, values in times.items()}
-add("## Timings: whole processes under Wine (ms)")
-add("")
-add("Each case is `wine X.exe` started by hyperfine (no shell) against a persistent wineserver"
-    " of a prefix of the bench's own. A first installation is preceded, untimed, by a reset"
-    " (service stopped and deleted, files and folders removed); an update runs over an"
-    " installation by the same program, with the service running.")
-add("")
-add("The last column is the process's own CPU time (user + system, mean of the runs): on a"
-    " shared machine it is steadier than the elapsed time, but it leaves out the work done for"
-    " the process by the wineserver and the service manager.")
-add("")
-add("| case | min | median | max | CPU of the process |")
-add("|---|---:|---:|---:|---:|")
-for case in cases:
-    add(f"| {LABELS[case]} | {ms(times[case])} | {cpu[case]:,.0f} |")
-add("")
+times, cpu = {}, {}  # all rounds' times (ms); the process's own user + system time, mean (ms)
+for case in LABELS:
+    results = [json.load(open(name))["results"][0]
+               for name in sorted(glob.glob(os.path.join(out_dir, f"{case}.[0-9].json")))]
+    times[case] = [t * 1000 for result in results for t in result["times"]]
+    cpu[case] = sum((r["user"] + r["system"]) * 1000 * len(r["times"]) for r in results) / len(times[case])
+med = {case: median(values) for case, values in times.items()}
+section("Timings: whole processes under Wine (ms)",
+        "Each case is `wine X.exe` started by hyperfine (no shell) against a persistent wineserver of a prefix of"
+        " the bench's own. A first installation is preceded, untimed, by a reset (service stopped and deleted, files"
+        " and folders removed); an update runs over an installation by the same program, with the service running.",
+        "The last column is the process's own CPU time (user + system, mean of the runs): on a shared machine it is"
+        " steadier than the elapsed time, but it leaves out the work done for the process by the wineserver and the"
+        " service manager.", header="| case | min | median | max | CPU of the process |")
+md += [f"| {LABELS[case]} | {spread(times[case])} | {cpu[case]:,.0f} |" for case in LABELS] + [""]
 
-# Phases
-add("Where the installer's time goes: each line of its output stamped as it arrived (the"
-    " installer flushes every piece it prints, so a line arrives once its work is done);"
-    " milliseconds since the line before (the first line: since the process started).")
-add("")
-for case, label in (("phases-first", "first installation"), ("phases-update", "update"),
-                    ("phases-floor-update", "the floor's update, run with `--stamps`, its own lines")):
-    phases = load_phases(case)
-    add(f"{label} ({len(phases['runs'])} runs):")
-    add("")
-    add("| line | min | median | max |")
-    add("|---|---:|---:|---:|")
-    for k, line in enumerate(phases["lines"]):
-        low, mid, high = spread([run[k] for run in phases["runs"]])
-        text = line.strip().replace("|", "\\|")
-        add(f"| `{text}` | {low:,.0f} | **{mid:,.0f}** | {high:,.0f} |")
-    add("")
+down = {program: [float(v) for v in read(f"downtime-{program}.txt").split()] for program in ("installer", "floor")}
+section("The server's downtime in an update (ms)",
+        "From the stop request to the service reporting running again, in stamped update runs: for the installer,"
+        " from the arrival of its stop line for `QZVOPCUA.BRQ` after \"Will stop services...\" (printed just before"
+        " the stop request) to the \"ok\" of its start line after \"Will start services...\" (printed once the"
+        " service runs); for the floor, run with `--stamps`, from its \"stopping\" line (printed just before"
+        " `ControlService`) to its \"running\" line. In between, the installer also checks the processes, writes"
+        " each new file to a staging file, flushes it and moves it in place keeping the old one as a backup, and"
+        " rewrites its flushed record file; the floor writes the files in place and flushes nothing. A run whose"
+        " first query after the start found the service still start pending waits the poll's second.",
+        header="| program | runs | min | median | max |")
+md += [f"| {program} | {len(values)} | {spread(values)} |" for program, values in down.items()] + [""]
 
-# Downtime
-UPDATE_CASES = {"installer": ("installer", "phases-update"), "floor": ("floor", "phases-floor-update"),
-                "installer, Wine's desktop held": ("installer", "phases-update-desktop-held")}
-parts = {label: update_parts(program, case) for label, (program, case) in UPDATE_CASES.items()
-         if os.path.exists(path(case + ".json")) or os.path.exists(path(case + ".1.json"))}
-down = {program: [run[1] for run in runs] for program, runs in parts.items()}
-add("## The server's downtime in an update (ms)")
-add("")
-add("From the stop request to the service reporting running again, taken from the output of the"
-    " stamped update runs: for the installer, from the arrival of its stop line for"
-    " `QZVOPCUA.BRQ` after \"Will stop services...\" (printed just before the stop request) to the"
-    " \"ok\" of its start line after \"Will start services...\" (printed once the service runs);"
-    " for the floor, run with `--stamps`, from its \"stopping\" line (printed just before"
-    " `ControlService`) to its \"running\" line (the tables above give the steps in between). In"
-    " between, the installer also checks the processes, writes each new file to a staging file,"
-    " flushes it and moves it in place keeping the old one as a backup, and rewrites its flushed"
-    " record file; the floor writes the files in place and flushes nothing. A run whose first"
-    " query after the start found the service still start pending waits the poll's second."
-    " \"Wine's desktop held\": the installer's update while another process (`hold_desktop`)"
-    " keeps Wine's desktop process (explorer.exe) running; the floor loads ole32, and user32 with"
-    " it, when it starts.")
-add("")
-add("| program | runs | min | median | max | runs that waited for the start poll |")
-add("|---|---:|---:|---:|---:|---:|")
-for program, values in down.items():
-    add(f"| {program} | {len(values)} | {ms(values)} | {sum(v > min(values) + 700 for v in values)} |")
-add("")
-add("The same runs in three parts (medians, ms): from the process's start to the stop request, the"
-    " downtime, and from the service running to the process's end; and, within the downtime, the"
-    " firewall step (the installer's line `exception for ...`, the floor's `firewall`).")
-add("")
-add("| program | start to stop request | downtime | running to end | whole run | firewall step |")
-add("|---|---:|---:|---:|---:|---:|")
-for program, runs in parts.items():
-    medians = [statistics.median(run[k] for run in runs) for k in range(5)]
-    add(f"| {program} | " + " | ".join(f"{m:,.0f}" for m in medians) + " |")
-add("")
+peak = {case: [int(line) for line in read(f"{case}.peak").splitlines() if line.isdigit()]
+        for case in LABELS if os.path.exists(os.path.join(out_dir, f"{case}.peak"))}
+section("Peak memory (KiB)",
+        "GNU time's maximum resident set size of `wine X.exe` (under Wine, the process's PeakWorkingSetSize).",
+        header="| case | min | median | max |")
+md += [f"| {LABELS[case]} | {spread(values)} |" for case, values in peak.items()] + [""]
 
-# Memory
-memory_cases = [case for case in LABELS if os.path.exists(path(case + ".peak"))]
-peak = {case: peaks(case) for case in memory_cases}
-peak_med = {case: statistics.median(values) for case, values in peak.items()}
-add("## Peak memory (KiB)")
-add("")
-add("GNU time's maximum resident set size of `wine X.exe` (under Wine, the process's"
-    " PeakWorkingSetSize).")
-add("")
-add("| case | min | median | max |")
-add("|---|---:|---:|---:|")
-for case in memory_cases:
-    add(f"| {LABELS[case]} | {kib(peak[case])} |")
-add("")
-add("Where it goes, measured in-process by `memory_probe` (the installer's own pieces one"
-    " after another; working set and its peak after each, KiB):")
-add("")
-add("| after | working set | peak |")
-add("|---|---:|---:|")
-with open(path("memory-probe.txt")) as f:
-    for line in f:
-        parts = line.split()
-        if parts and parts[0] == "memory":
-            add(f"| {parts[1]} | {int(parts[2]):,} | {int(parts[3]):,} |")
-add("")
+per_item = {}  # (pass, items): median per item (µs)
+section("Scaling: cost per item, in-process",
+        "Discovery (`win::find_image_services`) and the process check (`win::find_image_processes`), each one pass"
+        " for the three installed programs as the installer runs them, among 1,000 and 10,000 services and"
+        " processes served through the platform table by the tests' fake service manager and process table"
+        " (`tests/support/`), every 500th of which runs one of the three programs (in turn). Every image that a"
+        " service or process names is a real, empty file, so that each item costs the file system's real calls"
+        " under Wine (its attributes, and an open for its identity)."
+        f" {machine['scaling_samples']} samples of one pass each; the two sizes are sampled in turn, so that a"
+        " slow spell of the shared machine weighs on both (`bench/scaling_bench.cpp`).",
+        header="| pass | items | min | median | max | per item (median) |")
+for line in read("scaling.txt").splitlines():
+    name, items, low, mid, high = line.split()
+    items, low, mid, high = int(items), float(low), float(mid), float(high)
+    per_item[(name, items)] = mid * 1000 / items
+    md.append(f"| {name} | {items:,} | {low:.2f} ms | **{mid:.2f} ms** | {high:.2f} ms | {mid * 1000 / items:,.2f} µs |")
+md.append("")
 
-# Inflate
-add("## Inflate throughput (in-process, ms per stream)")
-add("")
-add("On the same embedded streams: the product's `inflate_zlib` as the installer calls it"
-    " (pieces handed to a sink, here one that only counts them; `inflate_zlib_to_vector`: its"
-    " overload that appends to a vector), zlib's `uncompress` into a fresh buffer of the known"
-    " size, and zlib's `inflate` through one 64 KiB buffer.")
-add("")
-add("| stream | in | out | inflater | min | median | max | MB/s (median) |")
-add("|---|---:|---:|---|---:|---:|---:|---:|")
-inflate = {}
-with open(path("inflate.txt")) as f:
-    for line in f:
-        _, stream, name, size_in, size_out, low, mid, high = line.split()
-        inflate[(stream, name)] = float(mid)
-        rate = int(size_out) / float(mid) / 1000
-        add(f"| {stream} | {int(size_in):,} | {int(size_out):,} | {name} | {float(low):.2f} |"
-            f" **{float(mid):.2f}** | {float(high):.2f} | {rate:,.0f} |")
-add("")
+streams = sum(sizes[f"stream-{s}"] for s in (101, 102, 103))
+section("Sizes (bytes)", header="| what | size |")
+md += [f"| installer image as built | {sizes['installer']:,} |",
+       f"| installer image stripped | {sizes['installer-stripped']:,} |"]
+md += [f"| {name}: payload / level-1 stream {s} | {sizes['payload-' + name]:,} / {sizes[f'stream-{s}']:,} |"
+       for s, name in ((101, "qzv.ua.brq.exe"), (102, "qzv.ua.brq.ctrl.exe"), (103, "qzv.ua.brq.dev.exe"))]
+md += [f"| the three streams together | {streams:,} |",
+       f"| stripped image less the streams | {sizes['installer-stripped'] - streams:,} |", ""]
 
-# Scaling
-scaling = {}
-if os.path.exists(path("scaling.txt")):
-    add("## Scaling: cost per item, in-process")
-    add("")
-    with open(path("scaling-source.txt")) as f:
-        add(f.read().strip())
-    add("")
-    if "scaling_samples" in machine:
-        samples, shared_samples = machine["scaling_samples"].split()
-        add(f"Samples: {samples} of each pass on the real system and the minimal fakes, {shared_samples}"
-            " on the shared fakes and of the file calls alone.")
-        add("")
-    add("| search | items | min | median | max | per item (median) |")
-    add("|---|---:|---:|---:|---:|---:|")
-    with open(path("scaling.txt")) as f:
-        for line in f:
-            kind, name, count, low, mid, high = line.split()
-            per_item = float(mid) * 1000 / max(int(count), 1)
-            label = {"real": f"{name}, the prefix's real one, the three installed programs in one pass,"
-                             " later passes of the process",
-                     "real-first": f"{name}, the prefix's real one, the three installed programs in one pass,"
-                                   " the first of the process (the installer makes one)"}.get(kind, f"{name}, {kind}")
-            if kind == "files":
-                label = {"image-calls": "the shared fakes' images, Wine's file calls alone: all of them",
-                         "attributes": "the same, only `GetFileAttributesW`",
-                         "open-close": "the same, only the open (no access rights) and the close",
-                         "open-information-close": "the same, the open, `GetFileInformationByHandle`"
-                                                   " and the close"}.get(name, f"files, {name}")
-            if kind in ("shared", "minimal", "files"):
-                scaling[(kind, name, int(count))] = per_item
-            per_item_text = f"{per_item:,.2f} µs" if int(count) > 0 else "–"
-            add(f"| {label} | {f'{int(count):,}' if int(count) else '–'} | {float(low):.2f} ms | **{float(mid):.2f} ms** |"
-                f" {float(high):.2f} ms | {per_item_text} |")
-    add("")
 
-# Sizes
-add("## Sizes (bytes)")
-add("")
-add("| what | size |")
-add("|---|---:|")
-add(f"| installer image as built | {sizes['installer']:,} |")
-add(f"| installer image stripped | {sizes['installer-stripped']:,} |")
-for stream, name in (("101", "qzv.ua.brq.exe"), ("102", "qzv.ua.brq.ctrl.exe"), ("103", "qzv.ua.brq.dev.exe")):
-    add(f"| {name}: payload / level-1 stream {stream} | {sizes['payload-' + name]:,} /"
-        f" {sizes['stream-' + stream]:,} |")
-streams = sum(sizes[f"stream-{s}"] for s in ("101", "102", "103"))
-add(f"| the three streams together | {streams:,} |")
-add(f"| stripped image less the streams | {sizes['installer-stripped'] - streams:,} |")
-add("")
-
-# Targets
-add("## Targets (medians of this run)")
-add("")
-add("| target | measured | verdict |")
-add("|---|---|---|")
-gap = med["installer-update"] - med["floor-update"]
-add(f"| update ≤ floor's update + 150 ms | {med['installer-update']:,.0f} − {med['floor-update']:,.0f} ms"
-    f" = **{gap:+,.0f} ms** (minimum {min(times['installer-update']) - min(times['floor-update']):+,.0f} ms,"
-    f" CPU of the process {cpu['installer-update'] - cpu['floor-update']:+,.0f} ms) | {verdict(gap <= 150)} |")
-# Both programs poll a starting service at most once a second: a run whose
-# first query found the service still start pending takes about a second
-# more. Such runs lie 0.7 s or more above the fastest run.
 def fast(case):
+    """Both programs poll a starting service once a second: a run whose first
+    query found it still start pending lies 0.7 s or more above the fastest."""
     return [t for t in times[case] if t < min(times[case]) + 700]
 
 
-fast_gap = statistics.median(fast("installer-update")) - statistics.median(fast("floor-update"))
-add(f"| the same, only the runs that did not wait for the 1-second start poll"
-    f" ({len(fast('installer-update'))} and {len(fast('floor-update'))} of {len(times['installer-update'])})"
-    f" | {statistics.median(fast('installer-update')):,.0f} − {statistics.median(fast('floor-update')):,.0f} ms"
-    f" = **{fast_gap:+,.0f} ms** | {verdict(fast_gap <= 150)} |")
-ratio = med["installer-first"] / med["floor-first"]
-add(f"| first installation ≤ 1.1 × floor's | {med['installer-first']:,.0f} / {med['floor-first']:,.0f} ms"
-    f" = **{ratio:.2f} ×** (minimum {min(times['installer-first']) / min(times['floor-first']):.2f} ×,"
-    f" CPU {cpu['installer-first'] / cpu['floor-first']:.2f} ×) | {verdict(ratio <= 1.1)} |")
-ratio = statistics.median(fast("installer-first")) / statistics.median(fast("floor-first"))
-add(f"| the same, only the runs that did not wait for the 1-second start poll"
-    f" ({len(fast('installer-first'))} and {len(fast('floor-first'))} of {len(times['installer-first'])})"
-    f" | {statistics.median(fast('installer-first')):,.0f} / {statistics.median(fast('floor-first')):,.0f} ms"
-    f" = **{ratio:.2f} ×** | {verdict(ratio <= 1.1)} |")
-for case, label in (("first", "first installation"), ("update", "update")):
-    mine, floor = peak_med["installer-" + case], peak_med["floor-" + case]
-    add(f"| peak memory of a{'n' if case == 'update' else ''} {label} ≤ floor's + 1 MiB | {mine:,.0f} − {floor:,.0f} KiB"
-        f" = **{mine - floor:+,.0f} KiB** (allowed +1,024) | {verdict(mine - floor <= 1024)} |")
-if ("shared", "discovery", 1000) in scaling and ("shared", "discovery", 10000) in scaling:
-    large, small = scaling[("shared", "discovery", 10000)], scaling[("shared", "discovery", 1000)]
-    add(f"| discovery among 10,000 services whose images exist (shared fakes): per-item cost flat"
-        f" from 1,000 to 10,000 (within 1.5 ×) | {large:,.1f} / {small:,.1f} µs = **{large / small:.2f} ×** |"
-        f" {verdict(large / small <= 1.5)} |")
-    add(f"| the same: under 1 ms per service | **{large / 1000:,.3f} ms** per service at 10,000"
-        f" ({small / 1000:,.3f} ms at 1,000) | {verdict(large < 1000)} |")
-add("")
-add("Other comparisons of this run (no target):")
-add("")
-add("| comparison | measured |")
-add("|---|---|")
-gap = statistics.median(down["installer"]) - statistics.median(down["floor"])
-add(f"| downtime of the server in an update, installer against floor | {statistics.median(down['installer']):,.0f}"
-    f" − {statistics.median(down['floor']):,.0f} ms = **{gap:+,.0f} ms** |")
-ratio = med["version"] / med["bare"]
-add(f"| `--version` against the bare program | {med['version']:,.0f} / {med['bare']:,.0f} ms = **{ratio:.2f} ×**"
-    f" (CPU {cpu['version'] / cpu['bare']:.2f} ×) |")
-for stream in ("101", "102", "103"):
-    if (stream, "inflate_zlib") in inflate:
-        ratio = inflate[(stream, "uncompress")] / inflate[(stream, "inflate_zlib")]
-        add(f"| `inflate_zlib` throughput against `uncompress` (stream {stream}) | **{ratio:.2f} ×** |")
-for kind, name in sorted({(kind, name) for kind, name, _ in scaling}):
-    if (kind, name) == ("shared", "discovery"):
-        continue
-    if (kind, name, 1000) in scaling and (kind, name, 10000) in scaling:
-        large, small = scaling[(kind, name, 10000)], scaling[(kind, name, 1000)]
-        what = f"{name} ({kind} fakes)" if kind != "files" else "Wine's file calls alone on the shared fakes' images"
-        add(f"| {what}: per-item cost at 10,000 against 1,000 |"
-            f" {large:,.2f} / {small:,.2f} µs = **{large / small:.2f} ×** |")
-add("")
+section("Targets (medians of this run)", header="| target | measured | verdict |", left=3)
+inst, floor = "installer-update", "floor-update"
+gap = med[inst] - med[floor]
+md.append(f"| update ≤ floor's update + 150 ms | {med[inst]:,.0f} − {med[floor]:,.0f} ms = **{gap:+,.0f} ms** (minimum"
+          f" {min(times[inst]) - min(times[floor]):+,.0f} ms, CPU of the process {cpu[inst] - cpu[floor]:+,.0f} ms) |"
+          f" {verdict(gap <= 150)} |")
+gap = median(fast(inst)) - median(fast(floor))
+md.append(f"| the same, only the runs that did not wait for the 1-second start poll ({len(fast(inst))} and"
+          f" {len(fast(floor))} of {len(times[inst])}) | {median(fast(inst)):,.0f} − {median(fast(floor)):,.0f} ms"
+          f" = **{gap:+,.0f} ms** | {verdict(gap <= 150)} |")
+inst, floor = "installer-first", "floor-first"
+ratio = med[inst] / med[floor]
+md.append(f"| first installation ≤ 1.1 × floor's | {med[inst]:,.0f} / {med[floor]:,.0f} ms = **{ratio:.2f} ×**"
+          f" (minimum {min(times[inst]) / min(times[floor]):.2f} ×, CPU {cpu[inst] / cpu[floor]:.2f} ×) |"
+          f" {verdict(ratio <= 1.1)} |")
+ratio = median(fast(inst)) / median(fast(floor))
+md.append(f"| the same, only the runs that did not wait for the 1-second start poll ({len(fast(inst))} and"
+          f" {len(fast(floor))} of {len(times[inst])}) | {median(fast(inst)):,.0f} / {median(fast(floor)):,.0f} ms"
+          f" = **{ratio:.2f} ×** | {verdict(ratio <= 1.1)} |")
+for case, label in (("first", "a first installation"), ("update", "an update")):
+    mine, floor = median(peak["installer-" + case]), median(peak["floor-" + case])
+    md.append(f"| peak memory of {label} ≤ floor's + 1 MiB | {mine:,.0f} − {floor:,.0f} KiB ="
+              f" **{mine - floor:+,.0f} KiB** (allowed +1,024) | {verdict(mine - floor <= 1024)} |")
+large, small = per_item[("discovery", 10000)], per_item[("discovery", 1000)]
+md += [f"| discovery among 10,000 services whose images exist (shared fakes): per-item cost flat from 1,000 to"
+       f" 10,000 (within 1.5 ×) | {large:,.1f} / {small:,.1f} µs = **{large / small:.2f} ×** |"
+       f" {verdict(large / small <= 1.5)} |",
+       f"| the same: under 1 ms per service | **{large / 1000:,.3f} ms** per service at 10,000"
+       f" ({small / 1000:,.3f} ms at 1,000) | {verdict(large < 1000)} |", ""]
+md += ["Other comparisons of this run (no target):", "", "| comparison | measured |", "|---|---|"]
+installer, floor = median(down["installer"]), median(down["floor"])
+large, small = per_item[("process-check", 10000)], per_item[("process-check", 1000)]
+md += [f"| downtime of the server in an update, installer against floor | {installer:,.0f} − {floor:,.0f} ms ="
+       f" **{installer - floor:+,.0f} ms** |",
+       f"| `--version` against the bare program | {med['version']:,.0f} / {med['bare']:,.0f} ms ="
+       f" **{med['version'] / med['bare']:.2f} ×** (CPU {cpu['version'] / cpu['bare']:.2f} ×) |",
+       f"| process check: per-item cost at 10,000 against 1,000 | {large:,.2f} / {small:,.2f} µs ="
+       f" **{large / small:.2f} ×** |", ""]
 
-# Outputs
-add("## What the timed cases did")
-add("")
-add("Every timed run ended with exit code 0 (hyperfine stops the benchmark at any other): the"
-    " installer's runs completed without an error; a retry on a held file would show as a run of"
-    " 5 seconds more.")
-add("")
-add("One untimed run of each installation case before the timings; the installer's output:")
-add("")
-for case, label in (("installer-first", "first installation"), ("installer-update", "update")):
-    with open(path(case + ".out"), encoding="utf-8", errors="replace") as f:
-        text = f.read().replace("\r\n", "\n").rstrip("\n")
-    add(f"{label}:")
-    add("")
-    add("```")
-    add(text)
-    add("```")
-    add("")
-for case in ("floor-first", "floor-update"):
-    with open(path(case + ".out"), encoding="utf-8", errors="replace") as f:
-        text = f.read().strip()
-    add(f"{case}: {'no output (success)' if not text else text}")
-    add("")
+# One untimed run of each installation case came before the timings: the
+# installer's must end with its service started, the floor's print nothing.
+done = '  service "QZVOPCUA.BRQ"... ok'
+outputs = {case: read(f"{case}.out").rstrip() for case in ("installer-first", "installer-update", "floor-first",
+                                                            "floor-update")}
+md += ["## What the timed cases did", "",
+       "Every timed run ended with exit code 0 (hyperfine stops the benchmark at any other); a retry on a held file"
+       " would show as a run of 5 seconds more. One untimed run of each installation case came before the"
+       " timings: the installer's first installation and update printed "
+       f"{len(outputs['installer-first'].splitlines())} and {len(outputs['installer-update'].splitlines())} lines"
+       f" (`bench/build/results/installer-*.out`), each ending with its service started (`{done.strip()}`); the"
+       " floor's printed nothing, as on success.", ""]
+for case, text in outputs.items():
+    if not (text.endswith(done) if case.startswith("installer") else text == ""):
+        md += [f"**{case} did not end as it should**; its output:", "", "```", text, "```", ""]
 
-notes = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notes.md")
-if os.path.exists(notes):
-    with open(notes) as f:
-        add(f.read().rstrip("\n"))
-        add("")
-
-with open(target, "w") as f:
-    f.write("\n".join(lines).rstrip("\n") + "\n")
+if os.path.exists(target):
+    with open(target, encoding="utf-8") as f:
+        before = f.read()
+    if "\n## Findings" in before:
+        md.append(before[before.index("\n## Findings") + 1:])
+with open(target, "w", encoding="utf-8") as f:
+    f.write("\n".join(md).rstrip("\n") + "\n")

@@ -11,8 +11,8 @@
 // `--stamps` it prints, flushed on standard output, "stopping" just before
 // the stop request, "stopped" once the service and its process have ended,
 // "written" after the three files, "firewall" after the exception and
-// "running" once the service reports running again: bench/phases.py stamps
-// them as they arrive, for the server's downtime and where it goes.
+// "running" once the service reports running again: bench/downtime.py takes
+// the server's downtime from the arrival of "stopping" and "running".
 #include <windows.h>
 #include <netfw.h>
 #include <zlib.h>
@@ -31,7 +31,7 @@ const wchar_t* const file_names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", 
 const wchar_t service_name[] = L"QZVOPCUA.BRQ";
 bool stamps = false;  // --stamps
 
-// One line for bench/phases.py, flushed so that it arrives when printed.
+// One line for --stamps, flushed so that it arrives when printed.
 void stamp(const char* line) {
   if (!stamps) return;
   std::fputs(line, stdout);
