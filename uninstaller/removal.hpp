@@ -17,12 +17,12 @@ struct removal_tally {
 
 // Ends the line of one thing to remove: "ok", counted, or the error block
 // of `error`. False for the error.
-bool end_removal_line(DWORD error, removal_tally& tally);
+[[nodiscard]] bool end_removal_line(DWORD error, removal_tally& tally);
 
 // Step: refuses, in red, a destination that a junction or symbolic link
 // leads to (Quorvanta, QZV.UA or brq): what lies behind it is not the
 // installer's to delete. False when one is.
-bool check_no_links(const install_plan& plan);
+[[nodiscard]] bool check_no_links(const install_plan& plan);
 
 // The product's own service (QZVOPCUA.BRQ) when discovery could not match
 // it by its file, which is gone: it counts as found when its command line
@@ -32,24 +32,24 @@ void find_orphaned_services(install_plan& plan);
 // Step: whether everything can go: every service stopped, and none of the
 // installed files held open by another process. False, after an error
 // block for the first that is not.
-bool ready_to_remove(const install_plan& plan);
+[[nodiscard]] bool ready_to_remove(const install_plan& plan);
 
 // Step: deletes the services the installer registers; a service of
 // another name that runs an installed file was registered by hand and is
 // left registered, with a warning. False when a deletion failed.
-bool delete_services(const install_plan& plan, removal_tally& tally);
+[[nodiscard]] bool delete_services(const install_plan& plan, removal_tally& tally);
 
 // Step: removes the firewall exception of each file that has one. False
 // when one could not be read or removed.
-bool remove_firewall_exceptions(const install_plan& plan, removal_tally& tally);
+[[nodiscard]] bool remove_firewall_exceptions(const install_plan& plan, removal_tally& tally);
 
 // Step: deletes the installed files, their temporary files and the run's
 // record, only those names. False when one could not be deleted.
-bool delete_files(const install_plan& plan, removal_tally& tally);
+[[nodiscard]] bool delete_files(const install_plan& plan, removal_tally& tally);
 
 // Step: removes brq, QZV.UA and Quorvanta where they are empty; one that
 // holds files of others is kept, and so are those above it. False when one
 // could not be removed for another reason.
-bool remove_directories(const install_plan& plan, removal_tally& tally);
+[[nodiscard]] bool remove_directories(const install_plan& plan, removal_tally& tally);
 
 }  // namespace brq_install
