@@ -20,11 +20,7 @@ void end_process(DWORD id, const std::wstring& path) {
   DWORD error = win::terminate_image_process(id, path, other_program);
   if (other_program) return;  // the id was reused: not ours to end
   print({"  will kill process ", std::to_string(id), "... "});
-  if (error != ERROR_SUCCESS) {
-    report_warning({"failed\n"}, error);
-  } else {
-    print_text("ok\n");
-  }
+  end_line(error, failure_block::warning);
 }
 
 }  // namespace

@@ -44,12 +44,7 @@ DWORD copy_file(payload_file& file, std::span<uint8_t> buffer) {
 bool copy_one(install_plan& plan, payload_file& file, bool first, std::span<uint8_t> buffer) {
   print({"Copying \"", file.name, "\"... "});
   if (!create_directories(file.path) || (first && !begin_replacement(plan))) return false;
-  if (DWORD error = copy_file(file, buffer)) {
-    report_error({"failed\n"}, error);
-    return false;
-  }
-  print_text("ok\n");
-  return true;
+  return end_line(copy_file(file, buffer), failure_block::error) == ERROR_SUCCESS;
 }
 
 }  // namespace

@@ -19,12 +19,7 @@ namespace {
 template <typename Operation>
 bool put_back(const char* action, std::wstring_view name, Operation operation) {
   print({action, " \"", name, "\"... "});
-  if (DWORD error = operation()) {
-    report_error({"failed\n"}, error);
-    return false;
-  }
-  print_text("ok\n");
-  return true;
+  return end_line(operation(), failure_block::error) == ERROR_SUCCESS;
 }
 
 // Deletes `path` and then its empty backup: a file that was not there.
@@ -64,7 +59,7 @@ bool put_file_in_order(const run_journal& journal, const payload_file& file, boo
     if (error == ERROR_SUCCESS) return true;
     if (defer) return pending = true;
     print({"Deleting \"", std::wstring_view(backup).substr(backup.rfind(L'\\') + 1), "\"... "});
-    report_error({"failed\n"}, error);
+    end_line(error, failure_block::error);
     return false;
   }
   // Otherwise the backup goes back in its place, also over a file in place

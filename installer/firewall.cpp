@@ -28,11 +28,7 @@ void add_firewall_exceptions(install_plan& plan) {
   for (const auto& file : plan.files) {
     if (!file.firewall) continue;
     print({"exception for \"", file.name, "\"..."});
-    if (DWORD error = win::ensure_firewall_exception(profile.get(), file.path, name)) {
-      report_warning({"failed\n"}, error);
-    } else {
-      print_text(" ok\n");
-    }
+    end_line(win::ensure_firewall_exception(profile.get(), file.path, name), failure_block::warning, " ok\n");
   }
 }
 

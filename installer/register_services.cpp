@@ -33,10 +33,7 @@ bool register_services(install_plan& plan) {
     if (plan.services.contains(std::wstring(file.name))) {
       // An existing registration is never changed: whatever runs this file
       // keeps its name and settings.
-      print_colored(color_warning, "Other services were already registered for \"");
-      print_colored(color_warning, file.name);
-      print_colored(color_warning, "\"\n");
-      report_will_continue();
+      report_warning({"Other services were already registered for \"", file.name, "\"\n"});
       continue;
     }
     // Written down before it exists: a run that dies right after creating
@@ -47,12 +44,10 @@ bool register_services(install_plan& plan) {
       return false;
     }
     print({"Registering service \"", file.service_name, "\"... "});
-    if (DWORD error = register_service(file)) {
+    if (end_line(register_service(file), failure_block::error) != ERROR_SUCCESS) {
       plan.registered.pop_back();
-      report_error({"failed\n"}, error);
       return false;
     }
-    print_text("ok\n");
   }
   return true;
 }

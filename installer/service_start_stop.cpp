@@ -22,12 +22,7 @@ DWORD report_service(const std::wstring& name, service_action action) {
   win::unique_sc_handle scm;
   DWORD error = win::connect_service_manager(SC_MANAGER_CONNECT, scm);
   if (error == ERROR_SUCCESS) error = action(scm.get(), name);
-  if (error != ERROR_SUCCESS) {
-    report_warning({"failed\n"}, error);
-    return error;
-  }
-  print_text("ok\n");
-  return ERROR_SUCCESS;
+  return end_line(error, failure_block::warning);
 }
 
 // Every discovered record, in the map's order and each list's order.
@@ -103,8 +98,7 @@ bool report_services_not_found(install_plan& plan) {
   bool none = true;
   auto warn = [&none](std::initializer_list<piece> line, const char* why) {
     print(line);
-    print_colored(color_warning, why);
-    report_will_continue();
+    report_warning({why});
     none = false;
   };
   for (const std::wstring& name : plan.journal.services) {

@@ -25,7 +25,7 @@ bool check_no_links(const install_plan& plan) {
       return false;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      print_colored(color_error, L"Removal stopped: \"" + level + L"\" is a junction or symbolic link\n");
+      report_error({"Removal stopped: \"", level, "\" is a junction or symbolic link\n"});
       return false;
     }
   }

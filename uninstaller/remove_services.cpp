@@ -52,8 +52,7 @@ bool delete_services(const install_plan& plan, removal_tally& tally) {
   for (const auto& [file, records] : plan.services) {
     for (const service_record& record : records) {
       if (registered_for(plan, file, record.name) == nullptr) {
-        print_colored(color_warning,
-                      L"Leaving service \"" + record.name + L"\" registered: the installer did not register it\n");
+        report_notice({"Leaving service \"", record.name, "\" registered: the installer did not register it\n"});
         continue;
       }
       print({"Deleting service \"", record.name, "\"... "});

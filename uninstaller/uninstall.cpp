@@ -38,11 +38,7 @@ bool remove_everything(const install_plan& plan, removal_tally& tally) {
 }  // namespace
 
 bool end_removal_line(DWORD error, removal_tally& tally) {
-  if (error != ERROR_SUCCESS) {
-    report_error({"failed\n"}, error);
-    return false;
-  }
-  print_text("ok\n");
+  if (end_line(error, failure_block::error) != ERROR_SUCCESS) return false;
   ++tally.removed;
   return true;
 }
@@ -68,7 +64,7 @@ int uninstall(int argc, const char* const* argv) {
   discover_services(plan);
   if (!plan.undiscovered.empty()) {
     // A service that could not be looked at may run a file: nothing goes.
-    print_colored(color_error, "Removal stopped: the services of the installed files are unknown\n");
+    report_error({"Removal stopped: the services of the installed files are unknown\n"});
     return 1;
   }
   mark_resumed_services(plan);

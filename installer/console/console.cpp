@@ -54,6 +54,10 @@ void print(std::initializer_list<piece> pieces) {
   for (const piece& text : pieces) print_piece(text);
 }
 
+namespace {
+
+// Writes one piece in `attribute`, then restores the attribute in force
+// before. Without a console the attribute calls fail and the text is plain.
 void print_colored(WORD attribute, piece text) {
   HANDLE output = standard_output();
   CONSOLE_SCREEN_BUFFER_INFO info{};
@@ -68,12 +72,15 @@ void print_colored(WORD attribute, piece text) {
   api.SetConsoleTextAttribute(output, info.wAttributes);
 }
 
+// The text of `code` and a line break, both in `attribute`.
 void report_error_text(WORD attribute, DWORD code) {
   print_colored(attribute, error_text(code));
   print_colored(attribute, "\n");
 }
 
 void report_will_continue() { print_colored(color_warning, "Will attempt to continue...\n"); }
+
+}  // namespace
 
 void report_warning(std::initializer_list<piece> headline, DWORD code) {
   for (const piece& text : headline) print_colored(color_warning, text);
@@ -84,6 +91,30 @@ void report_warning(std::initializer_list<piece> headline, DWORD code) {
 void report_error(std::initializer_list<piece> headline, DWORD code) {
   for (const piece& text : headline) print_colored(color_error, text);
   report_error_text(color_error, code);
+}
+
+void report_warning(std::initializer_list<piece> headline) {
+  report_notice(headline);
+  report_will_continue();
+}
+
+void report_error(std::initializer_list<piece> headline) {
+  for (const piece& text : headline) print_colored(color_error, text);
+}
+
+void report_notice(std::initializer_list<piece> line) {
+  for (const piece& text : line) print_colored(color_warning, text);
+}
+
+DWORD end_line(DWORD error, failure_block block, std::string_view ok) {
+  if (error == ERROR_SUCCESS) {
+    print_text(ok);
+  } else if (block == failure_block::warning) {
+    report_warning({"failed\n"}, error);
+  } else {
+    report_error({"failed\n"}, error);
+  }
+  return error;
 }
 
 }  // namespace brq_install

@@ -31,16 +31,6 @@ void print_wide(std::wstring_view text);
 // text through print_wide.
 void print(std::initializer_list<piece> pieces);
 
-// Writes one piece in `attribute`, then restores the attribute in force
-// before. Without a console the attribute calls fail and the text is plain.
-void print_colored(WORD attribute, piece text);
-
-// The text of `code` and a line break, both in `attribute`.
-void report_error_text(WORD attribute, DWORD code);
-
-// "Will attempt to continue...\n" in the warning colour.
-void report_will_continue();
-
 // Warning block: the headline, the text of `code` and "Will attempt to
 // continue...", all in the warning colour. The step goes on.
 void report_warning(std::initializer_list<piece> headline, DWORD code);
@@ -48,6 +38,23 @@ void report_warning(std::initializer_list<piece> headline, DWORD code);
 // Error block: the headline and the text of `code` in the error colour. The
 // step returns false.
 void report_error(std::initializer_list<piece> headline, DWORD code);
+
+// The same blocks for what has no error code: the headline alone, and for a
+// warning "Will attempt to continue...".
+void report_warning(std::initializer_list<piece> headline);
+void report_error(std::initializer_list<piece> headline);
+
+// A yellow line that only informs: nothing failed, nothing to continue from.
+void report_notice(std::initializer_list<piece> line);
+
+// How a progress line ends when its work failed: "failed" and the text of
+// the error, in a yellow warning block (the run goes on) or a red error
+// block (the step fails).
+enum class failure_block { warning, error };
+
+// Ends a progress line: `ok` when `error` is 0, otherwise the failure block.
+// Returns `error`. The firewall's line alone has its own "ok" text.
+DWORD end_line(DWORD error, failure_block block, std::string_view ok = "ok\n");
 
 // The system's text for a Windows error code or HRESULT, without trailing
 // line breaks; "Unknown error 0x%08X" when the system has none.
