@@ -6,7 +6,7 @@
 #include "file_transaction.hpp"
 #include "install_plan.hpp"
 #include "os_version.hpp"
-#include "payload/inflate.hpp"
+#include "inflate/inflate.hpp"
 #include "win/clock.hpp"
 
 namespace brq_install {

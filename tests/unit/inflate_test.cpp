@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "fake_payloads.hpp"
-#include "payload/inflate.hpp"
+#include "inflate/inflate.hpp"
 
 namespace brq_install {
 namespace {

@@ -7,7 +7,7 @@
 #include "fake_payloads.hpp"
 #include "files.hpp"
 #include "ledger.hpp"
-#include "payload/inflate.hpp"
+#include "inflate/inflate.hpp"
 #include "win/files.hpp"
 #include "win/payload_resource.hpp"
 

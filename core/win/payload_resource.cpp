@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "payload/inflate.hpp"
+#include "inflate/inflate.hpp"
 #include "win/files.hpp"
 #include "win/unique.hpp"
 

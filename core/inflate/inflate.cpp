@@ -1,4 +1,4 @@
-#include "payload/inflate.hpp"
+#include "inflate/inflate.hpp"
 
 #include <zlib.h>
 
