@@ -3,11 +3,20 @@
 #include "console/console.hpp"
 #include "install_plan.hpp"
 #include "os_version.hpp"
+#include "run_record.hpp"
 #include "win/directory.hpp"
 #include "win/environment.hpp"
 #include "win/files.hpp"
 
 namespace brq_install {
+
+namespace {
+
+// Under the program-files directory, before the variant's own directory.
+constexpr std::wstring_view product_parents = L"Quorvanta\\QZV.UA\\";
+constexpr int product_levels = 3;  // the two parents and the variant's
+
+}  // namespace
 
 bool settle_destination(install_plan& plan) {
   if (DWORD code = win::get_program_files(plan.destination); code != 0) {
@@ -15,7 +24,7 @@ bool settle_destination(install_plan& plan) {
     return false;
   }
   if (!plan.destination.empty() && plan.destination.back() != L'\\') plan.destination += L'\\';
-  plan.destination += L"Quorvanta\\QZV.UA\\";
+  plan.destination += product_parents;
   plan.destination += plan.variant;
   place_files(plan);
   print({"Destination: ", plan.destination, "\n"});
@@ -25,6 +34,27 @@ bool settle_destination(install_plan& plan) {
 void place_files(install_plan& plan) {
   std::erase_if(plan.files, [&](const payload_file& file) { return !applies_to_os(file, plan); });
   for (payload_file& file : plan.files) file.path = plan.destination + L'\\' + std::wstring(file.name);
+}
+
+std::vector<std::wstring> product_directories(const install_plan& plan) {
+  std::vector<std::wstring> levels{plan.destination};
+  while (levels.size() < product_levels) levels.push_back(levels.back().substr(0, levels.back().rfind(L'\\')));
+  return levels;
+}
+
+std::wstring record_path(const install_plan& plan) { return plan.destination + L"\\" + std::wstring(record_file_name); }
+std::wstring record_staging_path(const install_plan& plan) { return record_path(plan) + L".new"; }
+
+std::vector<std::wstring> product_files(const install_plan& plan) {
+  std::vector<std::wstring> paths;
+  for (const payload_file& file : plan.files) {
+    paths.push_back(file.path);
+    paths.push_back(win::staging_path(file.path));
+    paths.push_back(win::backup_path(file.path));
+  }
+  paths.push_back(record_path(plan));
+  paths.push_back(record_staging_path(plan));
+  return paths;
 }
 
 DWORD find_installed_program(const payload_file& file, bool& installed) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brq_install {
 
@@ -13,6 +14,20 @@ struct payload_file;
 // Step: sets the plan's `destination` under the program-files directory,
 // places the files there (place_files) and prints it. False, after an error block, when that directory is unknown.
 [[nodiscard]] bool settle_destination(install_plan& plan);
+
+// The destination's directories that are the product's, innermost first:
+// the destination itself (named after the variant), QZV.UA and Quorvanta;
+// never the program-files directory above them.
+std::vector<std::wstring> product_directories(const install_plan& plan);
+
+// The record of an unfinished run, and the file it is first written to.
+std::wstring record_path(const install_plan& plan);
+std::wstring record_staging_path(const install_plan& plan);
+
+// Every file the product writes in the destination: each installed file
+// with its staging file and its backup, and last the record with its
+// staging file.
+std::vector<std::wstring> product_files(const install_plan& plan);
 
 // Drops the payload files not meant for this Windows and gives each of the
 // others its path under the plan's destination, so that no step filters or

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "console/console.hpp"
+#include "destination.hpp"
 #include "install_plan.hpp"
 #include "win/files.hpp"
 
@@ -22,8 +23,6 @@ constexpr std::wstring_view service_prefix = L"service: ";
 // A record of this product is a few hundred bytes; a larger one is not ours.
 constexpr size_t record_limit = 64 * 1024;
 constexpr size_t max_service_name = 256;
-
-std::wstring record_path(const install_plan& plan) { return plan.destination + L"\\" + std::wstring(record_file_name); }
 
 void add_once(std::vector<std::wstring>& names, const std::wstring& name) {
   auto same = [&](const std::wstring& other) { return same_service_name(other, name); };
@@ -133,7 +132,7 @@ bool is_resumed(const install_plan& plan, std::wstring_view name) {
 
 bool save_record(const install_plan& plan) {
   std::wstring path = record_path(plan);
-  DWORD error = win::write_file_durably(path, path + L".new", encode(plan));
+  DWORD error = win::write_file_durably(path, record_staging_path(plan), encode(plan));
   // No destination directory: no installed file whose run could be
   // completed (its services run files that are gone), nothing to record.
   if (error == ERROR_PATH_NOT_FOUND) return true;

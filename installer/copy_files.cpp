@@ -4,9 +4,9 @@
 #include "console/console.hpp"
 #include "destination.hpp"
 #include "file_transaction.hpp"
+#include "inflate/inflate.hpp"
 #include "install_plan.hpp"
 #include "os_version.hpp"
-#include "inflate/inflate.hpp"
 #include "win/clock.hpp"
 
 namespace brq_install {

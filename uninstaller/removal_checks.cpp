@@ -13,10 +13,8 @@
 namespace brq_install {
 
 bool check_no_links(const install_plan& plan) {
-  // brq, QZV.UA and Quorvanta: the destination and the two levels above it.
   // One that cannot be looked at may be one too.
-  std::wstring level = plan.destination;
-  for (int up = 0; up < 3; ++up, level.resize(level.rfind(L'\\'))) {
+  for (const std::wstring& level : product_directories(plan)) {
     DWORD attributes = 0;
     DWORD error = win::get_file_attributes(level, attributes);
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;

@@ -6,8 +6,8 @@
 
 #include "fake_payloads.hpp"
 #include "files.hpp"
-#include "ledger.hpp"
 #include "inflate/inflate.hpp"
+#include "ledger.hpp"
 #include "win/files.hpp"
 #include "win/payload_resource.hpp"
 
