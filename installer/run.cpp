@@ -2,19 +2,16 @@
 
 #include "cancellation.hpp"
 #include "check_processes.hpp"
-#include "command_line.hpp"
-#include "console/console.hpp"
 #include "copy_files.hpp"
 #include "destination.hpp"
 #include "discover_services.hpp"
 #include "file_transaction.hpp"
 #include "firewall.hpp"
 #include "install_plan.hpp"
-#include "installation_lock.hpp"
 #include "os_version.hpp"
-#include "product.h"
 #include "register_services.hpp"
 #include "run_record.hpp"
+#include "run_start.hpp"
 #include "service_start_stop.hpp"
 
 namespace brq_install {
@@ -35,22 +32,12 @@ bool update_installation(install_plan& plan) {
 }  // namespace
 
 int run(int argc, const char* const* argv) {
-  brq_install_arg arg;
-  arg.action = install_action::install;
-  if (!brq_install_arg::parse(argc, argv, arg)) return 1;
-  if (arg.action == install_action::show_version) {
-    print_text(BRQ_VERSION_TEXT "\n");
-    return 0;
-  }
-
-  console_cancel cancel;   // Ctrl+C from here on is read at safe points
-  installation_lock lock;  // held until the run ends, whichever way
-  if (!lock.acquire()) return 1;
-
-  install_plan plan = build_install_plan();
+  run_start start(argc, argv);
+  if (start.ended) return *start.ended;
+  install_plan& plan = start.plan;
   detect_os(plan);
   if (!settle_destination(plan)) return 1;
-  read_record(plan, lock.abandoned());
+  read_record(plan, start.abandoned());
   // A dead run's files that cannot be put in order: nothing may start on them.
   if (!recover_files(plan)) return 1;
   discover_services(plan);  // its failures are warnings

@@ -2,16 +2,15 @@
 
 #include "cancellation.hpp"
 #include "check_processes.hpp"
-#include "command_line.hpp"
 #include "console/console.hpp"
 #include "destination.hpp"
 #include "discover_services.hpp"
 #include "file_transaction.hpp"
 #include "install_plan.hpp"
-#include "installation_lock.hpp"
 #include "product.h"
 #include "removal.hpp"
 #include "run_record.hpp"
+#include "run_start.hpp"
 #include "service_start_stop.hpp"
 
 namespace brq_install {
@@ -44,22 +43,14 @@ bool end_removal_line(DWORD error, removal_tally& tally) {
 }
 
 int uninstall(int argc, const char* const* argv) {
-  brq_install_arg arg;
-  if (!brq_install_arg::parse(argc, argv, arg, "qzv.ua.brq.uninstall", BRQ_UNINSTALLER_DESCRIPTION)) return 1;
-  if (arg.action == install_action::show_version) {
-    print_text(BRQ_VERSION_TEXT "\n");
-    return 0;
-  }
-
-  console_cancel cancel;   // Ctrl+C is read before the first stop only
-  installation_lock lock;  // one installer or uninstaller at a time
-  if (!lock.acquire()) return 1;
-
-  install_plan plan = build_install_plan();
+  // Ctrl+C is read before the first stop only.
+  run_start start(argc, argv, "qzv.ua.brq.uninstall", BRQ_UNINSTALLER_DESCRIPTION);
+  if (start.ended) return *start.ended;
+  install_plan& plan = start.plan;
   if (!settle_destination(plan) || !check_no_links(plan)) return 1;
   // What an installer's run left that died is put in order first, so that
   // a removal that stops short leaves the installation whole and running.
-  read_record(plan, lock.abandoned());
+  read_record(plan, start.abandoned());
   if (!recover_files(plan)) return 1;
   discover_services(plan);
   if (!plan.undiscovered.empty()) {
