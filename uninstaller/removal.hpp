@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "console/console.hpp"
+
 namespace brq_install {
 
 struct install_plan;
@@ -17,7 +19,11 @@ struct removal_tally {
 
 // Ends the line of one thing to remove: "ok", counted, or the error block
 // of `error`. False for the error.
-[[nodiscard]] bool end_removal_line(DWORD error, removal_tally& tally);
+[[nodiscard]] inline bool end_removal_line(DWORD error, removal_tally& tally) {
+  if (end_line(error, failure_block::error) != ERROR_SUCCESS) return false;
+  ++tally.removed;
+  return true;
+}
 
 // Step: refuses, in red, a destination that a junction or symbolic link
 // leads to (Quorvanta, QZV.UA or brq): what lies behind it is not the

@@ -36,12 +36,6 @@ bool remove_everything(const install_plan& plan, removal_tally& tally) {
 
 }  // namespace
 
-bool end_removal_line(DWORD error, removal_tally& tally) {
-  if (end_line(error, failure_block::error) != ERROR_SUCCESS) return false;
-  ++tally.removed;
-  return true;
-}
-
 int uninstall(int argc, const char* const* argv) {
   // Ctrl+C is read before the first stop only.
   run_start start(argc, argv, "qzv.ua.brq.uninstall", BRQ_UNINSTALLER_DESCRIPTION);
