@@ -1,7 +1,6 @@
 #include "check_processes.hpp"
 
 #include <algorithm>
-#include <optional>
 #include <string>
 #include <vector>
 

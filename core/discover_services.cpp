@@ -1,6 +1,5 @@
 #include "discover_services.hpp"
 
-#include <optional>
 #include <string>
 #include <vector>
 

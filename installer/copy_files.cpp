@@ -6,7 +6,6 @@
 #include "file_transaction.hpp"
 #include "inflate/inflate.hpp"
 #include "install_plan.hpp"
-#include "os_version.hpp"
 #include "win/clock.hpp"
 
 namespace brq_install {

@@ -1,7 +1,6 @@
 #include "firewall.hpp"
 
 #include "console/console.hpp"
-#include "destination.hpp"
 #include "install_plan.hpp"
 #include "win/firewall.hpp"
 

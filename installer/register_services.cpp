@@ -1,9 +1,7 @@
 #include "register_services.hpp"
 
 #include "console/console.hpp"
-#include "destination.hpp"
 #include "install_plan.hpp"
-#include "os_version.hpp"
 #include "run_record.hpp"
 #include "win/service_create.hpp"
 #include "win/service_manager.hpp"
