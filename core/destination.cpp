@@ -3,7 +3,6 @@
 #include "console/console.hpp"
 #include "install_plan.hpp"
 #include "os_version.hpp"
-#include "run_record.hpp"
 #include "win/directory.hpp"
 #include "win/environment.hpp"
 #include "win/files.hpp"
@@ -15,6 +14,8 @@ namespace {
 // Under the program-files directory, before the variant's own directory.
 constexpr std::wstring_view product_parents = L"Quorvanta\\QZV.UA\\";
 constexpr int product_levels = 3;  // the two parents and the variant's
+// The record of an unfinished run, beside the installed files.
+constexpr std::wstring_view record_file_name = L"qzv.ua.brq.run";
 
 }  // namespace
 

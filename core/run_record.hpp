@@ -16,8 +16,6 @@ namespace brq_install {
 
 struct install_plan;
 
-// The record's file name in the destination directory.
-inline constexpr std::wstring_view record_file_name = L"qzv.ua.brq.run";
 
 // Step: reads the record that an interrupted run left into the plan's
 // journal, and says in one line that this run resumes it (also when the lock
