@@ -1,30 +1,10 @@
 #include "console/console.hpp"
 
-#include "win/platform.hpp"
+#include "win/console_io.hpp"
 
 namespace brq_install {
 
-using win::api;
-
 namespace {
-
-HANDLE standard_output() { return api.GetStdHandle(STD_OUTPUT_HANDLE); }
-
-bool is_console(HANDLE handle) {
-  DWORD mode = 0;
-  return api.GetConsoleMode(handle, &mode) != 0;
-}
-
-// WriteConsoleW may write less than asked; it is called until all is out.
-void write_console(HANDLE console, std::wstring_view text) {
-  while (!text.empty()) {
-    DWORD written = 0;
-    if (!api.WriteConsoleW(console, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written == 0) {
-      return;
-    }
-    text.remove_prefix(written);
-  }
-}
 
 void print_piece(const piece& text) {
   if (const auto* narrow = std::get_if<std::string_view>(&text)) {
@@ -36,15 +16,12 @@ void print_piece(const piece& text) {
 
 }  // namespace
 
-void print_text(std::string_view text) {
-  api.fwrite(text.data(), 1, text.size(), stdout);
-  api.fflush(stdout);
-}
+void print_text(std::string_view text) { win::write_bytes(text); }
 
 void print_wide(std::wstring_view text) {
-  HANDLE output = standard_output();
-  if (is_console(output)) {
-    write_console(output, text);
+  HANDLE output = win::standard_output();
+  if (win::is_console(output)) {
+    win::write_console(output, text);
   } else {
     print_text(wide_to_utf8(text));
   }
@@ -59,17 +36,17 @@ namespace {
 // Writes one piece in `attribute`, then restores the attribute in force
 // before. Without a console the attribute calls fail and the text is plain.
 void print_colored(WORD attribute, piece text) {
-  HANDLE output = standard_output();
-  CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (!api.GetConsoleScreenBufferInfo(output, &info)) {
+  HANDLE output = win::standard_output();
+  WORD before = 0;
+  if (!win::text_attribute(output, before)) {
     // Without the attribute in force there is nothing to restore: setting
     // the colour would leave it (or black on black) on all later text.
     print_piece(text);
     return;
   }
-  api.SetConsoleTextAttribute(output, attribute);
+  win::set_text_attribute(output, attribute);
   print_piece(text);
-  api.SetConsoleTextAttribute(output, info.wAttributes);
+  win::set_text_attribute(output, before);
 }
 
 // The text of `code` and a line break, both in `attribute`.
