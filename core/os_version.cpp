@@ -6,11 +6,13 @@
 
 namespace brq_install {
 
-void detect_os(install_plan& plan) {
-  // An unreadable version is not reported: it counts as 0.0.0.0, which the
-  // line shows, and the run goes on.
+void read_os(install_plan& plan) {
   if (get_os_version(plan.os) != ERROR_SUCCESS) plan.os = {};
   plan.crt = os_class(plan.os);
+}
+
+void detect_os(install_plan& plan) {
+  read_os(plan);
   const os_version& v = plan.os;
   print_text("os " + std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "." +
              std::to_string(v.revision) + " => crt \"" + std::string(crt_name(plan.crt)) + "\"\n");

@@ -5,7 +5,11 @@
 
 namespace brq_install {
 
-// Step: fills the plan's `os` and `crt` and prints them.
+// Fills the plan's `os` and `crt`. An unreadable version is not reported:
+// it counts as 0.0.0.0, and the run goes on.
+void read_os(install_plan& plan);
+
+// Step: read_os, then the line that shows them.
 void detect_os(install_plan& plan);
 
 // Whether `file` is to be handled on the system recorded in `plan`.

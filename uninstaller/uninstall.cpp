@@ -7,6 +7,7 @@
 #include "discover_services.hpp"
 #include "file_transaction.hpp"
 #include "install_plan.hpp"
+#include "os_version.hpp"
 #include "product.h"
 #include "removal.hpp"
 #include "run_record.hpp"
@@ -41,6 +42,7 @@ int uninstall(int argc, const char* const* argv) {
   run_start start(argc, argv, "qzv.ua.brq.uninstall", BRQ_UNINSTALLER_DESCRIPTION);
   if (start.ended) return *start.ended;
   install_plan& plan = start.plan;
+  read_os(plan);  // which files are the product's on this Windows, silently
   if (!settle_destination(plan) || !check_no_links(plan)) return 1;
   // What an installer's run left that died is put in order first, so that
   // a removal that stops short leaves the installation whole and running.
