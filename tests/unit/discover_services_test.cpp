@@ -2,25 +2,16 @@
 // printed, and that a failure anywhere discards the whole file's services.
 // The service manager is the shared fake; the files are real, so that the
 // match is by the file system's own identity.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
-#include "console/console.hpp"
-#include "console_recorder.hpp"
 #include "discover_services.hpp"
 #include "fake_service_manager.hpp"
-#include "files.hpp"
-#include "ledger.hpp"
-#include "product_plan.hpp"
 #include "win/service_query.hpp"
 
 namespace brq_install {
 namespace {
 
-using test::text_of;
-using win::api;
-using run = test::console_recorder::run;
 using service = test::fake_service_manager::service;
-constexpr WORD plain = test::console_recorder::plain;
 
 // A display name long enough that `per_batch` services fill one batch of
 // the installer's 16 KiB enumeration buffer.

@@ -1,24 +1,16 @@
 // The Windows version and its generation class: the thresholds, the names,
 // which payload files apply where, and reading ntdll.dll's file version
 // through the lazily bound version functions, with every way that can fail.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "console/console.hpp"
-#include "console_recorder.hpp"
-#include "install_plan.hpp"
 #include "os_version.hpp"
-#include "platform_override.hpp"
 
 namespace brq_install {
 namespace {
-
-using test::console_recorder;
-using run = console_recorder::run;
-constexpr WORD plain = console_recorder::plain;
 
 std::string text_of(const os_version& v) {
   return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "." +

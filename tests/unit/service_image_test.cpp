@@ -2,19 +2,14 @@
 // path, whatever other software registered; an enumeration that must end
 // even when the service manager does not move its resume handle on, and one
 // of ten thousand services and processes; and what a file's identity is.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include "check_processes.hpp"
 #include "command_lines.hpp"
-#include "console/console.hpp"
-#include "console_recorder.hpp"
 #include "destination.hpp"
 #include "discover_services.hpp"
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
-#include "files.hpp"
-#include "install_plan.hpp"
-#include "product_plan.hpp"
 #include "win/file_identity.hpp"
 #include "win/service_query.hpp"
 
@@ -22,7 +17,6 @@ namespace brq_install {
 namespace {
 
 using test::fake_service_manager;
-using test::text_of;
 
 struct service_image_test : ::testing::Test {
   test::temp_tree tree;
