@@ -182,12 +182,11 @@ outcome sweep_case::run_program(int (*program)(int, const char* const*), int ver
     system_->services.settle(*server);
     EXPECT_EQ(server->state, static_cast<DWORD>(SERVICE_STOPPED)) << "a process ended while its service runs";
   };
-  win::platform_table below_driver = api;
   std::string unbalanced;
   outcome result;
   {
     fault_driver faults;
-    ledger books(faults, below_driver);
+    ledger books;
     if (what == disruption::fault) {
       faults.fail(n, error);
       faults.on_failure = [&](const char*) {
