@@ -23,4 +23,17 @@ using win::api;
 using run = console_recorder::run;  // a piece of output in one colour
 constexpr WORD plain = console_recorder::plain;
 
+inline std::string text_of(const os_version& v) {
+  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "." +
+         std::to_string(v.revision);
+}
+
+// ntdll.dll's version as the product reads it; the read's code in `error`.
+inline os_version read_version(DWORD* error = nullptr) {
+  os_version v{1, 2, 3, 4};
+  DWORD code = get_os_version(v);
+  if (error) *error = code;
+  return v;
+}
+
 }  // namespace brq_install
