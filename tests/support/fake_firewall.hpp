@@ -17,6 +17,14 @@ namespace brq_install::test {
 
 class fake_firewall;
 
+// Methods the installer never calls: each answers E_NOTIMPL. A property
+// stands for its get_ and put_ methods.
+#define BRQ_NOT_CALLED(method, ...) \
+  HRESULT STDMETHODCALLTYPE method(__VA_ARGS__) override { return E_NOTIMPL; }
+#define BRQ_NOT_CALLED_PROPERTY(name, type) \
+  BRQ_NOT_CALLED(get_##name, type*)         \
+  BRQ_NOT_CALLED(put_##name, type)
+
 // IUnknown with counted references, and IDispatch, which the installer
 // never uses. Objects live in the fake_firewall; a reference count of zero
 // does not delete them.
@@ -37,12 +45,10 @@ class fake_com_object : public Interface {
     ++releases;
     return static_cast<ULONG>(--references);
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
-  }
+  BRQ_NOT_CALLED(GetTypeInfoCount, UINT*)
+  BRQ_NOT_CALLED(GetTypeInfo, UINT, LCID, ITypeInfo**)
+  BRQ_NOT_CALLED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+  BRQ_NOT_CALLED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
 
   // Gives the caller a reference through an out pointer, as COM does.
   template <typename Out>
@@ -64,45 +70,32 @@ class fake_manager : public fake_com_object<INetFwMgr> {
  public:
   using fake_com_object::fake_com_object;
   HRESULT STDMETHODCALLTYPE get_LocalPolicy(INetFwPolicy** policy) override;
-  HRESULT STDMETHODCALLTYPE get_CurrentProfileType(NET_FW_PROFILE_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RestoreDefaults() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsPortAllowed(BSTR, NET_FW_IP_VERSION, LONG, BSTR, NET_FW_IP_PROTOCOL, VARIANT*,
-                                          VARIANT*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE IsIcmpTypeAllowed(NET_FW_IP_VERSION, BSTR, BYTE, VARIANT*, VARIANT*) override {
-    return E_NOTIMPL;
-  }
+  BRQ_NOT_CALLED(get_CurrentProfileType, NET_FW_PROFILE_TYPE*)
+  BRQ_NOT_CALLED(RestoreDefaults)
+  BRQ_NOT_CALLED(IsPortAllowed, BSTR, NET_FW_IP_VERSION, LONG, BSTR, NET_FW_IP_PROTOCOL, VARIANT*, VARIANT*)
+  BRQ_NOT_CALLED(IsIcmpTypeAllowed, NET_FW_IP_VERSION, BSTR, BYTE, VARIANT*, VARIANT*)
 };
 
 class fake_policy : public fake_com_object<INetFwPolicy> {
  public:
   using fake_com_object::fake_com_object;
   HRESULT STDMETHODCALLTYPE get_CurrentProfile(INetFwProfile** profile) override;
-  HRESULT STDMETHODCALLTYPE GetProfileByType(NET_FW_PROFILE_TYPE, INetFwProfile**) override { return E_NOTIMPL; }
+  BRQ_NOT_CALLED(GetProfileByType, NET_FW_PROFILE_TYPE, INetFwProfile**)
 };
 
 class fake_profile : public fake_com_object<INetFwProfile> {
  public:
   using fake_com_object::fake_com_object;
   HRESULT STDMETHODCALLTYPE get_AuthorizedApplications(INetFwAuthorizedApplications** apps) override;
-  HRESULT STDMETHODCALLTYPE get_Type(NET_FW_PROFILE_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_FirewallEnabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_FirewallEnabled(VARIANT_BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_ExceptionsNotAllowed(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_ExceptionsNotAllowed(VARIANT_BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_NotificationsDisabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_NotificationsDisabled(VARIANT_BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE put_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_RemoteAdminSettings(INetFwRemoteAdminSettings**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_IcmpSettings(INetFwIcmpSettings**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_GloballyOpenPorts(INetFwOpenPorts**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Services(INetFwServices**) override { return E_NOTIMPL; }
+  BRQ_NOT_CALLED(get_Type, NET_FW_PROFILE_TYPE*)
+  BRQ_NOT_CALLED_PROPERTY(FirewallEnabled, VARIANT_BOOL)
+  BRQ_NOT_CALLED_PROPERTY(ExceptionsNotAllowed, VARIANT_BOOL)
+  BRQ_NOT_CALLED_PROPERTY(NotificationsDisabled, VARIANT_BOOL)
+  BRQ_NOT_CALLED_PROPERTY(UnicastResponsesToMulticastBroadcastDisabled, VARIANT_BOOL)
+  BRQ_NOT_CALLED(get_RemoteAdminSettings, INetFwRemoteAdminSettings**)
+  BRQ_NOT_CALLED(get_IcmpSettings, INetFwIcmpSettings**)
+  BRQ_NOT_CALLED(get_GloballyOpenPorts, INetFwOpenPorts**)
+  BRQ_NOT_CALLED(get_Services, INetFwServices**)
 };
 
 class fake_application : public fake_com_object<INetFwAuthorizedApplication> {
@@ -112,14 +105,11 @@ class fake_application : public fake_com_object<INetFwAuthorizedApplication> {
   HRESULT STDMETHODCALLTYPE put_ProcessImageFileName(BSTR path) override;
   HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* enabled) override;
   HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL enabled) override;
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_ProcessImageFileName(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_IpVersion(NET_FW_IP_VERSION*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_IpVersion(NET_FW_IP_VERSION) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Scope(NET_FW_SCOPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Scope(NET_FW_SCOPE) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_RemoteAddresses(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_RemoteAddresses(BSTR) override { return E_NOTIMPL; }
+  BRQ_NOT_CALLED(get_Name, BSTR*)
+  BRQ_NOT_CALLED(get_ProcessImageFileName, BSTR*)
+  BRQ_NOT_CALLED_PROPERTY(IpVersion, NET_FW_IP_VERSION)
+  BRQ_NOT_CALLED_PROPERTY(Scope, NET_FW_SCOPE)
+  BRQ_NOT_CALLED_PROPERTY(RemoteAddresses, BSTR)
 
   // What was set on the object.
   std::wstring path, name;
@@ -131,10 +121,12 @@ class fake_applications : public fake_com_object<INetFwAuthorizedApplications> {
   using fake_com_object::fake_com_object;
   HRESULT STDMETHODCALLTYPE Item(BSTR path, INetFwAuthorizedApplication** app) override;
   HRESULT STDMETHODCALLTYPE Add(INetFwAuthorizedApplication* app) override;
-  HRESULT STDMETHODCALLTYPE get_Count(LONG*) override { return E_NOTIMPL; }
+  BRQ_NOT_CALLED(get_Count, LONG*)
   HRESULT STDMETHODCALLTYPE Remove(BSTR path) override;
-  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+  BRQ_NOT_CALLED(get__NewEnum, IUnknown**)
 };
+#undef BRQ_NOT_CALLED_PROPERTY
+#undef BRQ_NOT_CALLED
 
 // An entry as Add received it.
 struct added_application {

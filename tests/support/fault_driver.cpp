@@ -145,7 +145,10 @@ fault_driver::fault_driver() {
 #undef BRQ_WRAP
 }
 
-fault_driver::~fault_driver() { active = nullptr; }
+fault_driver::~fault_driver() {
+  win::api = below;
+  active = nullptr;
+}
 
 void fault_driver::fail(size_t n, DWORD error, bool sticky) {
   calls.clear();

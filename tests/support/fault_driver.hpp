@@ -12,14 +12,14 @@
 #include <string_view>
 #include <vector>
 
-#include "platform_override.hpp"
+#include "win/platform.hpp"
 
 namespace brq_install::test {
 
 class fault_driver {
  public:
-  // Wraps every entry of the table as it is now; the destructor puts the
-  // table back.
+  // Wraps every entry of the table as it is now (`below`); the destructor
+  // puts the table back.
   fault_driver();
   ~fault_driver();
   fault_driver(const fault_driver&) = delete;
@@ -50,6 +50,7 @@ class fault_driver {
   std::function<void(const char* function)> on_failure;
   // Runs as each call is made, before the call itself, with its number.
   std::function<void(size_t n)> before_call;
+  const win::platform_table below = win::api;
 
   // Used by the shims.
   bool should_fail(const char* function, bool can_fail);
@@ -62,7 +63,6 @@ class fault_driver {
   bool sticky_ = false;
   size_t killed_at_ = 0;
   const char* failed_function_ = nullptr;
-  scoped_platform saved_;
 };
 
 }  // namespace brq_install::test

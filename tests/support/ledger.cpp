@@ -30,7 +30,7 @@ struct counted<Result (*)(Args...)> {
   static Result WINAPI give_back(Args... args) {
     size_t failures = books->faults ? books->faults->failures : 0;
     Result result = (books->driver.*slot)(args...);
-    if (books->faults && books->faults->failures != failures) (books->below_driver.*slot)(args...);
+    if (books->faults && books->faults->failures != failures) (books->faults->below.*slot)(args...);
     books->given_back(books->*held, args...);
     return result;
   }
@@ -48,12 +48,7 @@ void gives_back() {
 
 }  // namespace
 
-ledger::ledger() { install(); }
-
-ledger::ledger(const fault_driver& driver_faults, const win::platform_table& below)
-    : below_driver(below), faults(&driver_faults) {
-  install();
-}
+ledger::ledger() : faults(fault_driver::active) { install(); }
 
 ledger::~ledger() {
   api = driver;

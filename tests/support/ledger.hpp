@@ -3,7 +3,9 @@
 // gives back, by value: kernel handles (files, the lock's mutex, processes),
 // service handles, local memory (system messages, security descriptors) and
 // COM apartments. A ledger lies over the table as it finds it and puts the
-// table back when it goes; one at a time.
+// table back when it goes; one at a time. Over a live fault driver, a release
+// that the driver fails is done below the driver for real, and counted as
+// given back, so that the test process keeps nothing.
 #include <windows.h>
 
 #include <set>
@@ -22,11 +24,7 @@ const win::platform_table& beneath();
 
 class ledger {
  public:
-  // Over a fault driver, give the driver and the table below it: a release
-  // that the driver fails is then done below it for real, and counted as
-  // given back, so that the test process keeps nothing.
   ledger();
-  ledger(const fault_driver& faults, const win::platform_table& below_driver);
   ~ledger();
   ledger(const ledger&) = delete;
   ledger& operator=(const ledger&) = delete;
@@ -41,9 +39,8 @@ class ledger {
   values handles, service_handles, locals;
   int apartments = 0;
   int double_releases = 0;
-  win::platform_table driver;        // the table the ledger lies over
-  win::platform_table below_driver;  // with a fault driver, the table under it
-  const fault_driver* faults = nullptr;
+  win::platform_table driver;  // the table the ledger lies over
+  const fault_driver* faults;  // the live one, if any
   void taken(values& held, const void* value);
   void given_back(values& held, const void* value);
 

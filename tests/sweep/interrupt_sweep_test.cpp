@@ -4,19 +4,12 @@
 // pressed there. A killed run is followed by another that must complete the
 // installation; a cancelled one must leave the previous installation
 // running, or complete if the key came after its last step.
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <set>
-#include <string>
 #include <utility>
-#include <vector>
 
-#include "console/console.hpp"
 #include "sweep_runner.hpp"
 
 namespace brq_install {
@@ -50,18 +43,9 @@ void check_cancelled(bool update, const outcome& r, test::sweep_case& machine) {
   for (const std::wstring& name : machine.others()) ADD_FAILURE() << "left behind: " << wide_to_utf8(name);
 }
 
-int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
-
 void sweep(bool update, disruption what, const char* name) {
-  size_t calls = 0;
-  {
-    test::sweep_case machine(update);
-    calls = machine.run(1).calls.size();
-  }
-  size_t failing_runs = 0;
-  for (size_t n = 1; n <= calls && failing_runs <= 40; ++n) {
-    SCOPED_TRACE(std::string(name) + ", at call " + std::to_string(n));
-    int parts_before = failure_count();
+  std::vector<test::fault_driver::call> clean_calls = test::sweep_case(update).run(1).calls;
+  test::sweep_calls(clean_calls, what, name, [&](size_t n, DWORD) {
     test::sweep_case machine(update);
     outcome r = machine.run(1, what, n);
     if (what == disruption::kill) {
@@ -72,9 +56,8 @@ void sweep(bool update, disruption what, const char* name) {
     } else {
       check_cancelled(update, r, machine);
     }
-    if (failure_count() != parts_before) ++failing_runs;
-  }
-  std::printf("%s: %zu calls in the run\n", name, calls);
+    return r;
+  });
 }
 
 const char* const disruption_names[] = {"none", "failing", "killed", "cancelled", "logged off"};
@@ -126,7 +109,7 @@ void explore(bool update, size_t levels) {
     DWORD error = what == disruption::fault ? test::fault_driver::usual_error((*calls)[n - 1].function) : 0;
     SCOPED_TRACE("at call " + std::to_string(n) + ", " + disruption_names[static_cast<int>(what)] + ", from:\n" +
                  start.key());
-    int parts_before = failure_count();
+    int parts_before = test::failure_count();
     std::string end;
     test::machine_state after;
     {
@@ -142,7 +125,7 @@ void explore(bool update, size_t levels) {
       if (what == disruption::none) *calls = std::move(r.calls);
     }
     visit(std::move(after), next);
-    if (failure_count() != parts_before) ++failing_runs;
+    if (test::failure_count() != parts_before) ++failing_runs;
     return end;
   };
   // From `start`, the run of payloads `version` killed at each call: the

@@ -4,14 +4,8 @@
 // nothing of the product; one that fails before it deletes anything leaves
 // the installation running; whatever one leaves, the next removal takes, and
 // after a killed one the installer puts the product back whole.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <functional>
 #include <memory>
-#include <string>
 
-#include "console/console.hpp"
 #include "sweep_runner.hpp"
 
 namespace brq_install {
@@ -207,52 +201,35 @@ TEST(removal, each_machine_an_administrator_meets) {
   EXPECT_EQ(machine.processes().terminated, (std::vector<std::pair<DWORD, UINT>>{{4242, 0}}));
 }
 
-int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
-
 // The run after a disrupted removal: another removal takes what is left; or,
 // after a killed one, the installer puts the product back whole.
 void sweep(disruption what, const char* name) {
-  std::vector<test::fault_driver::call> clean_calls;
-  {
+  std::vector<test::fault_driver::call> clean_calls = sweep_case(true).remove().calls;
+  test::sweep_calls(clean_calls, what, name, [&](size_t n, DWORD error) {
     sweep_case machine(true);
-    clean_calls = machine.remove().calls;
-  }
-  size_t failing_runs = 0;
-  for (size_t n = 1; n <= clean_calls.size() && failing_runs <= 40; ++n) {
-    bool fault = what == disruption::fault;
-    if (fault && !clean_calls[n - 1].can_fail) continue;
-    DWORD usual = test::fault_driver::usual_error(clean_calls[n - 1].function);
-    for (DWORD error : {usual, DWORD{0}}) {
-      SCOPED_TRACE(std::string(name) + ", call " + std::to_string(n) + " (" + clean_calls[n - 1].function + ") with " +
-                   std::to_string(error));
-      int parts_before = failure_count();
-      sweep_case machine(true);
-      outcome r = machine.remove(what, n, error);
-      EXPECT_FALSE(r.threw);
-      if (what != disruption::kill) {
-        EXPECT_EQ(r.exit_code, has_error_block(r) ? 1 : 0) << r.output;
-        if (r.exit_code == 0) {
-          EXPECT_EQ(machine.remains(), "") << r.output;
-        }
-        bool deleted = r.output.find("Deleting") != std::string::npos;
-        if (r.exit_code != 0 && !deleted) {
-          EXPECT_EQ(machine.installed_version(), 0) << r.output;
-          EXPECT_TRUE(machine.server_running()) << r.output;
-        }
+    outcome r = machine.remove(what, n, error);
+    EXPECT_FALSE(r.threw);
+    if (what != disruption::kill) {
+      EXPECT_EQ(r.exit_code, has_error_block(r) ? 1 : 0) << r.output;
+      if (r.exit_code == 0) {
+        EXPECT_EQ(machine.remains(), "") << r.output;
       }
-      if (fault && !test::ignored_by_design(r.calls, r.failed_at)) test::expect_failure_not_reported_as_ok(r);
-      if (what == disruption::kill) {
-        test::expect_completed_by_next_run(machine);
-      } else {
-        outcome next = machine.remove();
-        EXPECT_EQ(next.exit_code, 0) << next.output;
-        EXPECT_EQ(machine.remains(), "") << next.output;
+      bool deleted = r.output.find("Deleting") != std::string::npos;
+      if (r.exit_code != 0 && !deleted) {
+        EXPECT_EQ(machine.installed_version(), 0) << r.output;
+        EXPECT_TRUE(machine.server_running()) << r.output;
       }
-      if (failure_count() != parts_before) ++failing_runs;
-      if (!fault || usual == 0) break;
     }
-  }
-  std::printf("%s: %zu calls in the removal\n", name, clean_calls.size());
+    if (r.failed_at != 0 && !test::ignored_by_design(r.calls, r.failed_at)) test::expect_failure_not_reported_as_ok(r);
+    if (what == disruption::kill) {
+      test::expect_completed_by_next_run(machine);
+    } else {
+      outcome next = machine.remove();
+      EXPECT_EQ(next.exit_code, 0) << next.output;
+      EXPECT_EQ(machine.remains(), "") << next.output;
+    }
+    return r;
+  });
 }
 
 TEST(removal_sweep, every_call_failing) { sweep(disruption::fault, "removal, a call failing"); }

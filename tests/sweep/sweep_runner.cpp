@@ -1,11 +1,11 @@
 #include "sweep_runner.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <string_view>
 
-#include "console/console.hpp"
 #include "fake_clock.hpp"
 #include "fake_file_system.hpp"
 #include "fake_firewall.hpp"
@@ -182,12 +182,11 @@ outcome sweep_case::run_program(int (*program)(int, const char* const*), int ver
     system_->services.settle(*server);
     EXPECT_EQ(server->state, static_cast<DWORD>(SERVICE_STOPPED)) << "a process ended while its service runs";
   };
-  win::platform_table below_driver = api;
   std::string unbalanced;
   outcome result;
   {
     fault_driver faults;
-    ledger books(faults, below_driver);
+    ledger books;
     if (what == disruption::fault) {
       faults.fail(n, error);
       faults.on_failure = [&](const char*) {
@@ -332,6 +331,32 @@ void expect_ended_well(const outcome& r, sweep_case& machine, int version, bool 
   }
 }
 
+int failure_count() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
+
+void sweep_calls(const std::vector<fault_driver::call>& clean, disruption what, const std::string& name,
+                 const std::function<outcome(size_t n, DWORD error)>& disrupted) {
+  bool fault = what == disruption::fault;
+  size_t failing_runs = 0, failed = 0, reached = 0;
+  for (size_t n = 1; n <= clean.size() && failing_runs <= 40; ++n) {
+    if (fault && !clean[n - 1].can_fail) continue;
+    DWORD usual = fault ? fault_driver::usual_error(clean[n - 1].function) : 0;
+    for (DWORD error : {usual, DWORD{0}}) {
+      SCOPED_TRACE(name + ", call " + std::to_string(n) + " (" + clean[n - 1].function + ")" +
+                   (fault ? " failing with " + std::to_string(error) : ""));
+      int parts_before = failure_count();
+      outcome r = disrupted(n, error);
+      failed += r.failures;
+      reached += error == usual && r.calls.size() >= n;
+      if (failure_count() != parts_before) ++failing_runs;
+      if (usual == 0) break;
+    }
+  }
+  // Every call it falls on was disrupted, in a run that got as far as it.
+  auto calls = fault ? std::ranges::count_if(clean, &fault_driver::call::can_fail) : std::ssize(clean);
+  EXPECT_TRUE(failing_runs > 40 || reached == static_cast<size_t>(calls))
+      << "calls disrupted: " << reached << " of " << calls;
+  std::printf("%s: %zu calls in the run, %zu calls failed\n", name.c_str(), clean.size(), failed);
+}
 
 void expect_completed_by_next_run(sweep_case& machine) {
   outcome next = machine.run(2);
@@ -351,7 +376,6 @@ bool ignored_by_design(const std::vector<fault_driver::call>& calls, size_t n) {
   while (bound > 0 && binding.contains(calls[bound - 1].function)) --bound;
   return bound > 0 && !calls[bound - 1].can_fail;
 }
-
 
 void expect_failure_not_reported_as_ok(const outcome& r) {
   size_t line_start = r.output.rfind('\n', r.output_at_failure == 0 ? 0 : r.output_at_failure - 1);

@@ -8,12 +8,14 @@
 // what the disrupted one left. Everything a run acquires is counted against
 // what it releases.
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "console/console.hpp"
 #include "console_recorder.hpp"
 #include "fake_file_system.hpp"
 #include "fake_firewall.hpp"
@@ -119,6 +121,20 @@ bool ignored_by_design(const std::vector<fault_driver::call>& calls, size_t n);
 // destination; and a service that was stopped before the first run is
 // stopped still.
 void expect_ended_well(const outcome& r, sweep_case& machine, int version, bool as_before = false);
+
+// How many checks have failed so far in the test that runs.
+int failure_count();
+
+// Call `n` of a run disrupted in turn for every call of `clean` (the same
+// run's calls, undisrupted): `disrupted(n, error)` makes the run on a machine
+// of its own, checks what it left and returns its outcome. A fault falls
+// only on a call that can fail, once with the function's usual error and
+// once with the last error at 0 (once when the usual one is 0); a kill,
+// Ctrl+C or logoff falls on every call. Each call must be reached by the
+// run disrupted there. After 40 runs that failed a check the sweep stops:
+// the first ones tell what is wrong.
+void sweep_calls(const std::vector<fault_driver::call>& clean, disruption what, const std::string& name,
+                 const std::function<outcome(size_t n, DWORD error)>& disrupted);
 
 // The run after a disrupted one completes the installation, whatever that
 // one left: exit code 0, the files of version 2, the server running, and

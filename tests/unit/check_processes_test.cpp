@@ -1,23 +1,15 @@
 // The process check: which processes it ends, what it prints, and that it
 // never ends a program whose id was reused.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <algorithm>
 
 #include "check_processes.hpp"
-#include "console/console.hpp"
-#include "console_recorder.hpp"
 #include "fake_process_table.hpp"
-#include "files.hpp"
-#include "product_plan.hpp"
 #include "win/processes.hpp"
 
 namespace brq_install {
 namespace {
-
-using test::text_of;
-using run = test::console_recorder::run;
-constexpr WORD plain = test::console_recorder::plain;
 
 struct check_processes_test : ::testing::Test {
   test::scoped_platform platform;

@@ -1,21 +1,14 @@
 // Console output: exact text, the colour of every piece, the attribute
 // restored after each piece, and redirected output.
+#include "unit_prelude.hpp"
+
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <io.h>
 
 #include "cancellation.hpp"
-#include "console/console.hpp"
-#include "console_recorder.hpp"
-#include "fake_clock.hpp"
-#include "files.hpp"
 
 namespace brq_install {
 namespace {
-
-using test::console_recorder;
-using run = console_recorder::run;
-constexpr WORD plain = console_recorder::plain;
 
 TEST(console, warning_block_is_yellow_piece_by_piece_and_restores_the_attribute) {
   console_recorder console(true, 0x1F);  // white on blue: restored, never kept

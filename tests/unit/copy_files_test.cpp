@@ -1,6 +1,6 @@
 // The copy step: its exact output, its retries on a held file, and where it
 // stops.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <cstdlib>
 #include <filesystem>
@@ -8,22 +8,11 @@
 #include <new>
 
 #include "cancellation.hpp"
-#include "console/console.hpp"
-#include "console_recorder.hpp"
 #include "copy_files.hpp"
-#include "fake_clock.hpp"
 #include "fake_payloads.hpp"
-#include "files.hpp"
-#include "ledger.hpp"
-#include "product_plan.hpp"
 
 namespace brq_install {
 namespace {
-
-using test::text_of;
-using win::api;
-using run = test::console_recorder::run;
-constexpr WORD plain = test::console_recorder::plain;
 
 // Allocations of 64 KiB or more while counting: the copy step allocates one
 // inflate buffer, whatever its files and attempts. operator new below counts

@@ -3,7 +3,7 @@
 // create_directories level by level, both through the platform table and on
 // Wine's file system. That the run then ends with exit code 1 and prints
 // nothing more, the fault sweep checks for every failing call.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <filesystem>
 #include <optional>
@@ -11,21 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "console/console.hpp"
-#include "console_recorder.hpp"
 #include "destination.hpp"
-#include "files.hpp"
-#include "install_plan.hpp"
-#include "platform_override.hpp"
 #include "win/environment.hpp"
 
 namespace brq_install {
 namespace {
-
-using test::console_recorder;
-using test::text_of;
-using run_piece = console_recorder::run;
-constexpr WORD plain = console_recorder::plain;
 
 // "ProgramFiles" as the fake environment holds it; nullopt: not set.
 std::optional<std::wstring> program_files;
@@ -82,7 +72,7 @@ TEST_F(destination_test, settles_under_the_program_files_directory) {
     install_plan plan = build_install_plan();
     EXPECT_TRUE(settle_destination(plan));
     EXPECT_EQ(plan.destination, c.destination);
-    EXPECT_EQ(console.runs(), (std::vector<run_piece>{{c.line, plain}}));
+    EXPECT_EQ(console.runs(), (std::vector<run>{{c.line, plain}}));
     EXPECT_EQ(console.attribute_changes, 0);
   }
 }
@@ -108,7 +98,7 @@ TEST_F(destination_test, an_unreadable_program_files_directory_is_an_error_block
     EXPECT_FALSE(settle_destination(plan));
     EXPECT_EQ(plan.destination, L"");
     std::string block = "Failed to get \"Program Files\"\n" + text_of(c.reported) + "\n";
-    EXPECT_EQ(console.runs(), (std::vector<run_piece>{{block, color_error}}));
+    EXPECT_EQ(console.runs(), (std::vector<run>{{block, color_error}}));
     EXPECT_EQ(console.attribute(), plain);
     for (const auto& name : names_asked) EXPECT_EQ(name, L"ProgramFiles");
   }
@@ -211,7 +201,7 @@ TEST(create_directories, makes_every_level_between_the_drive_and_the_file_name) 
     console_recorder console;
     EXPECT_EQ(create_directories(c.path), c.block.empty());
     EXPECT_EQ(directory_calls, c.calls);
-    std::vector<run_piece> expected;
+    std::vector<run> expected;
     if (!c.block.empty()) expected.push_back({c.block, color_error});
     EXPECT_EQ(console.runs(), expected);
     EXPECT_EQ(console.attribute(), plain);
@@ -240,7 +230,7 @@ TEST(create_directories, on_the_file_system_a_file_in_the_way_fails_the_level_be
   EXPECT_FALSE(create_directories(blocker + L"\\brq\\qzv.ua.brq.exe"));
   std::string block = "Failed to create dir \"" + wide_to_utf8(blocker) + "\\brq\"\n" + text_of(ERROR_PATH_NOT_FOUND) +
                       "\n";
-  EXPECT_EQ(console.runs(), (std::vector<run_piece>{{block, color_error}}));
+  EXPECT_EQ(console.runs(), (std::vector<run>{{block, color_error}}));
   std::filesystem::remove_all(std::filesystem::path(root));
 }
 

@@ -1,26 +1,19 @@
 // Service discovery: which services belong to an installed program, what is
-// printed, and that a failure anywhere discards the whole file's services.
+// printed, that a failure anywhere discards the whole file's services and
+// spares its processes, and ten thousand services and processes at once.
 // The service manager is the shared fake; the files are real, so that the
 // match is by the file system's own identity.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
-#include "console/console.hpp"
-#include "console_recorder.hpp"
+#include "check_processes.hpp"
 #include "discover_services.hpp"
+#include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
-#include "files.hpp"
-#include "ledger.hpp"
-#include "product_plan.hpp"
-#include "win/service_query.hpp"
 
 namespace brq_install {
 namespace {
 
-using test::text_of;
-using win::api;
-using run = test::console_recorder::run;
 using service = test::fake_service_manager::service;
-constexpr WORD plain = test::console_recorder::plain;
 
 // A display name long enough that `per_batch` services fill one batch of
 // the installer's 16 KiB enumeration buffer.
@@ -37,14 +30,6 @@ struct discover_services_test : ::testing::Test {
   std::wstring server = root.file(L"qzv.ua.brq.exe");
   std::wstring ctrl = root.file(L"qzv.ua.brq.ctrl.exe");
   std::wstring copy = elsewhere.file(L"qzv.ua.brq.exe");
-  // How many of the listed services run the server, asked directly.
-  size_t matches() {
-    SC_HANDLE manager = api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
-    std::vector<std::vector<win::found_service>> found;
-    EXPECT_EQ(win::find_image_services(manager, std::span(&server, 1), found), 0u);
-    api.CloseServiceHandle(manager);
-    return found.at(0).size();
-  }
   std::vector<std::wstring> names_of(const std::wstring& file) const {
     std::vector<std::wstring> names;
     if (auto it = plan.services.find(file); it != plan.services.end()) {
@@ -54,21 +39,6 @@ struct discover_services_test : ::testing::Test {
   }
   static std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 };
-
-TEST_F(discover_services_test, a_short_name_matches_as_the_system_resolves_it) {
-  // Wine makes no 8.3 names: here the file system resolves one as Windows
-  // would, by opening the long path in its place.
-  static std::wstring short_path, long_path;
-  short_path = L"C:\\PROGRA~1\\QZVUA~1.EXE";
-  long_path = server;
-  api.CreateFileW = [](const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
-                       DWORD flags, HANDLE model) {
-    const wchar_t* real = path == short_path ? long_path.c_str() : path;
-    return test::beneath().CreateFileW(real, access, share, security, disposition, flags, model);
-  };
-  scm.add({.name = L"svc", .command_line = short_path + L" -arg"});
-  EXPECT_EQ(matches(), 1u);
-}
 
 TEST_F(discover_services_test, services_are_found_across_batches_in_enumeration_order) {
   for (service s : std::initializer_list<service>{
@@ -166,6 +136,41 @@ TEST_F(discover_services_test, only_installed_executables_are_examined) {
   discover_services(plan);
   EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.EXE\"...\n");
   EXPECT_TRUE(plan.services.empty());
+}
+
+// Services that could not be discovered are neither stopped nor started
+// again: ending the server's process would leave its service down.
+TEST_F(discover_services_test, processes_of_a_file_whose_services_are_unknown_are_not_ended) {
+  scm.add({.name = L"QZVOPCUA.BRQ", .command_line = quoted(server), .state = SERVICE_RUNNING});
+  scm.at(L"QZVOPCUA.BRQ").config_error = ERROR_ACCESS_DENIED;
+  test::fake_process_table processes;
+  processes.add(4242, server);
+  plan.files.resize(1);  // the server alone
+  discover_services(plan);
+  check_processes(plan);
+  EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.exe\"...\nfailed to enum services\n" +
+                                text_of(ERROR_ACCESS_DENIED) + "\nWill attempt to continue...\n");
+  EXPECT_TRUE(processes.terminated.empty());
+}
+
+// Every thousandth runs the server. The others name programs that are gone,
+// and most processes are closed to the installer, as system processes are:
+// under Wine each comparison with an existing file costs milliseconds, and
+// this test is about the numbers.
+TEST_F(discover_services_test, ten_thousand_services_and_processes) {
+  test::fake_process_table processes;
+  for (int i = 0; i < 10000; ++i) {
+    bool ours = i % 1000 == 999;
+    std::wstring gone = root.path() + L"\\gone\\program " + std::to_wstring(i) + L".exe";
+    scm.add({.name = L"service " + std::to_wstring(i),
+             .command_line = quoted(ours ? server : gone) + L" -n " + std::to_wstring(i),
+             .state = SERVICE_RUNNING});
+    processes.add(4 * (i + 1), ours ? server : gone).open_error = ours || i % 10 == 0 ? 0 : ERROR_ACCESS_DENIED;
+  }
+  discover_services(plan);
+  EXPECT_EQ(plan.services.at(L"qzv.ua.brq.exe").size(), 10u);
+  check_processes(plan);
+  EXPECT_EQ(processes.terminated.size(), 10u);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // Restricting the DLL search before the run: SetDefaultDllDirectories from
 // kernel32 where it exists and works, SetDllDirectoryW(L"") otherwise.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <string>
 #include <vector>
 
-#include "platform_override.hpp"
 #include "win/dll_safety.hpp"
 
 namespace brq_install {

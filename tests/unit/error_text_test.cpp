@@ -1,10 +1,7 @@
 // error_text: the system's text for a code, trimmed of its line breaks only.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <cstring>
-
-#include "console/console.hpp"
-#include "platform_override.hpp"
 
 namespace brq_install {
 namespace {

@@ -1,22 +1,16 @@
 // The firewall step against a fake firewall: which calls it makes in which
 // order, what it adds, its exact output with colours, and that every COM
 // reference and every BSTR is given back (checked by the fake at its end).
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
-#include "console/console.hpp"
-#include "console_recorder.hpp"
 #include "fake_firewall.hpp"
 #include "firewall.hpp"
-#include "product_plan.hpp"
 
 namespace brq_install {
 namespace {
 
-using test::console_recorder;
 using test::fake_firewall;
-using run = console_recorder::run;
 using calls = std::vector<std::string>;
-constexpr WORD plain = console_recorder::plain;
 
 const std::wstring destination = L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq";
 const std::wstring server_path = destination + L"\\qzv.ua.brq.exe";

@@ -1,7 +1,7 @@
 // The program a command line names, split off without shell32.dll, against
 // CommandLineToArgvW itself, called directly and not through the platform
 // table, on every odd command line that the service tests register.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <windows.h>
 #include <shellapi.h>

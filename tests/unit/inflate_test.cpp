@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <algorithm>
 

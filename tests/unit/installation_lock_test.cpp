@@ -1,25 +1,16 @@
 // One run at a time: the named mutex, whose owner it takes to be trusted when
 // it was there already, the waiting line, and what a run that cannot get the
 // lock prints.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <deque>
 
 #include "cancellation.hpp"
-#include "console/console.hpp"
-#include "console_recorder.hpp"
-#include "fake_clock.hpp"
 #include "fake_named_mutex.hpp"
 #include "installation_lock.hpp"
-#include "ledger.hpp"
-#include "platform_override.hpp"
 
 namespace brq_install {
 namespace {
-
-using test::text_of;
-using run = test::console_recorder::run;
-constexpr WORD plain = test::console_recorder::plain;
 
 HANDLE const fake_mutex = reinterpret_cast<HANDLE>(0x3A7E);
 PSECURITY_DESCRIPTOR const fake_descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(0x5DE5);

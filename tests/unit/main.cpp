@@ -1,11 +1,9 @@
 // Every unit test runs inside a ledger: a handle, a service handle, local
 // memory or a COM apartment that the code under test takes through the
 // platform table and does not give back fails the test that took it.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <memory>
-
-#include "ledger.hpp"
 
 namespace {
 

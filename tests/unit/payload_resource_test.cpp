@@ -1,20 +1,17 @@
 // Extraction of one payload into a new file: every failing call gives its
 // code and leaves no file, and a file written is whole and flushed.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <utility>
 
 #include "fake_payloads.hpp"
-#include "files.hpp"
 #include "inflate/inflate.hpp"
-#include "ledger.hpp"
 #include "win/files.hpp"
 #include "win/payload_resource.hpp"
 
 namespace brq_install {
 namespace {
 
-using win::api;
 using win::extract_resource_to_file;
 
 const std::string program = "MZ\x90 new program " + std::string(70000, 'p');

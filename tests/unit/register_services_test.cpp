@@ -1,21 +1,13 @@
 // Service registration: when a service is created and with what settings,
 // what is printed, and that a refused creation ends the step.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
-#include "console/console.hpp"
-#include "console_recorder.hpp"
 #include "fake_service_manager.hpp"
-#include "files.hpp"
 #include "product.h"
-#include "product_plan.hpp"
 #include "register_services.hpp"
 
 namespace brq_install {
 namespace {
-
-using test::text_of;
-using run = test::console_recorder::run;
-constexpr WORD plain = test::console_recorder::plain;
 
 struct register_services_test : ::testing::Test {
   test::fake_clock clock;

@@ -1,24 +1,16 @@
 // The record an interrupted run leaves: what the next run says about it, the
 // services it takes from it, how it puts the files in order, and the record
 // it writes in its place.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
 #include <filesystem>
 #include <fstream>
 
-#include "console/console.hpp"
-#include "console_recorder.hpp"
 #include "file_transaction.hpp"
-#include "files.hpp"
-#include "product_plan.hpp"
 #include "run_record.hpp"
 
 namespace brq_install {
 namespace {
-
-using test::text_of;
-using run = test::console_recorder::run;
-constexpr WORD plain = test::console_recorder::plain;
 
 std::string utf16(std::wstring_view text) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));

@@ -1,24 +1,16 @@
 // Stopping and starting services: poll intervals, time-outs on a fake clock,
 // what is printed, and which services are touched in which order.
-#include <gtest/gtest.h>
+#include "unit_prelude.hpp"
 
-#include "console/console.hpp"
-#include "console_recorder.hpp"
 #include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
-#include "files.hpp"
-#include "install_plan.hpp"
 #include "service_start_stop.hpp"
 #include "win/service_control.hpp"
 
 namespace brq_install {
 namespace {
 
-using test::text_of;
-using win::api;
-using run = test::console_recorder::run;
 using service = test::fake_service_manager::service;
-constexpr WORD plain = test::console_recorder::plain;
 constexpr DWORD never = test::fake_service_manager::never;
 // Processes a service may report: the one every fake service runs in, one
 // ended since, one ended whose object is still held open, and one that

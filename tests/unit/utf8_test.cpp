@@ -1,8 +1,4 @@
-#include <gtest/gtest.h>
-
-#include "console/console.hpp"
-#include "install_plan.hpp"
-#include "platform_override.hpp"
+#include "unit_prelude.hpp"
 
 namespace brq_install {
 namespace {

@@ -1,30 +1,19 @@
 // Which program a service runs, read as the service manager reads its image
-// path, whatever other software registered; an enumeration that must end
-// even when the service manager does not move its resume handle on, and one
-// of ten thousand services and processes; and what a file's identity is.
-#include <gtest/gtest.h>
+// path, whatever other software registered, and an enumeration that must end
+// even when the service manager does not move its resume handle on.
+#include "unit_prelude.hpp"
 
-#include "check_processes.hpp"
 #include "command_lines.hpp"
-#include "console/console.hpp"
-#include "console_recorder.hpp"
-#include "destination.hpp"
 #include "discover_services.hpp"
-#include "fake_process_table.hpp"
 #include "fake_service_manager.hpp"
-#include "files.hpp"
-#include "install_plan.hpp"
-#include "product_plan.hpp"
-#include "win/file_identity.hpp"
 #include "win/service_query.hpp"
 
 namespace brq_install {
 namespace {
 
 using test::fake_service_manager;
-using test::text_of;
 
-struct service_image_test : ::testing::Test {
+struct service_query_test : ::testing::Test {
   test::temp_tree tree;
   std::wstring dir = tree.directory(L"dir with blanks");
   std::wstring server = tree.file(L"dir with blanks\\qzv.ua.brq.exe");
@@ -49,7 +38,7 @@ struct service_image_test : ::testing::Test {
 // manager reads a quoted path as it stands, expands variables, resolves an
 // unquoted path with blanks as CreateProcess does (the first existing
 // "<prefix>.exe" wins), and other software registers the oddest lines.
-TEST_F(service_image_test, a_command_line_runs_the_server_only_when_the_service_manager_would_start_it) {
+TEST_F(service_query_test, a_command_line_runs_the_server_only_when_the_service_manager_would_start_it) {
   const std::wstring root = tree.path();
   const std::wstring long_path = root + L"\\" + std::wstring(300, L'x') + L"\\qzv.ua.brq.exe";
   struct command_line_case {
@@ -99,9 +88,24 @@ TEST_F(service_image_test, a_command_line_runs_the_server_only_when_the_service_
   SetEnvironmentVariableW(L"BRQ_BIG", nullptr);
 }
 
+TEST_F(service_query_test, a_short_name_matches_as_the_system_resolves_it) {
+  // Wine makes no 8.3 names: here the file system resolves one as Windows
+  // would, by opening the long path in its place.
+  static std::wstring short_path, long_path;
+  short_path = L"C:\\PROGRA~1\\QZVUA~1.EXE";
+  long_path = server;
+  api.CreateFileW = [](const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
+                       DWORD flags, HANDLE model) {
+    const wchar_t* real = path == short_path ? long_path.c_str() : path;
+    return test::beneath().CreateFileW(real, access, share, security, disposition, flags, model);
+  };
+  manager.add({.name = L"svc", .command_line = short_path + L" -arg"});
+  EXPECT_EQ(matches(), std::vector<std::wstring>{L"svc"});
+}
+
 // Wine's enumeration: the resume handle stays at 0 and every batch starts
 // with the first service again.
-TEST_F(service_image_test, an_enumeration_without_progress_asks_once_for_all_then_gives_up) {
+TEST_F(service_query_test, an_enumeration_without_progress_asks_once_for_all_then_gives_up) {
   manager.wine_enumeration = true;
   for (int i = 0; i < 300; ++i) {
     manager.add({.name = L"unrelated." + std::to_wstring(i),
@@ -137,78 +141,6 @@ TEST_F(service_image_test, an_enumeration_without_progress_asks_once_for_all_the
                                 text_of(ERROR_MORE_DATA) + "\nWill attempt to continue...\n");
   EXPECT_TRUE(plan.services.empty());
   EXPECT_EQ(manager.enum_sizes.size(), 2u);
-}
-
-// Services that could not be discovered are neither stopped nor started
-// again: ending the server's process would leave its service down.
-TEST_F(service_image_test, processes_of_a_file_whose_services_are_unknown_are_not_ended) {
-  manager.add({.name = L"QZVOPCUA.BRQ", .command_line = L"\"" + server + L"\"", .state = SERVICE_RUNNING});
-  manager.at(L"QZVOPCUA.BRQ").config_error = ERROR_ACCESS_DENIED;
-  test::fake_process_table processes;
-  processes.add(4242, server);
-  install_plan plan;
-  plan.destination = dir;
-  plan.files.push_back({.resource_id = 101, .name = L"qzv.ua.brq.exe"});
-  place_files(plan);
-  test::console_recorder console;
-  discover_services(plan);
-  check_processes(plan);
-  EXPECT_EQ(console.text(), "Discovering services for \"qzv.ua.brq.exe\"...\nfailed to enum services\n" +
-                                text_of(ERROR_ACCESS_DENIED) + "\nWill attempt to continue...\n");
-  EXPECT_TRUE(processes.terminated.empty());
-}
-
-// A file is the same only by volume and index together: the same index on
-// another volume is another file.
-TEST_F(service_image_test, files_match_by_volume_and_index_together) {
-  struct {
-    const char* what;
-    DWORD other_serial, other_index;
-    bool same;
-  } cases[] = {
-      {"same volume, same index", 0x5EE9, 7, true},
-      {"other volume, same index", 0x5EEA, 7, false},
-      {"same volume, other index", 0x5EE9, 8, false},
-  };
-  static const BY_HANDLE_FILE_INFORMATION* answer = nullptr;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    BY_HANDLE_FILE_INFORMATION infos[2] = {};
-    infos[0].dwVolumeSerialNumber = 0x5EE9;
-    infos[0].nFileIndexLow = 7;
-    infos[1].dwVolumeSerialNumber = c.other_serial;
-    infos[1].nFileIndexLow = c.other_index;
-    answer = infos;
-    test::scoped_override identity(
-        win::api.GetFileInformationByHandle, +[](HANDLE, BY_HANDLE_FILE_INFORMATION* info) -> BOOL {
-          *info = *answer++;
-          return TRUE;
-        });
-    std::wstring other = tree.file(L"other.exe");
-    EXPECT_EQ(win::same_file(server, other), c.same);
-  }
-}
-
-// Every thousandth runs the server. The others name programs that are gone,
-// and most processes are closed to the installer, as system processes are:
-// under Wine each comparison with an existing file costs milliseconds, and
-// this test is about the numbers.
-TEST_F(service_image_test, ten_thousand_services_and_processes) {
-  test::fake_process_table processes;
-  install_plan plan = test::product_plan(dir);
-  for (int i = 0; i < 10000; ++i) {
-    bool ours = i % 1000 == 999;
-    std::wstring gone = tree.path() + L"\\gone\\program " + std::to_wstring(i) + L".exe";
-    manager.add({.name = L"service " + std::to_wstring(i),
-                 .command_line = quoted(ours ? server : gone) + L" -n " + std::to_wstring(i),
-                 .state = SERVICE_RUNNING});
-    processes.add(4 * (i + 1), ours ? server : gone).open_error = ours || i % 10 == 0 ? 0 : ERROR_ACCESS_DENIED;
-  }
-  test::console_recorder console;
-  discover_services(plan);
-  EXPECT_EQ(plan.services.at(L"qzv.ua.brq.exe").size(), 10u);
-  check_processes(plan);
-  EXPECT_EQ(processes.terminated.size(), 10u);
 }
 
 }  // namespace
