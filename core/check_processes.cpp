@@ -18,7 +18,7 @@ void end_process(DWORD id, const std::wstring& path) {
   bool other_program = false;
   DWORD error = win::terminate_image_process(id, path, other_program);
   if (other_program) return;  // the id was reused: not ours to end
-  print({"  will kill process ", std::to_string(id), "... "});
+  print({"  will kill process ", id, "... "});
   end_line(error, failure_block::warning);
 }
 

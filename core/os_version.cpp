@@ -14,8 +14,7 @@ void read_os(install_plan& plan) {
 void detect_os(install_plan& plan) {
   read_os(plan);
   const os_version& v = plan.os;
-  print_text("os " + std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "." +
-             std::to_string(v.revision) + " => crt \"" + std::string(crt_name(plan.crt)) + "\"\n");
+  print({"os ", v.major, ".", v.minor, ".", v.build, ".", v.revision, " => crt \"", crt_name(plan.crt), "\"\n"});
 }
 
 bool applies_to_os(const payload_file& file, const install_plan& plan) {

@@ -13,12 +13,12 @@ namespace brq_install {
 namespace {
 
 constexpr int max_retries = 3;
-constexpr int retry_seconds = 5;
+constexpr DWORD retry_seconds = 5;
 
 // "\n  retry in 5 sec..... ": one dot for each second waited.
 void wait_before_retry() {
-  print({"\n  retry in ", std::to_string(retry_seconds), " sec"});
-  for (int second = 0; second < retry_seconds; ++second) {
+  print({"\n  retry in ", retry_seconds, " sec"});
+  for (DWORD second = 0; second < retry_seconds; ++second) {
     win::sleep_ms(1000);
     print_text(".");
   }

@@ -9,6 +9,8 @@ namespace {
 void print_piece(const piece& text) {
   if (const auto* narrow = std::get_if<std::string_view>(&text)) {
     print_text(*narrow);
+  } else if (const auto* number = std::get_if<uint64_t>(&text)) {
+    print_text(std::to_string(*number));
   } else {
     print_wide(std::get<std::wstring_view>(text));
   }

@@ -3,6 +3,7 @@
 // Fixed messages are 8-bit ASCII; paths, names and system texts are wide.
 #include <windows.h>
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -15,8 +16,9 @@ namespace brq_install {
 inline constexpr WORD color_warning = 14;  // yellow: the run goes on
 inline constexpr WORD color_error = 12;    // light red: the step fails
 
-// One piece of output: a fixed 8-bit message or a wide text.
-using piece = std::variant<std::string_view, std::wstring_view>;
+// One piece of output: a fixed 8-bit message, a wide text, or a number
+// written in decimal.
+using piece = std::variant<std::string_view, std::wstring_view, uint64_t>;
 
 // Writes 8-bit text to standard output and flushes it.
 void print_text(std::string_view text);
