@@ -1,7 +1,5 @@
 #include "os_version.hpp"
 
-#include <string>
-
 #include "console/console.hpp"
 
 namespace brq_install {
