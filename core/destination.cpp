@@ -14,8 +14,10 @@ namespace {
 // Under the program-files directory, before the variant's own directory.
 constexpr std::wstring_view product_parents = L"Quorvanta\\QZV.UA\\";
 constexpr int product_levels = 3;  // the two parents and the variant's
-// The record of an unfinished run, beside the installed files.
+// The record of an unfinished run, beside the installed files, and the
+// fact that its new files are all in place.
 constexpr std::wstring_view record_file_name = L"qzv.ua.brq.run";
+constexpr std::wstring_view commit_file_name = L"qzv.ua.brq.done";
 
 }  // namespace
 
@@ -45,6 +47,7 @@ std::vector<std::wstring> product_directories(const install_plan& plan) {
 
 std::wstring record_path(const install_plan& plan) { return plan.destination + L"\\" + std::wstring(record_file_name); }
 std::wstring record_staging_path(const install_plan& plan) { return record_path(plan) + L".new"; }
+std::wstring commit_path(const install_plan& plan) { return plan.destination + L"\\" + std::wstring(commit_file_name); }
 
 std::vector<std::wstring> product_files(const install_plan& plan) {
   std::vector<std::wstring> paths;
@@ -52,7 +55,9 @@ std::vector<std::wstring> product_files(const install_plan& plan) {
     paths.push_back(file.path);
     paths.push_back(win::staging_path(file.path));
     paths.push_back(win::backup_path(file.path));
+    paths.push_back(win::added_path(file.path));
   }
+  paths.push_back(commit_path(plan));
   paths.push_back(record_path(plan));
   paths.push_back(record_staging_path(plan));
   return paths;

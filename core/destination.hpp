@@ -23,10 +23,13 @@ std::vector<std::wstring> product_directories(const install_plan& plan);
 // The record of an unfinished run, and the file it is first written to.
 std::wstring record_path(const install_plan& plan);
 std::wstring record_staging_path(const install_plan& plan);
+// The commit point of a replacement of the files, an empty file: there
+// while the record is, the new files are all in place for good.
+std::wstring commit_path(const install_plan& plan);
 
 // Every file the product writes in the destination: each installed file
-// with its staging file and its backup, and last the record with its
-// staging file.
+// with its staging file, its backup and its marker of a file added, then
+// the commit point, and last the record with its staging file.
 std::vector<std::wstring> product_files(const install_plan& plan);
 
 // Drops the payload files not meant for this Windows and gives each of the

@@ -14,13 +14,13 @@
 namespace brq_install {
 
 // Where an installed file stands in the replacement of the set
-// (file_transaction.hpp).
-// A file that was not there has an empty backup, which says so.
+// (file_transaction.hpp). A file that was not there has a marker instead
+// of a backup, which says so.
 enum class file_state {
   untouched,    // as the run found it
   staged,       // its new bytes written and flushed beside it
   moved_aside,  // its old bytes moved to its backup, the new not yet in
-  marked,       // there was none: its empty backup written, the new not yet in
+  marked,       // there was none: its marker written, the new not yet in
   replaced,     // the new file in its place, the old one in its backup
   created,      // the new file in its place, where there was none
   committed,    // the new file in its place for good
@@ -46,22 +46,21 @@ struct payload_file {
 // What the record of an interrupted run says (run_record.hpp), read at the
 // start of a run and kept while its work is not done; this run's own
 // changes go into it as well, so that every write of it tells the next run
-// what that one needs.
+// what that one needs. How far a replacement of the files got is never in
+// it: the disk says that (file_transaction.hpp).
 struct run_journal {
   bool found = false;  // a record was there when the run began
   // Its services cannot be known (it could not be read): every automatic
-  // service of the installed files is to be started again.
+  // service of the installed files is to be started again, until a run
+  // whose discovery saw every installed file names them.
   bool every_automatic_service = false;
   std::vector<std::wstring> services;  // the services it names
-  // The files: all the new ones in place (the backups are only to be
-  // deleted), or being replaced (the backups are to be put back, and a file
-  // whose backup is empty deleted).
-  bool files_in_place = false;
-  // It could not be read: how far its files got is told by the backups.
-  bool files_unknown = false;
-  // A dead run's files could not all be put in order yet (one was held, or
-  // a backup could not be deleted): done again before the copy.
-  bool recovery_pending = false;
+  // A dead run's files that a program held open: put in order once the
+  // services are stopped.
+  bool recovery_deferred = false;
+  // A dead run's committed backups that could not be deleted, reported:
+  // no new replacement begins before they are gone.
+  bool recovery_left_over = false;
   // Something is left for a later run to complete (a file that could not
   // be put back, a backup that could not be deleted): the record stays.
   bool work_left = false;

@@ -13,11 +13,9 @@ namespace brq_install {
 
 namespace {
 
-// UTF-16 text, one item a line: the header, the state of the files,
-// whether the services are every automatic one, and one service a line.
+// UTF-16 text, one item a line: the header, whether the services are
+// every automatic one, and one service a line.
 constexpr std::wstring_view header = L"qzv.ua.brq.install unfinished run";
-constexpr std::wstring_view files_replacing = L"files: replacing";
-constexpr std::wstring_view files_in_place = L"files: in place";
 constexpr std::wstring_view every_automatic_service = L"services: automatic";
 constexpr std::wstring_view service_prefix = L"service: ";
 // A record of this product is a few hundred bytes; a larger one is not ours.
@@ -47,7 +45,6 @@ std::string encode(const install_plan& plan) {
   const run_journal& journal = plan.journal;
   std::wstring text(header);
   auto line = [&text](std::wstring_view prefix, std::wstring_view value = {}) { ((text += L'\n') += prefix) += value; };
-  line(journal.files_in_place ? files_in_place : files_replacing);
   if (journal.every_automatic_service) line(every_automatic_service);
   for (const std::wstring& name : services_to_record(plan)) line(service_prefix, name);
   text += L'\n';
@@ -71,10 +68,8 @@ bool decode(const std::string& bytes, run_journal& journal) {
     end = text.find(L'\n', start);
     lines.push_back(std::wstring_view(text).substr(start, end - start));
   }
-  if (lines.size() < 2 || lines[0] != header) return false;
-  if (lines[1] != files_in_place && lines[1] != files_replacing) return false;
-  journal.files_in_place = lines[1] == files_in_place;
-  for (size_t i = 2; i < lines.size(); ++i) {
+  if (lines.empty() || lines[0] != header) return false;
+  for (size_t i = 1; i < lines.size(); ++i) {
     std::wstring_view line = lines[i];
     if (line == every_automatic_service) {
       journal.every_automatic_service = true;
@@ -96,15 +91,14 @@ void read_record(install_plan& plan, bool lock_abandoned) {
   bool no_record = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   if (error == ERROR_SUCCESS && !decode(bytes, found)) error = ERROR_INVALID_DATA;
   if (error != ERROR_SUCCESS && !no_record) {
-    // Whatever part of it did read counts for nothing: the backups on disk
-    // tell how far its files got, and the services it would have named are
-    // taken to be every one that starts with the system, so that none
-    // stays down for good.
+    // Whatever part of it did read counts for nothing: the services it
+    // would have named are taken to be every one that starts with the
+    // system, so that none stays down for good. Its files need none of it.
     report_warning({"The record of an interrupted installation cannot be read: the automatic services of the "
                     "installed files will be started\n"},
                    error);
     found = {};
-    found.every_automatic_service = found.files_unknown = true;
+    found.every_automatic_service = true;
   }
   if (lock_abandoned) {
     print_text("Resuming an interrupted installation (the last run ended without releasing its lock)...\n");
@@ -122,6 +116,10 @@ void mark_resumed_services(install_plan& plan) {
       if (automatic || is_resumed(plan, record.name)) record.restart = true;
     }
   }
+  // With every installed file in place and discovered, those services are
+  // now named one by one; until then a service of a file not seen (not
+  // discovered, or not yet put back) may be one of them.
+  if (plan.undiscovered.empty() && !plan.journal.recovery_deferred) plan.journal.every_automatic_service = false;
 }
 
 bool is_resumed(const install_plan& plan, std::wstring_view name) {
@@ -146,7 +144,8 @@ bool save_record(const install_plan& plan) {
 bool save_resumed_record(const install_plan& plan) { return !plan.journal.found || save_record(plan); }
 
 void close_record(const install_plan& plan, bool services_started) {
-  if (!services_started || plan.journal.work_left || plan.journal.recovery_pending) return;
+  const run_journal& journal = plan.journal;
+  if (!services_started || journal.work_left || journal.recovery_deferred || journal.recovery_left_over) return;
   (void)win::delete_file(record_path(plan));  // left, it is a hint the next run finds harmless
 }
 

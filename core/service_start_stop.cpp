@@ -8,6 +8,7 @@
 #include "run_record.hpp"
 #include "win/service_control.hpp"
 #include "win/service_manager.hpp"
+#include "win/service_query.hpp"
 
 namespace brq_install {
 
@@ -15,14 +16,29 @@ namespace {
 
 using service_action = DWORD (*)(SC_HANDLE, std::wstring_view);
 
-// "  service \"name\"... " then "ok" or a warning block; every service gets
-// a connection of its own. 0 for "ok", or the code of the warning.
-DWORD report_service(const std::wstring& name, service_action action) {
-  print({"  service \"", name, "\"... "});
+// `action` on the service `name`, through a connection of its own.
+DWORD act_on_service(const std::wstring& name, service_action action) {
   win::unique_sc_handle scm;
   DWORD error = win::connect_service_manager(SC_MANAGER_CONNECT, scm);
-  if (error == ERROR_SUCCESS) error = action(scm.get(), name);
-  return end_line(error, failure_block::warning);
+  return error == ERROR_SUCCESS ? action(scm.get(), name) : error;
+}
+
+// "  service \"name\"... " then "ok" or a warning block. 0 for "ok", or the
+// code of the warning.
+DWORD report_service(const std::wstring& name, service_action action) {
+  print({"  service \"", name, "\"... "});
+  return end_line(act_on_service(name, action), failure_block::warning);
+}
+
+// The same line for a start. A service that an administrator disabled
+// stays stopped: his decision, said in a yellow line, not a failure. False
+// for a warning.
+bool report_start(const std::wstring& name) {
+  print({"  service \"", name, "\"... "});
+  DWORD error = act_on_service(name, &win::start_service);
+  if (error != ERROR_SERVICE_DISABLED) return end_line(error, failure_block::warning) == ERROR_SUCCESS;
+  report_notice({"disabled: not started\n"});
+  return true;
 }
 
 // Every discovered record, in the map's order and each list's order.
@@ -66,6 +82,11 @@ std::vector<dependent> dependents_of(const install_plan& plan, const std::wstrin
   return dependents;
 }
 
+void add_dependent(service_record& record, const std::wstring& name) {
+  auto same = [&](const std::wstring& other) { return same_service_name(other, name); };
+  if (std::ranges::none_of(record.dependents, same)) record.dependents.push_back(name);
+}
+
 // Whether the service `name` is no longer there to be started: deleted, or
 // marked for deletion. One that cannot be looked at counts as there.
 bool service_gone(const std::wstring& name) {
@@ -74,6 +95,19 @@ bool service_gone(const std::wstring& name) {
   DWORD error = win::connect_service_manager(SC_MANAGER_CONNECT, scm);
   if (error == ERROR_SUCCESS) error = win::query_service_state(scm.get(), name, state);
   return error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
+// Whether the service `name` may run an installed file although discovery
+// did not find it: its program cannot be read, or it is spelt as an
+// installed file's path (a file missing while discovery looked).
+bool may_run_installed_file(const install_plan& plan, const std::wstring& name) {
+  std::wstring program;
+  win::unique_sc_handle scm;
+  DWORD error = win::connect_service_manager(SC_MANAGER_CONNECT, scm);
+  if (error == ERROR_SUCCESS) error = win::query_service_program(scm.get(), name, program);
+  return error != ERROR_SUCCESS || std::ranges::any_of(plan.files, [&](const payload_file& file) {
+           return same_service_name(file.path, program);  // compared as the file system does: without case
+         });
 }
 
 // Whether the service `name` is one this run starts again: a discovered
@@ -91,9 +125,12 @@ bool started_again(install_plan& plan, std::wstring_view name) {
 // The services that the record of an interrupted run names but that this
 // run does not start: one that still exists is not a service of the
 // installed files as far as discovery can tell, and only those are ever
-// started. Each is a warning, and the record stays for a run that finds
-// it; so do the services of a file that could not be discovered when the
-// record could not be read. True when there is none.
+// started. When discovery saw every installed file, it runs another
+// program now and is no longer the product's: a yellow line, and the
+// record drops it. Otherwise it is a warning, and the record stays for a
+// run that finds it; so do the services of a file that could not be
+// discovered when the record could not be read. True when there is none
+// of the latter kind.
 bool report_services_not_found(install_plan& plan) {
   bool none = true;
   auto warn = [&none](std::initializer_list<piece> line, const char* why) {
@@ -103,6 +140,11 @@ bool report_services_not_found(install_plan& plan) {
   };
   for (const std::wstring& name : plan.journal.services) {
     if (started_again(plan, name) || service_gone(name)) continue;
+    if (plan.undiscovered.empty() && !may_run_installed_file(plan, name)) {
+      print({"  service \"", name, "\"... "});
+      report_notice({"runs no installed file now: left as it is\n"});
+      continue;
+    }
     warn({"  service \"", name, "\"... "}, "not found among the services of the installed files\n");
   }
   if (plan.journal.every_automatic_service) {
@@ -114,6 +156,18 @@ bool report_services_not_found(install_plan& plan) {
 }
 
 }  // namespace
+
+void resume_services(install_plan& plan) {
+  mark_resumed_services(plan);
+  // The dependents that the dead run stopped with a resumed service are
+  // started with it, whatever this run gets to do.
+  for_each_record(plan, [&plan](service_record& record) {
+    if (!record.restart) return;
+    for (const dependent& d : dependents_of(plan, record.name)) {
+      if (is_resumed(plan, d.name)) add_dependent(record, d.name);
+    }
+  });
+}
 
 bool stop_services(install_plan& plan) {
   if (plan.services.empty()) return true;
@@ -130,12 +184,13 @@ bool stop_services(install_plan& plan) {
       // left as it is.
       std::vector<dependent> dependents = dependents_of(plan, record.name);
       bool restart = record.restart;
+      size_t attached = record.dependents.size();
       record.restart = true;
-      for (const dependent& d : dependents) record.dependents.push_back(d.name);
+      for (const dependent& d : dependents) add_dependent(record, d.name);
       recorded = save_record(plan);
       if (!recorded) {
         record.restart = restart;
-        record.dependents.clear();
+        record.dependents.resize(attached);
         return;
       }
       for (const dependent& d : dependents) {
@@ -167,14 +222,10 @@ bool start_services(install_plan& plan) {
   bool all_running = true;
   for_each_record(plan, [&all_running](const service_record& record) {
     if (!record.restart) return;
-    all_running &= report_service(record.name, &win::start_service) == ERROR_SUCCESS;
-    for (auto d = record.dependents.rbegin(); d != record.dependents.rend(); ++d) {
-      all_running &= report_service(*d, &win::start_service) == ERROR_SUCCESS;
-    }
+    all_running &= report_start(record.name);
+    for (auto d = record.dependents.rbegin(); d != record.dependents.rend(); ++d) all_running &= report_start(*d);
   });
-  for (const std::wstring& name : plan.registered) {
-    all_running &= report_service(name, &win::start_service) == ERROR_SUCCESS;
-  }
+  for (const std::wstring& name : plan.registered) all_running &= report_start(name);
   return report_services_not_found(plan) && all_running;
 }
 

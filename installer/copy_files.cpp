@@ -49,6 +49,14 @@ bool copy_one(install_plan& plan, payload_file& file, bool first, std::span<uint
 }  // namespace
 
 bool copy_files(install_plan& plan) {
+  // What recovery left until the services were stopped comes first, on
+  // lines of its own; a backup of a committed run that is still there
+  // would be taken for this run's, so nothing is replaced while it is.
+  if (!finish_recovery(plan)) return false;
+  if (plan.journal.recovery_left_over) {
+    report_error({"The files cannot be replaced while a backup of the last installation is left\n"});
+    return false;
+  }
   // One buffer for every file and every attempt of the step.
   inflate_buffer buffer;
   bool copied = true;

@@ -41,7 +41,7 @@ int run(int argc, const char* const* argv) {
   // A dead run's files that cannot be put in order: nothing may start on them.
   if (!recover_files(plan)) return 1;
   discover_services(plan);  // its failures are warnings
-  mark_resumed_services(plan);
+  resume_services(plan);
 
   // Until a service is stopped, a cancelled run has changed nothing but
   // what it resumed. Whatever happens, every service stopped, by this run

@@ -35,10 +35,14 @@ struct removal_tally {
 // names the installed server's path.
 void find_orphaned_services(install_plan& plan);
 
-// Step: whether everything can go: every service stopped, and none of the
-// installed files held open by another process. False, after an error
-// block for the first that is not.
-[[nodiscard]] bool ready_to_remove(const install_plan& plan);
+// Step: whether every service has stopped, before any process is ended.
+// False, after an error block for the first that has not.
+[[nodiscard]] bool services_stopped(const install_plan& plan);
+
+// Step: whether every file of the product that is there can be deleted:
+// none held open by another process (a read-only one is made writable).
+// False, after an error block for the first that cannot.
+[[nodiscard]] bool files_removable(const install_plan& plan);
 
 // Step: deletes the services the installer registers; a service of
 // another name that runs an installed file was registered by hand and is

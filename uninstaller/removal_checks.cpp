@@ -1,5 +1,5 @@
 // Before anything is deleted: no link leads out of the destination, every
-// service has stopped and no installed file is held open.
+// service has stopped and no file of the product is held open.
 #include <string>
 
 #include "console/console.hpp"
@@ -49,7 +49,7 @@ DWORD stopped_after_all(const std::wstring& name, DWORD stop_error) {
 
 }  // namespace
 
-bool ready_to_remove(const install_plan& plan) {
+bool services_stopped(const install_plan& plan) {
   for (const auto& [file, records] : plan.services) {
     for (const service_record& record : records) {
       if (record.stop_error == ERROR_SUCCESS) continue;
@@ -59,10 +59,18 @@ bool ready_to_remove(const install_plan& plan) {
       }
     }
   }
-  for (const payload_file& file : plan.files) {
-    if (!win::is_existing_file(file.path)) continue;  // nothing, or not ours
-    if (DWORD error = win::check_not_held(file.path)) {
-      report_error({"Cannot remove \"", file.name, "\": it is in use\n"}, error);
+  return true;
+}
+
+bool files_removable(const install_plan& plan) {
+  // Every file that the deletions will meet, so that none of them stops
+  // half way; a read-only one has its attribute cleared on the way.
+  for (const std::wstring& path : product_files(plan)) {
+    if (!win::is_existing_file(path)) continue;  // nothing, or not ours
+    if (DWORD error = win::check_not_held(path)) {
+      report_error(
+          {"Cannot remove \"", std::wstring_view(path).substr(plan.destination.size() + 1), "\": it is in use\n"},
+          error);
       return false;
     }
   }

@@ -54,16 +54,16 @@ int uninstall(int argc, const char* const* argv) {
     report_error({"Removal stopped: the services of the installed files are unknown\n"});
     return 1;
   }
-  mark_resumed_services(plan);
+  resume_services(plan);
   find_orphaned_services(plan);
 
   // Stopped services are written into the run's record first: should this
   // run die before it deletes them, the installer's next run starts them.
   bool cancelled = cancel_requested();
   bool go = !cancelled && save_resumed_record(plan);
-  bool stopped = go && stop_services(plan);
+  bool stopped = go && stop_services(plan) && services_stopped(plan);
   if (stopped) check_processes(plan);
-  if (!stopped || !ready_to_remove(plan)) {
+  if (!stopped || !files_removable(plan)) {
     // The installation stays as it was; its lines tell. Nothing starts on
     // files that are not one whole set.
     bool whole = files_whole(plan);

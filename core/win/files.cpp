@@ -34,9 +34,26 @@ DWORD find_file(const std::wstring& path, bool& there, uint64_t& size) {
   return ERROR_SUCCESS;
 }
 
+bool cleared_read_only(const std::wstring& path) {
+  DWORD attributes = api.GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return false;
+  return api.SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) != FALSE;
+}
+
+unique_file_handle create_file_for_writing(const std::wstring& path, DWORD flags) {
+  auto create = [&] {
+    return unique_file_handle(api.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL | flags, nullptr));
+  };
+  unique_file_handle file = create();
+  if (file || api.GetLastError() != ERROR_ACCESS_DENIED) return file;
+  if (cleared_read_only(path)) return create();
+  api.SetLastError(ERROR_ACCESS_DENIED);  // the refusal, not what the attribute's calls left
+  return file;
+}
+
 DWORD create_empty_file(const std::wstring& path) {
-  unique_file_handle file(api.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  unique_file_handle file = create_file_for_writing(path, FILE_FLAG_WRITE_THROUGH);
   return file ? ERROR_SUCCESS : last_error(ERROR_OPEN_FAILED);
 }
 
@@ -50,23 +67,39 @@ std::wstring sibling_path(const std::wstring& path, std::wstring_view extension)
 
 std::wstring staging_path(const std::wstring& path) { return sibling_path(path, L".new"); }
 std::wstring backup_path(const std::wstring& path) { return sibling_path(path, L".old"); }
+std::wstring added_path(const std::wstring& path) { return sibling_path(path, L".add"); }
+
+namespace {
+
+// `call` made once more when it was refused (5) for a read-only `path`
+// whose attribute could then be cleared: 0 or the code of the last call.
+template <typename Call>
+DWORD again_if_read_only(const std::wstring& path, Call call) {
+  DWORD error = call();
+  if (error == ERROR_ACCESS_DENIED && cleared_read_only(path)) error = call();
+  return error;
+}
+
+}  // namespace
 
 DWORD move_file(const std::wstring& from, const std::wstring& to) {
-  if (api.MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
-  return last_error();
+  return again_if_read_only(to, [&]() -> DWORD {
+    if (api.MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    return last_error();
+  });
 }
 
 DWORD check_not_held(const std::wstring& path) {
-  unique_file_handle file(
-      api.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file) return ERROR_SUCCESS;
-  DWORD error = last_error(ERROR_OPEN_FAILED);
+  DWORD error = again_if_read_only(path, [&]() -> DWORD {
+    unique_file_handle file(
+        api.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? ERROR_SUCCESS : last_error(ERROR_OPEN_FAILED);
+  });
   return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
 DWORD delete_file(const std::wstring& path) {
-  if (api.DeleteFileW(path.c_str())) return 0;
-  DWORD error = last_error();
+  DWORD error = again_if_read_only(path, [&]() -> DWORD { return api.DeleteFileW(path.c_str()) ? 0 : last_error(); });
   return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
@@ -88,8 +121,7 @@ DWORD write_all(HANDLE file, const void* data, size_t size) {
 DWORD write_file_durably(const std::wstring& path, const std::wstring& staging, std::string_view bytes) {
   DWORD error = ERROR_SUCCESS;
   {
-    unique_file_handle file(api.CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    unique_file_handle file = create_file_for_writing(staging, FILE_FLAG_WRITE_THROUGH);
     if (!file) return last_error(ERROR_OPEN_FAILED);
     error = write_all(file.get(), bytes.data(), bytes.size());
     if (error == ERROR_SUCCESS && !api.FlushFileBuffers(file.get())) error = last_error();

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "win/unique.hpp"
+
 namespace brq_install::win {
 
 // Whether `path` names an existing file (not a directory) whose attributes
@@ -24,6 +26,18 @@ bool is_existing_file(const std::wstring& path);
 // told.
 [[nodiscard]] DWORD find_file(const std::wstring& path, bool& there, uint64_t& size);
 
+// The product's files are its own, whatever an administrator marked them:
+// the read-only attribute of `path`, when it has one, is cleared (as
+// Windows Installer does) so that the file can be replaced, moved or
+// deleted. True when it was cleared. Every call below that replaces, moves
+// or deletes a file clears it itself on the refusal (5) it causes.
+bool cleared_read_only(const std::wstring& path);
+
+// Opens `path` to be written anew, with normal attributes and `flags`,
+// replacing a file there, read-only or not. Invalid on failure, the last
+// error telling why.
+unique_file_handle create_file_for_writing(const std::wstring& path, DWORD flags);
+
 // Creates the empty file `path`, or empties the one there, and returns once
 // it is on disk.
 [[nodiscard]] DWORD create_empty_file(const std::wstring& path);
@@ -35,11 +49,12 @@ bool is_existing_file(const std::wstring& path);
 std::wstring sibling_path(const std::wstring& path, std::wstring_view extension);
 
 // Beside each installed file: where its new bytes are written before they
-// replace it, and where its old bytes are kept until the whole set of files
-// is in place (an empty file there: it had none). Never longer than the
-// file's own path.
+// replace it, where its old bytes are kept until the whole set of files is
+// in place, and the empty file that says there were none (the file is
+// added). Never longer than the file's own path.
 std::wstring staging_path(const std::wstring& path);
 std::wstring backup_path(const std::wstring& path);
+std::wstring added_path(const std::wstring& path);
 
 // 0 when no other process holds `path` open: the exclusive open that a
 // running program or an open handle refuses (32, a sharing violation) and a

@@ -57,8 +57,7 @@ DWORD extract_resource_to_file(uint16_t resource_id, const std::wstring& path, s
   if (DWORD error = find_payload(resource_id, payload)) return error;
   DWORD error = ERROR_SUCCESS;
   {
-    unique_file_handle file(
-        api.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file_handle file = create_file_for_writing(path, 0);
     if (!file) return last_error(ERROR_OPEN_FAILED);
     error = write_payload(payload, file.get(), buffer);
   }

@@ -67,6 +67,7 @@ namespace brq_install::win {
   X(GetFileInformationByHandle) \
   X(MoveFileExW)                \
   X(DeleteFileW)                \
+  X(SetFileAttributesW)         \
   X(RemoveDirectoryW)           \
   X(ReadFile)                   \
   X(FlushFileBuffers)

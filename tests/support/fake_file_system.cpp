@@ -10,6 +10,12 @@ namespace {
 
 using node = fake_file_system::node;
 constexpr DWORD data_access = GENERIC_READ | GENERIC_WRITE;
+// The attributes SetFileAttributesW sets; the rest are the file system's.
+constexpr DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// A read-only file can be read, moved and renamed, but not written,
+// replaced or deleted (5).
+bool read_only(const node& file) { return (file.attributes & FILE_ATTRIBUTE_READONLY) != 0; }
 
 fake_file_system& files() { return *fake_file_system::current; }
 const win::platform_table& before() { return files().previous; }
@@ -91,6 +97,9 @@ struct file_calls {
     if (existed && ((file->held && (access & data_access) != 0) || in_use(path, access, share, false))) {
       return fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
     }
+    if (existed && read_only(*file) && ((access & GENERIC_WRITE) != 0 || disposition == CREATE_ALWAYS)) {
+      return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    }
     if (!existed) file = &(files().nodes[path] = files().new_node(false));
     if (disposition == CREATE_ALWAYS) file->bytes.clear();
     ::SetLastError(existed && disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -132,7 +141,7 @@ struct file_calls {
     node* file = nullptr;
     if (opened(handle, 0, &file) == nullptr) return FALSE;
     *info = {};
-    info->dwFileAttributes = file->directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    info->dwFileAttributes = (file->directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE) | file->attributes;
     info->dwVolumeSerialNumber = 0x5EE9;
     info->nFileIndexLow = file->index;
     info->nFileSizeLow = static_cast<DWORD>(file->bytes.size());
@@ -180,7 +189,7 @@ struct file_calls {
     if (!below_root(path)) return before().DeleteFileW(name);
     auto it = files().nodes.find(path);
     if (it == files().nodes.end()) return fail(missing(path), FALSE);
-    if (it->second.directory) return fail(ERROR_ACCESS_DENIED, FALSE);
+    if (it->second.directory || read_only(it->second)) return fail(ERROR_ACCESS_DENIED, FALSE);
     if (it->second.held || in_use(path, 0, 0, true)) return fail(ERROR_SHARING_VIOLATION, FALSE);
     files().nodes.erase(it);
     return TRUE;
@@ -196,12 +205,23 @@ struct file_calls {
     const node* parent = find(parent_of(to));
     if (parent == nullptr || !parent->directory) return fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (const node* target = find(to); target != nullptr && !same_text(from, to)) {
-      if (target->directory || target->held || in_use(to, 0, 0, true)) return fail(ERROR_ACCESS_DENIED, FALSE);
+      if (target->directory || target->held || read_only(*target) || in_use(to, 0, 0, true)) {
+        return fail(ERROR_ACCESS_DENIED, FALSE);
+      }
       if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return fail(ERROR_ALREADY_EXISTS, FALSE);
     }
     node moved = std::move(it->second);
     files().nodes.erase(it);
     files().nodes[to] = std::move(moved);
+    return TRUE;
+  }
+
+  static BOOL WINAPI set_attributes(const wchar_t* name, DWORD attributes) {
+    std::wstring path(name);
+    if (!below_root(path)) return before().SetFileAttributesW(name, attributes);
+    node* file = find(path);
+    if (file == nullptr) return fail(missing(path), FALSE);
+    file->attributes = (file->attributes & ~settable) | (attributes & settable);
     return TRUE;
   }
 
@@ -226,6 +246,7 @@ fake_file_system::fake_file_system(std::wstring root_path)
   win::api.RemoveDirectoryW = &file_calls::remove_directory;
   win::api.DeleteFileW = &file_calls::delete_file;
   win::api.MoveFileExW = &file_calls::move;
+  win::api.SetFileAttributesW = &file_calls::set_attributes;
 }
 
 fake_file_system::~fake_file_system() { current = nullptr; }

@@ -8,7 +8,8 @@
 // identity; an open is refused (32) while another handle's sharing does not
 // allow it; a file open without FILE_SHARE_DELETE cannot be moved (32) or
 // deleted (32), nor replaced by a move (5); a file `held` by another
-// program refuses all of these, but for an open that asks no access.
+// program refuses all of these, but for an open that asks no access; a
+// read-only file can be moved but not written, replaced or deleted (5).
 #include <windows.h>
 
 #include <cwctype>

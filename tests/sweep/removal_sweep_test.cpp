@@ -82,16 +82,28 @@ TEST(removal, each_machine_an_administrator_meets) {
     size_t cancel_at = 0;            // Ctrl+C as this call of the removal is made
   } cases[] = {
       {"a clean machine", false, nullptr, 0, {"Destination: " + destination() + "\nNothing to remove\n"}, ""},
-      {"leftovers of a killed update",
+      // Without a record they belong to no replacement: only deleted.
+      {"leftovers without a record",
        true,
        [](sweep_case& machine) {
-         for (const wchar_t* name : {L"qzv.ua.brq.new", L"qzv.ua.brq.ctrl.old", L"qzv.ua.brq.dev.new"}) {
+         for (const wchar_t* name : {L"qzv.ua.brq.new", L"qzv.ua.brq.ctrl.old", L"qzv.ua.brq.dev.add"}) {
            machine.files().write(in_destination(name), "left");
          }
          return nullptr;
        },
        0,
-       {"Destination: " + destination() + "\nRestoring \"qzv.ua.brq.ctrl.exe\"... ok\nDiscovering"},
+       {"Destination: " + destination() + "\nDiscovering", "Deleting \"qzv.ua.brq.ctrl.old\"... ok\n",
+        "Deleting \"qzv.ua.brq.dev.add\"... ok\n"},
+       ""},
+      {"every file read-only",
+       true,
+       [](sweep_case& machine) {
+         machine.files().write(in_destination(L"qzv.ua.brq.dev.old"), "left");
+         for (auto& [path, node] : machine.files().nodes) node.attributes |= FILE_ATTRIBUTE_READONLY;
+         return nullptr;
+       },
+       0,
+       {"Deleting \"qzv.ua.brq.dev.exe\"... ok\nDeleting \"qzv.ua.brq.dev.old\"... ok\n"},
        ""},
       {"a file of someone else's in brq",
        true,

@@ -83,8 +83,14 @@ class sweep_case {
   int installed_version() const;
   // The files in the destination that are not installed files.
   std::vector<std::wstring> others() const;
+  // The version the installed files stand for once the next run puts them
+  // in order, from the facts on disk alone: with a record and no commit
+  // point, a backup's, or none for a file with a marker. -2 when mixed.
+  int recovered_version() const;
   // Whether the server's service runs.
   bool server_running() const;
+  // Whether it is as the administrator left it: running unless disabled.
+  bool server_as_left() const;
   // What is left of the product: empty when nothing, or else what.
   std::string remains() const;
 
@@ -114,13 +120,11 @@ bool ignored_by_design(const std::vector<fault_driver::call>& calls, size_t n);
 // What a run of payloads `version` that was not killed leaves, whatever
 // disrupted it: its output agrees with its exit code, no failure is
 // reported as "ok", and after an error block only what puts back follows;
-// the installed files are one set (of any version, or none), mixed only
-// when the failed call was the one putting a file back, or when they are
-// `as_before` the run; exit code 0 only
-// with the files of `version`, the server running and nothing else in the
-// destination; and a service that was stopped before the first run is
-// stopped still.
-void expect_ended_well(const outcome& r, sweep_case& machine, int version, bool as_before = false);
+// the files stand for one set (of any version, or none) once the next run
+// puts them in order; exit code 0 only with the files of `version`, the
+// server as the administrator left it and nothing else in the destination;
+// and a service that was stopped before the first run is stopped still.
+void expect_ended_well(const outcome& r, sweep_case& machine, int version);
 
 // How many checks have failed so far in the test that runs.
 int failure_count();

@@ -17,8 +17,7 @@ std::string utf16(std::wstring_view text) {
 }
 
 const std::wstring header = L"qzv.ua.brq.install unfinished run\n";
-const std::string replacing = utf16(header + L"files: replacing\nservice: QZVOPCUA.BRQ\nservice: other\n");
-const std::string in_place = utf16(header + L"files: in place\nservice: QZVOPCUA.BRQ\n");
+const std::string named = utf16(header + L"service: QZVOPCUA.BRQ\nservice: other\n");
 const std::string resuming = "Resuming an interrupted installation...\n";
 const std::string restored = "Restoring \"qzv.ua.brq.exe\"... ok\n";
 std::string unreadable(DWORD code) {
@@ -26,13 +25,15 @@ std::string unreadable(DWORD code) {
          "will be started\n" +
          text_of(code) + "\nWill attempt to continue...\n";
 }
-const std::wstring automatic = header + L"files: replacing\nservices: automatic\n";
+const std::wstring automatic = header + L"services: automatic\n";
 
 using files = std::vector<std::pair<const wchar_t*, std::string>>;
 // A run killed while it replaced the server: the new server in place, the
-// old one in its backup, the control tool half staged.
+// old one in its backup, the control tool half staged; and the same run
+// killed after its commit point.
 const files killed_while_replacing = {
     {L"qzv.ua.brq.exe", "new"}, {L"qzv.ua.brq.old", "old"}, {L"qzv.ua.brq.ctrl.new", "half a new control tool"}};
+const files killed_after_commit = {{L"qzv.ua.brq.exe", "new"}, {L"qzv.ua.brq.old", "old"}, {L"qzv.ua.brq.done", ""}};
 
 TEST(run_record, the_next_run_resumes_what_the_record_says_and_rewrites_it) {
   struct {
@@ -44,47 +45,63 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_rewrites_it) {
     files disk = killed_while_replacing;
     bool abandoned = false;
   } cases[] = {
-      {"no record", "-", {{restored, plain}}, L"", "old"},  // a backup without a record is put back
+      // No record, no replacement: a backup is never acted on.
+      {"no record", "-", {}, L"", "new"},
       {"files being replaced",
-       replacing,
+       named,
        {{resuming + restored, plain}},
-       header + L"files: replacing\nservice: QZVOPCUA.BRQ\nservice: other\n",
+       header + L"service: QZVOPCUA.BRQ\nservice: other\n",
        "old"},
-      {"files in place", in_place, {{resuming, plain}}, header + L"files: replacing\nservice: QZVOPCUA.BRQ\n", "new"},
-      {"files in place, but the server missing",
-       in_place,
-       {{resuming + restored, plain}},
-       header + L"files: replacing\nservice: QZVOPCUA.BRQ\n",
-       "old",
-       {{L"qzv.ua.brq.old", "old"}}},
-      {"a file added where there was none: its backup is empty",
-       utf16(header + L"files: replacing\n"),
+      {"committed",
+       named,
+       {{resuming, plain}},
+       header + L"service: QZVOPCUA.BRQ\nservice: other\n",
+       "new",
+       killed_after_commit},
+      {"a file added where there was none: its marker says so",
+       utf16(header),
        {{resuming + "Removing \"qzv.ua.brq.ctrl.exe\"... ok\n", plain}},
-       header + L"files: replacing\n",
+       header,
        "",
-       {{L"qzv.ua.brq.ctrl.exe", "new"}, {L"qzv.ua.brq.ctrl.old", ""}}},
+       {{L"qzv.ua.brq.ctrl.exe", "new"}, {L"qzv.ua.brq.ctrl.add", ""}}},
+      {"an empty old file is put back like any other",
+       utf16(header),
+       {{resuming + restored, plain}},
+       header,
+       "",
+       {{L"qzv.ua.brq.exe", "new"}, {L"qzv.ua.brq.old", ""}}},
       {"lock abandoned, no record",
        "-",
-       {{"Resuming an interrupted installation (the last run ended without releasing its lock)...\n" + restored,
-         plain}},
+       {{"Resuming an interrupted installation (the last run ended without releasing its lock)...\n", plain}},
        L"",
-       "old",
+       "new",
        killed_while_replacing,
        true},
       {"every automatic service", utf16(automatic), {{resuming + restored, plain}}, automatic, "old"},
+      {"a name with a blank",
+       utf16(header + L"service: QZV OPCUA\n"),
+       {{resuming + restored, plain}},
+       header + L"service: QZV OPCUA\n",
+       "old"},
       {"not a record", "hello", {{unreadable(ERROR_INVALID_DATA), color_warning}, {restored, plain}}, automatic, "old"},
+      {"not a record, committed",
+       "hello",
+       {{unreadable(ERROR_INVALID_DATA), color_warning}},
+       automatic,
+       "new",
+       killed_after_commit},
       {"another version's",
-       utf16(header + L"files: in place\nservice: QZVOPCUA.BRQ\nstate: 3\n"),
+       utf16(header + L"files: in place\nservice: QZVOPCUA.BRQ\n"),
        {{unreadable(ERROR_INVALID_DATA), color_warning}, {restored, plain}},
        automatic,
        "old"},
       {"a name with a backslash",
-       utf16(header + L"files: in place\nservice: a\\b\n"),
+       utf16(header + L"service: a\\b\n"),
        {{unreadable(ERROR_INVALID_DATA), color_warning}, {restored, plain}},
        automatic,
        "old"},
       {"no last line break",
-       in_place.substr(0, in_place.size() - 2),
+       named.substr(0, named.size() - 2),
        {{unreadable(ERROR_INVALID_DATA), color_warning}, {restored, plain}},
        automatic,
        "old"},
@@ -93,14 +110,16 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_rewrites_it) {
        {{unreadable(ERROR_FILE_TOO_LARGE), color_warning}, {restored, plain}},
        automatic,
        "old"},
-      // Nothing is put back until the record says so, and it cannot be
-      // written either: the run goes no further (the error's text is the
-      // file system's).
+      // The files are put in order from the disk; the record cannot be
+      // written, and the run goes no further (the error's text is the file
+      // system's).
       {"held open by another program",
        "held",
-       {{unreadable(ERROR_SHARING_VIOLATION), color_warning}, {"Failed to write \"%r\"\n", color_error}},
+       {{unreadable(ERROR_SHARING_VIOLATION), color_warning},
+        {restored, plain},
+        {"Failed to write \"%r\"\n", color_error}},
        L"held",
-       "new"},
+       "old"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -118,8 +137,8 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_rewrites_it) {
 
     read_record(plan, c.abandoned);
     bool writable = c.rewritten != L"held";
-    EXPECT_EQ(recover_files(plan), writable);
-    EXPECT_TRUE(!writable || save_resumed_record(plan));
+    EXPECT_TRUE(recover_files(plan));
+    EXPECT_EQ(save_resumed_record(plan), writable);
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
 
     std::vector<run> output = console.runs(), expected = c.output;
@@ -131,8 +150,11 @@ TEST(run_record, the_next_run_resumes_what_the_record_says_and_rewrites_it) {
     std::string on_disk = test::read_file(record);
     EXPECT_EQ(on_disk, c.rewritten == L"held" ? "held" : utf16(c.rewritten));
     EXPECT_EQ(test::read_file(destination.path() + L"\\qzv.ua.brq.exe"), c.server);
-    for (const wchar_t* gone : {L"\\qzv.ua.brq.old", L"\\qzv.ua.brq.ctrl.new", L"\\qzv.ua.brq.ctrl.exe"}) {
-      EXPECT_TRUE(!writable || GetFileAttributesW((destination.path() + gone).c_str()) == INVALID_FILE_ATTRIBUTES);
+    for (const wchar_t* gone : {L"\\qzv.ua.brq.old", L"\\qzv.ua.brq.ctrl.new", L"\\qzv.ua.brq.ctrl.exe",
+                                L"\\qzv.ua.brq.ctrl.add", L"\\qzv.ua.brq.done"}) {
+      std::wstring_view name(gone);
+      bool stray = c.record == "-" && (name == L"\\qzv.ua.brq.old" || name == L"\\qzv.ua.brq.ctrl.new");
+      EXPECT_EQ(GetFileAttributesW((destination.path() + gone).c_str()) == INVALID_FILE_ATTRIBUTES, !stray) << gone;
     }
   }
 }
@@ -149,6 +171,7 @@ TEST(run_record, a_file_that_cannot_be_put_back_ends_the_run_and_a_held_one_wait
     install_plan plan = test::product_plan(destination.path());
     std::wstring server = destination.file(L"qzv.ua.brq.exe");
     std::ofstream(std::filesystem::path(destination.file(L"qzv.ua.brq.old"))) << "old";
+    std::ofstream(std::filesystem::path(destination.file(L"qzv.ua.brq.run")), std::ios::binary) << utf16(header);
     HANDLE open = held ? CreateFileW(server.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr;
     {
       test::scoped_override refuse(
@@ -159,17 +182,17 @@ TEST(run_record, a_file_that_cannot_be_put_back_ends_the_run_and_a_held_one_wait
       read_record(plan, false);
       EXPECT_EQ(recover_files(plan), held);
     }
-    EXPECT_EQ(plan.journal.recovery_pending, held);
+    EXPECT_EQ(plan.journal.recovery_deferred, held);
     if (!held) {
-      EXPECT_EQ(console.runs(), (std::vector<run>{{"Restoring \"qzv.ua.brq.exe\"... ", plain},
+      EXPECT_EQ(console.runs(), (std::vector<run>{{resuming + "Restoring \"qzv.ua.brq.exe\"... ", plain},
                                                   {"failed\n" + text_of(ERROR_ACCESS_DENIED) + "\n", color_error}}));
       continue;
     }
-    EXPECT_EQ(console.text(), "");
+    EXPECT_EQ(console.text(), resuming);
     CloseHandle(open);
-    EXPECT_TRUE(begin_replacement(plan));
-    EXPECT_EQ(console.text(), restored);
-    EXPECT_EQ(test::read_file(destination.path() + L"\\qzv.ua.brq.run"), utf16(header + L"files: replacing\n"));
+    EXPECT_TRUE(finish_recovery(plan) && begin_replacement(plan));
+    EXPECT_EQ(console.text(), resuming + restored);
+    EXPECT_EQ(test::read_file(destination.path() + L"\\qzv.ua.brq.run"), utf16(header));
   }
 }
 

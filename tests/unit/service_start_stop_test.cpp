@@ -348,17 +348,22 @@ TEST_F(service_control_test, failures_are_warnings_and_the_next_service_follows)
 
 TEST_F(service_control_test, a_service_left_down_is_a_warning_and_fails_the_step_after_the_others) {
   install_plan plan;
-  plan.services[L"qzv.ua.brq.exe"] = {record(L"fails", SERVICE_RUNNING)};
-  plan.services[L"qzv.ua.brq.exe"][0].restart = true;
+  // A disabled one is the administrator's decision: left stopped, not a failure.
+  plan.services[L"qzv.ua.brq.exe"] = {record(L"fails", SERVICE_RUNNING), record(L"disabled", SERVICE_RUNNING)};
+  for (service_record& r : plan.services[L"qzv.ua.brq.exe"]) r.restart = true;
   plan.registered = {L"QZVOPCUA.BRQ"};
-  scm.add({.name = L"fails", .start_type = SERVICE_DISABLED});
+  scm.add({.name = L"fails", .start_error = ERROR_SERVICE_DEPENDENCY_FAIL});
+  scm.add({.name = L"disabled", .start_type = SERVICE_DISABLED});
   scm.add({.name = L"QZVOPCUA.BRQ"});
   EXPECT_FALSE(start_services(plan));
   EXPECT_EQ(console.runs(), (std::vector<run>{
                                 {"Will start services...\n  service \"fails\"... ", plain},
-                                {warning(ERROR_SERVICE_DISABLED), color_warning},
+                                {warning(ERROR_SERVICE_DEPENDENCY_FAIL), color_warning},
+                                {"  service \"disabled\"... ", plain},
+                                {"disabled: not started\n", color_warning},
                                 {"  service \"QZVOPCUA.BRQ\"... ok\n", plain},
                             }));
+  EXPECT_EQ(scm.find(L"disabled")->state, static_cast<DWORD>(SERVICE_STOPPED));
   console.clear();
   scm.open_error = ERROR_ACCESS_DENIED;
   plan.services.clear();
@@ -383,7 +388,7 @@ TEST_F(service_control_test, the_record_names_a_service_before_it_is_stopped) {
   console.clear();
   RemoveDirectoryW(in_the_way.c_str());
   EXPECT_TRUE(stop_services(plan));
-  EXPECT_EQ(record_text(), L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: svc\nservice: resumed\n");
+  EXPECT_EQ(record_text(), L"qzv.ua.brq.install unfinished run\nservice: svc\nservice: resumed\n");
   EXPECT_TRUE(start_services(plan));
   EXPECT_EQ(scm.requests, (std::vector<std::wstring>{L"stop svc", L"start svc", L"start resumed"}));
   EXPECT_EQ(console.text(),
@@ -411,7 +416,7 @@ TEST_F(service_control_test, the_loop_acts_on_the_state_it_finds_and_stops_depen
                                        L"start server", L"start stopped client", L"start client"}));
   EXPECT_EQ(scm.at(L"unrelated client").state, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(record_text(),
-            L"qzv.ua.brq.install unfinished run\nfiles: replacing\nservice: restarted\n"
+            L"qzv.ua.brq.install unfinished run\nservice: restarted\n"
             L"service: server\nservice: client\nservice: stopped client\n");
 }
 
