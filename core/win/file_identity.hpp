@@ -33,6 +33,12 @@ class file_identities {
   // is (in any letter case), so that a failure to look does not hide it.
   size_t match(std::wstring_view path) const;
 
+  // The same for a path that another process chose, such as its image's
+  // path (X:\... or \\?\X:\... only): opened without following a junction,
+  // mount point or symbolic link anywhere along it. One that passes through
+  // any counts as one that cannot be opened.
+  size_t match_unfollowed(std::wstring_view path) const;
+
   // 0, or the code of the first of them whose identity could not be read.
   DWORD error() const { return error_; }
 
@@ -43,6 +49,8 @@ class file_identities {
     BY_HANDLE_FILE_INFORMATION info{};
     bool valid = false;
   };
+  size_t match_read(std::wstring_view path, const BY_HANDLE_FILE_INFORMATION* info) const;
+
   std::vector<known> files_;
   DWORD error_ = ERROR_SUCCESS;
 };

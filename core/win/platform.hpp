@@ -9,6 +9,7 @@
 #include <oleauto.h>
 #include <psapi.h>
 #include <sddl.h>
+#include <winternl.h>
 
 #include <cstdio>
 
@@ -113,7 +114,8 @@ namespace brq_install::win {
 // Functions of DLLs that are loaded only when first needed, from System32
 // alone: version.dll is no KnownDLL, so importing it would let a copy planted
 // next to the installer load before main runs; the COM DLLs load further
-// DLLs of their own (Wine's user32 imports version.dll). Each entry
+// DLLs of their own (Wine's user32 imports version.dll); ntdll.dll is in
+// every process already, but no KnownDLL to import from. Each entry
 // starts as a stub that, at its first call, loads its DLL, replaces itself in
 // the table by the real function and forwards the call
 // (win/lazy_binding.hpp).
@@ -125,7 +127,8 @@ namespace brq_install::win {
   Y(CoUninitialize, L"ole32.dll")            \
   Y(CoCreateInstance, L"ole32.dll")          \
   Y(SysAllocString, L"oleaut32.dll")         \
-  Y(SysFreeString, L"oleaut32.dll")
+  Y(SysFreeString, L"oleaut32.dll")          \
+  Y(NtCreateFile, L"ntdll.dll")
 
 struct platform_table {
 #define BRQ_PLATFORM_ENTRY(name) decltype(&::name) name;

@@ -36,8 +36,8 @@ std::wstring main_module(HANDLE process) {
 
 // Whether the main module of the process behind `process` is the file `path`.
 bool runs_image(HANDLE process, std::wstring_view path) {
-  std::wstring module = main_module(process);
-  return !module.empty() && same_file(module, path);
+  std::wstring module = main_module(process), installed(path);
+  return !module.empty() && file_identities(std::span(&installed, 1)).match_unfollowed(module) == 0;
 }
 
 }  // namespace
@@ -71,7 +71,7 @@ DWORD find_image_processes(std::span<const std::wstring> paths, std::vector<std:
     unique_handle process(api.OpenProcess(query_access, FALSE, id));
     if (!process) continue;
     std::wstring module = main_module(process.get());
-    size_t file = module.empty() ? file_identities::none : files.match(module);
+    size_t file = module.empty() ? file_identities::none : files.match_unfollowed(module);
     if (file != file_identities::none) ids[file].push_back(id);
   }
   return ERROR_SUCCESS;

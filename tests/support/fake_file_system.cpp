@@ -69,6 +69,17 @@ bool in_use(const std::wstring& path, DWORD access, DWORD share, bool deleting) 
   return conflict;
 }
 
+// Notes `path` as traversed when a component after its first `parsed`
+// characters is a reparse point, but for the last one opened as itself.
+void note_traversal(const std::wstring& path, size_t parsed, bool open_link) {
+  for (size_t k = path.find(L'\\', parsed + 1);; k = path.find(L'\\', k + 1)) {
+    const node* level = find(path.substr(0, k));
+    if (level != nullptr && (level->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !(open_link && k == path.npos))
+      return files().traversed.push_back(path);
+    if (k == path.npos) return;
+  }
+}
+
 open_file* opened(HANDLE handle, DWORD access, node** file) {
   open_file* open = files().lookup(handle);
   *file = open != nullptr ? find(open->path) : nullptr;
@@ -87,6 +98,7 @@ struct file_calls {
     if (!below_root(path)) return before().CreateFileW(name, access, share, security, disposition, flags, model);
     const node* parent = find(parent_of(path));
     if (parent == nullptr || !parent->directory) return fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    note_traversal(path, files().root.size(), (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0);
     node* file = find(path);
     if (file == nullptr && disposition != CREATE_ALWAYS) return fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     bool existed = file != nullptr;
@@ -104,6 +116,24 @@ struct file_calls {
     if (disposition == CREATE_ALWAYS) file->bytes.clear();
     ::SetLastError(existed && disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return files().hand_out({path, access, share});
+  }
+
+  // An existing file opened by its NT path or by its name below a directory
+  // handle of the fake; the components of that name alone are parsed.
+  static NTSTATUS NTAPI nt_create(HANDLE* handle, ACCESS_MASK access, OBJECT_ATTRIBUTES* object, IO_STATUS_BLOCK* io,
+                                  LARGE_INTEGER* size, ULONG attributes, ULONG share, ULONG disposition, ULONG options,
+                                  void* ea, ULONG ea_size) {
+    std::wstring name(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
+    const open_file* directory = object->RootDirectory ? files().lookup(object->RootDirectory) : nullptr;
+    std::wstring path = directory ? directory->path + L"\\" + name : name.substr(name.starts_with(LR"(\??\)") ? 4 : 0);
+    if (directory == nullptr && !below_root(path)) {
+      return before().NtCreateFile(handle, access, object, io, size, attributes, share, disposition, options, ea,
+                                   ea_size);
+    }
+    if (find(path) == nullptr || disposition != FILE_OPEN) return static_cast<NTSTATUS>(0xC0000034);  // not found
+    note_traversal(path, directory ? directory->path.size() : 2, (options & FILE_OPEN_REPARSE_POINT) != 0);
+    *handle = files().hand_out({path, access, share});
+    return 0;
   }
 
   static BOOL WINAPI read(HANDLE handle, void* buffer, DWORD size, DWORD* done, OVERLAPPED* overlapped) {
@@ -247,6 +277,7 @@ fake_file_system::fake_file_system(std::wstring root_path)
   win::api.DeleteFileW = &file_calls::delete_file;
   win::api.MoveFileExW = &file_calls::move;
   win::api.SetFileAttributesW = &file_calls::set_attributes;
+  win::api.NtCreateFile = &file_calls::nt_create;
 }
 
 fake_file_system::~fake_file_system() { current = nullptr; }

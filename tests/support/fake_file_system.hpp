@@ -15,6 +15,7 @@
 #include <cwctype>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "fake_handles.hpp"
 #include "platform_override.hpp"
@@ -53,6 +54,9 @@ class fake_file_system : public fake_handles<HANDLE, open_file> {
 
   const std::wstring root;
   tree nodes;  // by full path, each directory before what it holds
+  // Paths opened through a node marked FILE_ATTRIBUTE_REPARSE_POINT, which
+  // the fake, having no link targets, then passes as a plain directory.
+  std::vector<std::wstring> traversed;
 
   // Writes a file, making the directories above it.
   void write(const std::wstring& path, std::string bytes);

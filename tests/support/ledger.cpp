@@ -94,6 +94,14 @@ void ledger::install() {
     if (opened) books->taken(books->handles, *token);
     return opened;
   };
+  api.NtCreateFile = [](HANDLE* file, ACCESS_MASK access, OBJECT_ATTRIBUTES* object, IO_STATUS_BLOCK* status_block,
+                        LARGE_INTEGER* size, ULONG attributes, ULONG share, ULONG disposition, ULONG options, void* ea,
+                        ULONG ea_size) {
+    NTSTATUS status = books->driver.NtCreateFile(file, access, object, status_block, size, attributes, share,
+                                                 disposition, options, ea, ea_size);
+    if (NT_SUCCESS(status)) books->taken(books->handles, *file);
+    return status;
+  };
   api.CoInitializeEx = [](LPVOID reserved, DWORD flags) {
     HRESULT result = books->driver.CoInitializeEx(reserved, flags);
     if (SUCCEEDED(result)) ++books->apartments;

@@ -2,6 +2,7 @@
 // index on another volume is another file.
 #include "unit_prelude.hpp"
 
+#include "fake_file_system.hpp"
 #include "win/file_identity.hpp"
 
 namespace brq_install {
@@ -35,6 +36,25 @@ TEST(same_file, matches_by_volume_and_index_together) {
         });
     std::wstring other = tree.file(L"other.exe");
     EXPECT_EQ(win::same_file(server, other), c.same);
+  }
+}
+
+// A path that a process chose is never opened through a link: below one it
+// matches only as it is spelt; without one, by identity.
+TEST(file_identities, unfollowed_paths_pass_through_no_link) {
+  const std::wstring root = LR"(C:\brq-fake)", app = root + LR"(\app)", installed = app + LR"(\x.exe)";
+  const std::wstring respelt = LR"(\\?\)" + installed;
+  struct {
+    std::wstring link, path;
+    size_t match;
+  } cases[] = {{L"", respelt, 0}, {app, installed, 0}, {app, respelt, size_t(-1)}, {installed, respelt, size_t(-1)}};
+  for (const auto& c : cases) {
+    test::fake_file_system files(root);
+    files.write(installed, "server");
+    const win::file_identities known(std::span(&installed, 1));
+    if (!c.link.empty()) files.nodes[c.link].attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_EQ(known.match_unfollowed(c.path), c.match) << wide_to_utf8(c.link + L" " + c.path);
+    EXPECT_EQ(files.traversed, std::vector<std::wstring>{});
   }
 }
 
