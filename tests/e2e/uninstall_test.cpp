@@ -5,6 +5,9 @@
 // reports it only when there is one (the removal sweep shows both).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "child_process.hpp"
 #include "files.hpp"
 #include "installation.hpp"
@@ -67,6 +70,48 @@ TEST_F(uninstall, refused_for_a_file_in_use_leaves_the_installation_as_it_was) {
   child_result update = install();
   EXPECT_EQ(update.out.find("Resuming"), std::string::npos) << update.out;
   EXPECT_EQ(update.exit_code, 0u) << update.out;
+}
+
+// What an administrator does between runs: a product file marked
+// read-only is still the product's to replace and delete; a service
+// disabled after an update died (its record left, the server stopped)
+// stays stopped, and the next run completes without failing for it.
+TEST_F(uninstall, read_only_files_and_a_disabled_service_do_not_stop_an_update_or_a_removal) {
+  ASSERT_NO_FATAL_FAILURE(first_installation());
+  auto mark_read_only = [](const wchar_t* name) {
+    ASSERT_TRUE(SetFileAttributesW(installed_path(name).c_str(), FILE_ATTRIBUTE_READONLY)) << GetLastError();
+  };
+  mark_read_only(L"qzv.ua.brq.ctrl.exe");
+  child_result update = child_process(installer_command()).wait(3 * 60 * 1000);
+  EXPECT_EQ(update.exit_code, 0u) << update.out;
+  for (const wchar_t* left : {L"qzv.ua.brq.ctrl.old", L"qzv.ua.brq.run", L"qzv.ua.brq.done"}) {
+    EXPECT_EQ(GetFileAttributesW(installed_path(left).c_str()), INVALID_FILE_ATTRIBUTES) << update.out;
+  }
+
+  // The record a run leaves when it dies after stopping the server.
+  std::wstring record = L"qzv.ua.brq.install unfinished run\nservice: QZVOPCUA.BRQ\n";
+  std::ofstream(std::filesystem::path(installed_path(L"qzv.ua.brq.run")), std::ios::binary)
+      .write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(record.size() * 2));
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE server = OpenServiceW(manager, L"QZVOPCUA.BRQ", SERVICE_STOP | SERVICE_CHANGE_CONFIG);
+  SERVICE_STATUS status{};
+  EXPECT_TRUE(ControlService(server, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  EXPECT_TRUE(ChangeServiceConfigW(server, SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr))
+      << GetLastError();
+  CloseServiceHandle(server);
+  CloseServiceHandle(manager);
+  ASSERT_TRUE(wait_for_service_state(L"QZVOPCUA.BRQ", SERVICE_STOPPED));
+  child_result next = child_process(installer_command()).wait(3 * 60 * 1000);
+  EXPECT_EQ(next.exit_code, 0u) << next.out;
+  EXPECT_NE(next.out.find("  service \"QZVOPCUA.BRQ\"... disabled: not started\r\n"), std::string::npos) << next.out;
+  EXPECT_EQ(service_status(L"QZVOPCUA.BRQ").dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(GetFileAttributesW(installed_path(L"qzv.ua.brq.run").c_str()), INVALID_FILE_ATTRIBUTES) << next.out;
+
+  mark_read_only(L"qzv.ua.brq.dev.exe");
+  child_result removal = remove();
+  EXPECT_EQ(removal.exit_code, 0u) << removal.out;
+  expect_nothing_left();
 }
 
 }  // namespace

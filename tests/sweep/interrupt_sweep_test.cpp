@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <set>
+#include <span>
 #include <utility>
 
 #include "sweep_runner.hpp"
@@ -75,13 +75,20 @@ service* server_of(test::machine_state& state) {
   return it != state.services.end() ? &*it : nullptr;
 }
 
+constexpr size_t acts_on_any_state = 3;
+
 // What happens to a machine between two runs, besides a disruption: the
 // record damaged or held open by another program, and an administrator's
 // acts. Each takes a state and the record's path.
 const std::pair<const char*, void (*)(test::machine_state&, const std::wstring&)> administrator_acts[] = {
-    {"record damaged",
-     [](test::machine_state& m, const std::wstring& r) { m.files[r].bytes = "\xFF\xFEnot a record"; }},
-    {"record held", [](test::machine_state& m, const std::wstring& r) { m.files[r].held = true; }},
+    // Acts on any state.
+    {"copies of the administrator's beside the files",
+     [](test::machine_state& m, const std::wstring& r) {
+       std::wstring destination = r.substr(0, r.rfind(L'\\'));
+       if (m.files.contains(r) || !m.files.contains(destination)) return;
+       m.files[destination + L"\\qzv.ua.brq.old"].bytes = "the administrator's copy";
+       m.files[destination + L"\\qzv.ua.brq.ctrl.add"].bytes = "";
+     }},
     {"every file read-only",
      [](test::machine_state& m, const std::wstring&) {
        for (auto& [path, node] : m.files) node.attributes |= node.directory ? 0 : FILE_ATTRIBUTE_READONLY;
@@ -90,6 +97,14 @@ const std::pair<const char*, void (*)(test::machine_state&, const std::wstring&)
      [](test::machine_state& m, const std::wstring&) {
        if (service* s = server_of(m)) s->start_type = SERVICE_DISABLED;
      }},
+    // Acts on the states a record is in, from here on.
+    {"backups held",
+     [](test::machine_state& m, const std::wstring&) {
+       for (auto& [path, node] : m.files) node.held = node.held || path.ends_with(L".old");
+     }},
+    {"record damaged",
+     [](test::machine_state& m, const std::wstring& r) { m.files[r].bytes = "\xFF\xFEnot a record"; }},
+    {"record held", [](test::machine_state& m, const std::wstring& r) { m.files[r].held = true; }},
     {"server deleted",
      [](test::machine_state& m, const std::wstring&) {
        if (service* s = server_of(m)) m.services.erase(m.services.begin() + (s - m.services.data()));
@@ -129,7 +144,7 @@ void explore(bool update, size_t levels) {
     SCOPED_TRACE("at call " + std::to_string(n) + ", " + disruption_names[static_cast<int>(what)] + ", from:\n" +
                  start.key());
     int parts_before = test::failure_count();
-    std::string end, debug_output;
+    std::string end;
     test::machine_state after;
     {
       test::sweep_case machine(true);  // one machine at a time: each lies over the platform table
@@ -141,12 +156,9 @@ void explore(bool update, size_t levels) {
       release_holds(machine);
       after = machine.save();
       end = r.output + after.key();
-      debug_output = r.output;
       if (what == disruption::none) *calls = std::move(r.calls);
     }
     visit(std::move(after), next);
-    if (getenv("SWEEP_DEBUG") && test::failure_count() != parts_before)
-      std::printf("DISRUPTED RUN:\n%s\n", debug_output.c_str());
     if (test::failure_count() != parts_before) ++failing_runs;
     return end;
   };
@@ -191,8 +203,9 @@ void explore(bool update, size_t levels) {
   for (size_t level = 1; level <= levels && !frontier.empty(); ++level) {
     states starts = std::exchange(frontier, {});
     for (size_t i = 0, count = starts.size(); level == 2 && i < count; ++i) {
-      if (!starts[i].files.contains(record)) continue;
-      for (const auto& [what, act] : administrator_acts) {
+      bool recorded = starts[i].files.contains(record);
+      auto acts = std::span(administrator_acts).first(recorded ? std::size(administrator_acts) : acts_on_any_state);
+      for (const auto& [what, act] : acts) {
         test::machine_state changed = starts[i];
         act(changed, record);
         visit(std::move(changed), starts);

@@ -170,6 +170,18 @@ TEST(removal, each_machine_an_administrator_meets) {
        0,
        {"Removing firewall exception"},
        "the service QZVOPCUA.BRQ; "},
+      // Refused before any process is ended.
+      {"the server does not stop",
+       true,
+       [](sweep_case& machine) {
+         machine.services().at(L"QZVOPCUA.BRQ").controls_accepted = 0;
+         machine.processes().add(test::fake_service_manager::default_process_id, in_destination(L"qzv.ua.brq.exe"));
+         return nullptr;
+       },
+       1,
+       {"Cannot remove \"qzv.ua.brq.exe\": service \"QZVOPCUA.BRQ\" did not stop\n"},
+       installed,
+       true},
       {"Ctrl+C before the stop",
        true,
        nullptr,
@@ -197,6 +209,8 @@ TEST(removal, each_machine_an_administrator_meets) {
     }
     EXPECT_EQ(machine.remains(), c.remains);
     if (c.still_running) {
+      bool before_processes = r.output.find("did not stop") != r.output.npos || c.cancel_at != 0;
+      EXPECT_TRUE(!before_processes || machine.processes().terminated.empty()) << "a process ended, then refused";
       EXPECT_EQ(machine.installed_version(), 0);
       EXPECT_TRUE(machine.server_running());
       EXPECT_EQ(machine.others(), std::vector<std::wstring>{}) << "a refused removal leaves its record";

@@ -364,6 +364,8 @@ TEST_F(service_control_test, a_service_left_down_is_a_warning_and_fails_the_step
                                 {"  service \"QZVOPCUA.BRQ\"... ok\n", plain},
                             }));
   EXPECT_EQ(scm.find(L"disabled")->state, static_cast<DWORD>(SERVICE_STOPPED));
+  plan.services[L"qzv.ua.brq.exe"].erase(plan.services[L"qzv.ua.brq.exe"].begin());
+  EXPECT_TRUE(start_services(plan)) << "a disabled service is no failure";
   console.clear();
   scm.open_error = ERROR_ACCESS_DENIED;
   plan.services.clear();
