@@ -120,9 +120,25 @@ bool put_in_order(install_plan& plan, bool defer) {
   return true;
 }
 
+// Without a record no replacement is open: a backup, marker or commit point
+// there is nobody's, and goes before this run writes a record that would
+// make it look like its own. False, after an error block, when one cannot.
+bool delete_strays(const install_plan& plan) {
+  for (const std::wstring& path : product_files(plan)) {
+    if (!path.ends_with(L".old") && !path.ends_with(L".add") && path != commit_path(plan)) continue;
+    DWORD error = win::delete_file(path);
+    if (error != ERROR_SUCCESS && error != ERROR_PATH_NOT_FOUND) {  // 3: no directory, nothing there
+      print({"Deleting \"", name_of(path), "\"... "});
+      end_line(error, failure_block::error);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
-bool recover_files(install_plan& plan) { return !plan.journal.found || put_in_order(plan, true); }
+bool recover_files(install_plan& plan) { return plan.journal.found ? put_in_order(plan, true) : delete_strays(plan); }
 
 bool finish_recovery(install_plan& plan) { return !plan.journal.recovery_deferred || put_in_order(plan, false); }
 

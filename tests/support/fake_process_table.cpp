@@ -91,6 +91,8 @@ BOOL WINAPI adjust_privileges(HANDLE token, BOOL, TOKEN_PRIVILEGES* state, DWORD
   process_handle* opened = table().lookup(token);
   if (opened == nullptr || opened->id != token_id) return fail(ERROR_INVALID_HANDLE, FALSE);
   if ((opened->access & TOKEN_ADJUST_PRIVILEGES) == 0) return fail(ERROR_ACCESS_DENIED, FALSE);
+  // The previous state is read from the token: that needs TOKEN_QUERY too.
+  if (previous != nullptr && (opened->access & TOKEN_QUERY) == 0) return fail(ERROR_ACCESS_DENIED, FALSE);
   if (previous != nullptr && size < sizeof(TOKEN_PRIVILEGES)) return fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
   if (previous != nullptr) previous->PrivilegeCount = 0;
   bool& enabled = table().debug_enabled;

@@ -25,21 +25,30 @@ void expect_server_again(bool update, const outcome& r, test::sweep_case& machin
   }
 }
 
-// Fails every call of a whole run in turn.
-void sweep(bool update, const char* name) {
+// Fails every call of a whole run in turn. With `last_held`, a program
+// holds the developer tool's file through every retry, so that each run
+// rolls back and the fault falls on the rollback too; the program has let
+// go by the next run.
+void sweep(bool update, const char* name, bool last_held = false) {
+  auto hold = [last_held](test::sweep_case& machine, bool held) {
+    if (last_held) machine.files().nodes[test::sweep_case::destination() + L"\\qzv.ua.brq.dev.exe"].held = held;
+  };
   std::vector<test::fault_driver::call> clean_calls;
   {
     test::sweep_case machine(update);
+    hold(machine, true);
     outcome clean = machine.run(1);
-    ASSERT_EQ(clean.exit_code, 0) << clean.output;
+    ASSERT_EQ(clean.exit_code, last_held ? 1 : 0) << clean.output;
     test::expect_ended_well(clean, machine, 1);
     clean_calls = clean.calls;
   }
   test::sweep_calls(clean_calls, disruption::fault, name, [&](size_t n, DWORD error) {
     test::sweep_case machine(update);
+    hold(machine, true);
     outcome r = machine.run(1, disruption::fault, n, error);
     test::expect_ended_well(r, machine, 1);
     expect_server_again(update, r, machine);
+    hold(machine, false);
     test::expect_completed_by_next_run(machine);
     return r;
   });
@@ -47,6 +56,7 @@ void sweep(bool update, const char* name) {
 
 TEST(fault_sweep, first_installation) { sweep(false, "first installation"); }
 TEST(fault_sweep, update) { sweep(true, "update"); }
+TEST(fault_sweep, update_rolled_back) { sweep(true, "update rolled back", true); }
 
 }  // namespace
 }  // namespace brq_install

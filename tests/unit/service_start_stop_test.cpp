@@ -442,6 +442,37 @@ TEST_F(service_control_test, services_of_the_record_not_found_are_reported_and_f
                                 {"unknown: they could not be discovered\n" + continuing, color_warning},
                             }));
   EXPECT_TRUE(scm.requests.empty());
+  // With every installed file discovered, one that runs another program is
+  // no longer the product's: no failure, and the record drops it. One that
+  // names an installed file's path (not back in place yet) still fails.
+  console.clear();
+  plan.undiscovered.clear();
+  plan.files = test::product_plan(plan.destination).files;
+  plan.journal.services = {L"elsewhere", L"server"};
+  scm.add({.name = L"server", .command_line = L"\"" + plan.files[0].path + L"\""});
+  EXPECT_FALSE(start_services(plan));
+  EXPECT_EQ(console.runs(), (std::vector<run>{
+                                {"Will start services...\n  service \"elsewhere\"... ", plain},
+                                {"runs no installed file now: left as it is\n", color_warning},
+                                {"  service \"server\"... ", plain},
+                                {"not found among the services of the installed files\n" + continuing, color_warning},
+                            }));
+  plan.journal.services = {L"elsewhere"};
+  EXPECT_TRUE(start_services(plan));
+}
+
+// A run that resumes starts the dependents that the record names with
+// their service, also when it stops nothing (cancelled, say).
+TEST_F(service_control_test, a_resumed_service_starts_with_the_dependents_the_record_names) {
+  install_plan plan = new_plan();
+  plan.services[L"qzv.ua.brq.exe"] = {record(L"server", SERVICE_STOPPED)};
+  plan.journal.services = {L"server", L"stopped client"};
+  scm.add({.name = L"server"});
+  scm.add({.name = L"stopped client", .dependencies = {L"server"}});
+  scm.add({.name = L"unrelated client", .dependencies = {L"server"}});
+  resume_services(plan);
+  EXPECT_TRUE(start_services(plan));
+  EXPECT_EQ(scm.requests, (std::vector<std::wstring>{L"start server", L"start stopped client"}));
 }
 
 TEST_F(service_control_test, nothing_to_stop_or_start_prints_only_the_headers_of_discovered_files) {
