@@ -17,6 +17,7 @@ constexpr DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FIL
 // replaced or deleted (5).
 bool read_only(const node& file) { return (file.attributes & FILE_ATTRIBUTE_READONLY) != 0; }
 
+
 fake_file_system& files() { return *fake_file_system::current; }
 const win::platform_table& before() { return files().previous; }
 
@@ -25,6 +26,10 @@ Result fail(DWORD error, Result result) {
   ::SetLastError(error);
   return result;
 }
+
+// The image of a running program can be read and renamed, but not written
+// (32), replaced or deleted (5).
+bool running(const std::wstring& path) { return files().image_running && files().image_running(path); }
 
 bool same_text(std::wstring_view a, std::wstring_view b) {
   return std::ranges::equal(a, b, [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
@@ -106,7 +111,9 @@ struct file_calls {
         (disposition != OPEN_EXISTING || (flags & FILE_FLAG_BACKUP_SEMANTICS) == 0 || (access & GENERIC_WRITE))) {
       return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
-    if (existed && ((file->held && (access & data_access) != 0) || in_use(path, access, share, false))) {
+    bool written = (access & GENERIC_WRITE) != 0;
+    if (existed && ((file->held && (access & data_access) != 0) || (written && running(path)) ||
+                    in_use(path, access, share, false))) {
       return fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
     }
     if (existed && read_only(*file) && ((access & GENERIC_WRITE) != 0 || disposition == CREATE_ALWAYS)) {
@@ -219,7 +226,7 @@ struct file_calls {
     if (!below_root(path)) return before().DeleteFileW(name);
     auto it = files().nodes.find(path);
     if (it == files().nodes.end()) return fail(missing(path), FALSE);
-    if (it->second.directory || read_only(it->second)) return fail(ERROR_ACCESS_DENIED, FALSE);
+    if (it->second.directory || read_only(it->second) || running(path)) return fail(ERROR_ACCESS_DENIED, FALSE);
     if (it->second.held || in_use(path, 0, 0, true)) return fail(ERROR_SHARING_VIOLATION, FALSE);
     files().nodes.erase(it);
     return TRUE;
@@ -235,7 +242,7 @@ struct file_calls {
     const node* parent = find(parent_of(to));
     if (parent == nullptr || !parent->directory) return fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (const node* target = find(to); target != nullptr && !same_text(from, to)) {
-      if (target->directory || target->held || read_only(*target) || in_use(to, 0, 0, true)) {
+      if (target->directory || target->held || read_only(*target) || running(to) || in_use(to, 0, 0, true)) {
         return fail(ERROR_ACCESS_DENIED, FALSE);
       }
       if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return fail(ERROR_ALREADY_EXISTS, FALSE);

@@ -9,10 +9,13 @@
 // allow it; a file open without FILE_SHARE_DELETE cannot be moved (32) or
 // deleted (32), nor replaced by a move (5); a file `held` by another
 // program refuses all of these, but for an open that asks no access; a
-// read-only file can be moved but not written, replaced or deleted (5).
+// read-only file can be moved but not written, replaced or deleted (5), and
+// so can the image of a running program (`image_running`), which refuses
+// a write (32).
 #include <windows.h>
 
 #include <cwctype>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -57,6 +60,9 @@ class fake_file_system : public fake_handles<HANDLE, open_file> {
   // Paths opened through a node marked FILE_ATTRIBUTE_REPARSE_POINT, which
   // the fake, having no link targets, then passes as a plain directory.
   std::vector<std::wstring> traversed;
+
+  // Whether the file at a path is the image of a running program.
+  std::function<bool(const std::wstring& path)> image_running;
 
   // Writes a file, making the directories above it.
   void write(const std::wstring& path, std::string bytes);

@@ -105,6 +105,11 @@ const std::pair<const char*, void (*)(test::machine_state&, const std::wstring&)
     {"record damaged",
      [](test::machine_state& m, const std::wstring& r) { m.files[r].bytes = "\xFF\xFEnot a record"; }},
     {"record held", [](test::machine_state& m, const std::wstring& r) { m.files[r].held = true; }},
+    {"machine restarted",
+     [](test::machine_state& m, const std::wstring&) {
+       for (auto& p : m.processes) p.ended = true;
+       for (service& s : m.services) s.state = s.start_type == SERVICE_AUTO_START ? SERVICE_RUNNING : SERVICE_STOPPED;
+     }},
     {"server deleted",
      [](test::machine_state& m, const std::wstring&) {
        if (service* s = server_of(m)) m.services.erase(m.services.begin() + (s - m.services.data()));

@@ -88,6 +88,17 @@ struct sweep_case::system {
 };
 
 sweep_case::sweep_case(bool update) : system_(std::make_unique<system>()) {
+  // A program's file is its image while it runs: the server's while its
+  // service is not stopped, and each process's.
+  system_->files.image_running = [s = system_.get()](const std::wstring& path) {
+    auto same = [&](const std::wstring& other) {
+      return !case_blind_less()(path, other) && !case_blind_less()(other, path);
+    };
+    fake_service_manager::service* server = s->services.find(L"QZVOPCUA.BRQ");
+    if (server != nullptr && same(installed_path(0))) s->services.settle(*server);
+    return (server != nullptr && same(installed_path(0)) && server->state != SERVICE_STOPPED) ||
+           std::ranges::any_of(s->processes.processes, [&](const auto& p) { return !p.ended && same(p.module); });
+  };
   if (update) {
     // Another process holds the installation's mutex open (not owned), so
     // that reading its owner is swept too.
