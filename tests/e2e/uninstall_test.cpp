@@ -72,11 +72,12 @@ TEST_F(uninstall, refused_for_a_file_in_use_leaves_the_installation_as_it_was) {
   EXPECT_EQ(update.exit_code, 0u) << update.out;
 }
 
-// What an administrator does between runs: a product file marked
-// read-only is still the product's to replace and delete; a service
-// disabled after an update died (its record left, the server stopped)
-// stays stopped, and the next run completes without failing for it.
-TEST_F(uninstall, read_only_files_and_a_disabled_service_do_not_stop_an_update_or_a_removal) {
+// What happens between runs: a product file marked read-only is still the
+// product's to replace and delete; a restart after a power loss starts the
+// server on a half-replaced set; a service disabled after an update died
+// (its record left, the server stopped) stays stopped. Each next run
+// completes.
+TEST_F(uninstall, read_only_files_a_restart_and_a_disabled_service_end_well) {
   ASSERT_NO_FATAL_FAILURE(first_installation());
   auto mark_read_only = [](const wchar_t* name) {
     ASSERT_TRUE(SetFileAttributesW(installed_path(name).c_str(), FILE_ATTRIBUTE_READONLY)) << GetLastError();
@@ -88,10 +89,25 @@ TEST_F(uninstall, read_only_files_and_a_disabled_service_do_not_stop_an_update_o
     EXPECT_EQ(GetFileAttributesW(installed_path(left).c_str()), INVALID_FILE_ATTRIBUTES) << update.out;
   }
 
-  // The record a run leaves when it dies after stopping the server.
+  // Power lost while an update waited, its server swapped in; the machine
+  // started again, and with it the server, which holds its file: the next
+  // run puts the old server back once it has stopped it, on a line of its
+  // own before the copy.
   std::wstring record = L"qzv.ua.brq.install unfinished run\nservice: QZVOPCUA.BRQ\n";
-  std::ofstream(std::filesystem::path(installed_path(L"qzv.ua.brq.run")), std::ios::binary)
-      .write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(record.size() * 2));
+  auto write_record = [&] {
+    std::ofstream(std::filesystem::path(installed_path(L"qzv.ua.brq.run")), std::ios::binary)
+        .write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(record.size() * 2));
+  };
+  write_record();
+  ASSERT_TRUE(CopyFileW(installed_path(L"qzv.ua.brq.exe").c_str(), installed_path(L"qzv.ua.brq.old").c_str(), TRUE));
+  child_result resumed = child_process(installer_command()).wait(3 * 60 * 1000);
+  EXPECT_EQ(resumed.exit_code, 0u) << resumed.out;
+  EXPECT_NE(resumed.out.find("\r\nRestoring \"qzv.ua.brq.exe\"... ok\r\nCopying \"qzv.ua.brq.exe\"... ok\r\n"),
+            std::string::npos)
+      << resumed.out;
+
+  // The same run killed after stopping the server, which is then disabled.
+  write_record();
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
   SC_HANDLE server = OpenServiceW(manager, L"QZVOPCUA.BRQ", SERVICE_STOP | SERVICE_CHANGE_CONFIG);
   SERVICE_STATUS status{};
