@@ -74,11 +74,6 @@ bool same_spelling(std::wstring_view a, std::wstring_view b) {
 
 }  // namespace
 
-bool same_file(std::wstring_view path_a, std::wstring_view path_b) {
-  std::wstring a(path_a);
-  return file_identities(std::span(&a, 1)).match(path_b) == 0;
-}
-
 file_identities::file_identities(std::span<const std::wstring> paths) : files_(paths.size()) {
   for (size_t i = 0; i < paths.size(); ++i) {
     files_[i].path = paths[i];

@@ -15,9 +15,6 @@
 
 namespace brq_install::win {
 
-// Whether both paths can be opened and name the very same file.
-bool same_file(std::wstring_view path_a, std::wstring_view path_b);
-
 // A few files, each opened once and held open while others are matched
 // against them, so that none can be replaced by another file that reuses
 // its index in between.

@@ -8,7 +8,7 @@
 namespace brq_install {
 namespace {
 
-TEST(same_file, matches_by_volume_and_index_together) {
+TEST(file_identities, match_by_volume_and_index_together) {
   test::temp_tree tree;
   std::wstring server = tree.file(L"qzv.ua.brq.exe");
   struct {
@@ -35,7 +35,7 @@ TEST(same_file, matches_by_volume_and_index_together) {
           return TRUE;
         });
     std::wstring other = tree.file(L"other.exe");
-    EXPECT_EQ(win::same_file(server, other), c.same);
+    EXPECT_EQ(win::file_identities(std::span(&server, 1)).match(other) == 0, c.same);
   }
 }
 
