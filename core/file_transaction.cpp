@@ -50,6 +50,12 @@ bool delete_committed(const std::wstring& path) {
 // point is there. False, after an error block, when that cannot be told.
 bool read_commit_point(const install_plan& plan, bool& committed) {
   DWORD error = is_there(commit_path(plan), committed);
+  if (error == ERROR_SUCCESS && !committed && plan.journal.committed_earlier) {
+    // An earlier build kept its commit point in the record: it becomes the
+    // fact on disk before anything is done on the strength of it.
+    error = win::create_empty_file(commit_path(plan));
+    committed = error == ERROR_SUCCESS;
+  }
   if (error == ERROR_SUCCESS) return true;
   print({"Reading \"", name_of(commit_path(plan)), "\"... "});
   end_line(error, failure_block::error);

@@ -55,6 +55,9 @@ struct run_journal {
   // whose discovery saw every installed file names them.
   bool every_automatic_service = false;
   std::vector<std::wstring> services;  // the services it names
+  // Written by an earlier build, it says its new files were all in place:
+  // that build's commit point, which it kept in the record.
+  bool committed_earlier = false;
   // A dead run's files that a program held open: put in order once the
   // services are stopped.
   bool recovery_deferred = false;

@@ -16,6 +16,10 @@ namespace {
 // UTF-16 text, one item a line: the header, whether the services are
 // every automatic one, and one service a line.
 constexpr std::wstring_view header = L"qzv.ua.brq.install unfinished run";
+// The earlier builds' second line, which said how far the files got before
+// the commit point was a file of its own.
+constexpr std::wstring_view earlier_in_place = L"files: in place";
+constexpr std::wstring_view earlier_replacing = L"files: replacing";
 constexpr std::wstring_view every_automatic_service = L"services: automatic";
 constexpr std::wstring_view service_prefix = L"service: ";
 // A record of this product is a few hundred bytes; a larger one is not ours.
@@ -69,7 +73,12 @@ bool decode(const std::string& bytes, run_journal& journal) {
     lines.push_back(std::wstring_view(text).substr(start, end - start));
   }
   if (lines.empty() || lines[0] != header) return false;
-  for (size_t i = 1; i < lines.size(); ++i) {
+  size_t first = 1;
+  if (lines.size() > 1 && (lines[1] == earlier_in_place || lines[1] == earlier_replacing)) {
+    journal.committed_earlier = lines[1] == earlier_in_place;
+    first = 2;
+  }
+  for (size_t i = first; i < lines.size(); ++i) {
     std::wstring_view line = lines[i];
     if (line == every_automatic_service) {
       journal.every_automatic_service = true;
