@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ranges>
 #include <string>
+#include <vector>
 
 #include "console/console.hpp"
 #include "destination.hpp"
@@ -130,8 +131,12 @@ bool put_in_order(install_plan& plan, bool defer) {
 // there is nobody's, and goes before this run writes a record that would
 // make it look like its own. False, after an error block, when one cannot.
 bool delete_strays(const install_plan& plan) {
-  for (const std::wstring& path : product_files(plan)) {
-    if (!path.ends_with(L".old") && !path.ends_with(L".add") && path != commit_path(plan)) continue;
+  std::vector<std::wstring> strays{commit_path(plan)};
+  for (const payload_file& file : plan.files) {
+    strays.push_back(win::backup_path(file.path));
+    strays.push_back(win::added_path(file.path));
+  }
+  for (const std::wstring& path : strays) {
     DWORD error = win::delete_file(path);
     if (error != ERROR_SUCCESS && error != ERROR_PATH_NOT_FOUND) {  // 3: no directory, nothing there
       print({"Deleting \"", name_of(path), "\"... "});
@@ -154,15 +159,7 @@ bool files_whole(install_plan& plan) {
          });
 }
 
-bool begin_replacement(install_plan& plan) {
-  // A commit point without a record belongs to no replacement: it goes
-  // before this one opens, or it would commit this one's first swap.
-  if (DWORD error = win::delete_file(commit_path(plan))) {
-    report_error({"Failed to delete \"", commit_path(plan), "\"\n"}, error);
-    return false;
-  }
-  return save_record(plan);
-}
+bool begin_replacement(install_plan& plan) { return save_record(plan); }
 
 DWORD advance_file(payload_file& file, std::span<uint8_t> buffer) {
   std::wstring staging = win::staging_path(file.path), backup = win::backup_path(file.path),
@@ -174,14 +171,12 @@ DWORD advance_file(payload_file& file, std::span<uint8_t> buffer) {
   if (file.state == file_state::staged) {
     // Never moved from under a program that has it open: it is to end first.
     if (DWORD error = win::check_not_held(file.path)) return error;
-    // A marker or backup already there belongs to no replacement (no run
-    // has touched this file since recovery): it goes first, so that a
-    // recovery never takes it for this run's.
-    if (DWORD error = win::delete_file(added)) return error;
+    // Recovery has left no backup or marker here: the ones written now are
+    // this run's alone.
     DWORD error = win::move_file(file.path, backup);
     if (error == ERROR_FILE_NOT_FOUND) {
       // No file there: its marker says so, for a recovery to delete the new.
-      if ((error = win::delete_file(backup)) || (error = win::create_empty_file(added))) return error;
+      if ((error = win::create_empty_file(added))) return error;
       file.state = file_state::marked;
     } else if (error != ERROR_SUCCESS) {
       return error;

@@ -45,15 +45,15 @@ struct payload_file;
 [[nodiscard]] bool files_whole(install_plan& plan);
 
 // The start of this run's replacement, before the first file is swapped,
-// once recovery is finished: a commit point that no record goes with is
-// deleted, and the record is written. False after an error block.
+// once recovery is finished: the record is written. False after an error
+// block.
 [[nodiscard]] bool begin_replacement(install_plan& plan);
 
 // One attempt to put the new `file` in its place, from where the last one
 // stopped: staged (inflated into its staging file and flushed), then moved
 // in, the old file moved to its backup first (or its marker written where
-// there was none; a stray backup or marker goes before). 32 while a
-// program holds the file; 0 or the code of the call that failed.
+// there was none). 32 while a program holds the file; 0 or the code of the
+// call that failed.
 [[nodiscard]] DWORD advance_file(payload_file& file, std::span<uint8_t> buffer);
 
 // Every new file is in place: the commit point is written, then the
