@@ -199,6 +199,7 @@ bool commit_files(install_plan& plan) {
     report_error({"Failed to write \"", commit, "\"\n"}, error);
     return false;
   }
+  plan.journal.entry_due = true;
   bool gone = true;
   for (payload_file& file : plan.files) {
     file.state = file_state::committed;

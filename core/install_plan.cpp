@@ -23,6 +23,7 @@ install_plan build_install_plan() {
        .description = L"" BRQ_SERVER_DESCRIPTION},
       {.resource_id = 102, .name = L"qzv.ua.brq.ctrl.exe"},
       {.resource_id = 103, .name = L"qzv.ua.brq.dev.exe"},
+      {.resource_id = 104, .name = L"qzv.ua.brq.uninstall.exe", .removes_product = true},
   };
   return plan;
 }

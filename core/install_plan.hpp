@@ -33,6 +33,7 @@ struct payload_file {
   crt_flavour crt = crt_flavour::unknown;  // unknown: applies everywhere
   bool firewall = false;
   bool service = false;
+  bool removes_product = false;  // the removal program, which the entry names
   std::wstring_view service_name = {};
   std::wstring_view display_name = {};
   std::wstring_view description = {};
@@ -64,6 +65,11 @@ struct run_journal {
   // A dead run's committed backups that could not be deleted, reported:
   // no new replacement begins before they are gone.
   bool recovery_left_over = false;
+  // The entry in Programs and Features may not name the files in place: a
+  // record was found (its run may have committed without writing it), or
+  // this run committed its files. The record stays until a run writes it,
+  // so that detection sees the update unfinished.
+  bool entry_due = false;
   // Something is left for a later run to complete (a file that could not
   // be put back, a backup that could not be deleted): the record stays.
   bool work_left = false;
@@ -95,7 +101,8 @@ struct install_plan {
 [[nodiscard]] bool is_executable_name(std::wstring_view name);
 
 // The plan of this product: variant "brq", the server (101) with its service
-// and firewall exception, the control tool (102) and the developer tool (103).
+// and firewall exception, the control tool (102), the developer tool (103)
+// and the removal program (104).
 install_plan build_install_plan();
 
 }  // namespace brq_install

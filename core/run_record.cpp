@@ -115,6 +115,7 @@ void read_record(install_plan& plan, bool lock_abandoned) {
     print_text("Resuming an interrupted installation...\n");
   }
   found.found = !no_record;
+  found.entry_due = found.found;
   plan.journal = std::move(found);
 }
 
@@ -154,7 +155,10 @@ bool save_resumed_record(const install_plan& plan) { return !plan.journal.found 
 
 void close_record(const install_plan& plan, bool services_started) {
   const run_journal& journal = plan.journal;
-  if (!services_started || journal.work_left || journal.recovery_deferred || journal.recovery_left_over) return;
+  if (!services_started || journal.work_left || journal.recovery_deferred || journal.recovery_left_over ||
+      journal.entry_due) {
+    return;
+  }
   (void)win::delete_file(record_path(plan));  // left, it is a hint the next run finds harmless
 }
 

@@ -13,6 +13,7 @@
 #include "run_record.hpp"
 #include "run_start.hpp"
 #include "service_start_stop.hpp"
+#include "uninstall_entry.hpp"
 
 namespace brq_install {
 
@@ -24,7 +25,10 @@ namespace {
 bool update_installation(install_plan& plan) {
   if (!stop_services(plan) || cancel_requested()) return false;
   check_processes(plan);
-  if (!copy_files(plan) || cancel_requested() || !register_services(plan) || cancel_requested()) return false;
+  if (!copy_files(plan) || cancel_requested() || !write_uninstall_entry(plan) || cancel_requested() ||
+      !register_services(plan) || cancel_requested()) {
+    return false;
+  }
   configure_firewall(plan);
   return true;
 }

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "console/console.hpp"
 
 namespace brq_install {
@@ -39,10 +41,16 @@ void find_orphaned_services(install_plan& plan);
 // False, after an error block for the first that has not.
 [[nodiscard]] bool services_stopped(const install_plan& plan);
 
+// The product file that is this program's own running image (the installed
+// removal program, started from the destination); empty when it runs from
+// elsewhere.
+std::wstring own_product_file(const install_plan& plan);
+
 // Step: whether every file of the product that is there can be deleted:
 // none held open by another process (a read-only one is made writable).
-// False, after an error block for the first that cannot.
-[[nodiscard]] bool files_removable(const install_plan& plan);
+// `self`, this program's own file, is moved out, not deleted. False, after
+// an error block for the first that cannot.
+[[nodiscard]] bool files_removable(const install_plan& plan, const std::wstring& self);
 
 // Step: deletes the services the installer registers; a service of
 // another name that runs an installed file was registered by hand and is
@@ -54,8 +62,15 @@ void find_orphaned_services(install_plan& plan);
 [[nodiscard]] bool remove_firewall_exceptions(const install_plan& plan, removal_tally& tally);
 
 // Step: deletes the installed files, their temporary files and the run's
-// record, only those names. False when one could not be deleted.
-[[nodiscard]] bool delete_files(const install_plan& plan, removal_tally& tally);
+// record, only those names. `self`, this program's own file, which Windows
+// does not let it delete while it runs, goes last and only when every other
+// file went: it is moved to the system's temporary directory and deleted at
+// the next restart. False when one could not be deleted.
+[[nodiscard]] bool delete_files(const install_plan& plan, const std::wstring& self, removal_tally& tally);
+
+// Step: deletes the product's entry in Programs and Features, when it is
+// there. False when it could not be deleted.
+[[nodiscard]] bool delete_uninstall_entry(removal_tally& tally);
 
 // Step: removes brq, QZV.UA and Quorvanta where they are empty; one that
 // holds files of others is kept, and so are those above it. False when one

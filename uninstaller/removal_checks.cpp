@@ -62,11 +62,11 @@ bool services_stopped(const install_plan& plan) {
   return true;
 }
 
-bool files_removable(const install_plan& plan) {
+bool files_removable(const install_plan& plan, const std::wstring& self) {
   // Every file that the deletions will meet, so that none of them stops
   // half way; a read-only one has its attribute cleared on the way.
   for (const std::wstring& path : product_files(plan)) {
-    if (!win::is_existing_file(path)) continue;  // nothing, or not ours
+    if (path == self || !win::is_existing_file(path)) continue;  // moved out; or nothing, or not ours
     if (DWORD error = win::check_not_held(path)) {
       report_error(
           {"Cannot remove \"", std::wstring_view(path).substr(plan.destination.size() + 1), "\": it is in use\n"},

@@ -13,6 +13,7 @@
 #include "run_record.hpp"
 #include "run_start.hpp"
 #include "service_start_stop.hpp"
+#include "win/environment.hpp"
 
 namespace brq_install {
 
@@ -26,13 +27,15 @@ int report_removal_cancelled() {
 // The point of no return: from here on every step goes on whatever failed
 // before it, so that as little as possible is left, and the next removal
 // takes what is.
-bool remove_everything(const install_plan& plan, removal_tally& tally) {
+bool remove_everything(const install_plan& plan, const std::wstring& self, removal_tally& tally) {
   bool ok = delete_services(plan, tally);
   ok &= remove_firewall_exceptions(plan, tally);
-  // A file left behind keeps its directory, which is then no one else's.
-  bool files_gone = delete_files(plan, tally);
+  // A file left behind keeps its directory, which is then no one else's,
+  // and the entry, from which the removal can be started again.
+  bool files_gone = delete_files(plan, self, tally);
   bool directories_gone = files_gone && remove_directories(plan, tally);
-  return ok && directories_gone;
+  bool entry_gone = files_gone && delete_uninstall_entry(tally);
+  return ok && directories_gone && entry_gone;
 }
 
 }  // namespace
@@ -42,6 +45,8 @@ int uninstall(int argc, const char* const* argv) {
   run_start start(argc, argv, "qzv.ua.brq.uninstall", BRQ_UNINSTALLER_DESCRIPTION);
   if (start.ended) return *start.ended;
   install_plan& plan = start.plan;
+  // Started from the destination, this program must not hold it open.
+  (void)win::leave_current_directory();
   read_os(plan);  // which files are the product's on this Windows, silently
   if (!settle_destination(plan) || !check_no_links(plan)) return 1;
   // What an installer's run left that died is put in order first, so that
@@ -63,7 +68,8 @@ int uninstall(int argc, const char* const* argv) {
   bool go = !cancelled && save_resumed_record(plan);
   bool stopped = go && stop_services(plan) && services_stopped(plan);
   if (stopped) check_processes(plan);
-  if (!stopped || !files_removable(plan)) {
+  const std::wstring self = own_product_file(plan);
+  if (!stopped || !files_removable(plan, self)) {
     // The installation stays as it was; its lines tell. Nothing starts on
     // files that are not one whole set.
     bool whole = files_whole(plan);
@@ -72,7 +78,7 @@ int uninstall(int argc, const char* const* argv) {
     return cancelled ? report_removal_cancelled() : 1;
   }
   removal_tally tally;
-  bool removed = remove_everything(plan, tally);
+  bool removed = remove_everything(plan, self, tally);
   if (removed && tally.removed == 0 && plan.services.empty()) print_text("Nothing to remove\n");
   return removed ? 0 : 1;
 }

@@ -28,4 +28,25 @@ DWORD get_program_files(std::wstring& value) {
   return 0;
 }
 
+std::wstring own_image_path() {
+  std::wstring path(32768, L'\0');  // the longest path there is
+  DWORD length = api.GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(length < path.size() ? length : 0);  // a path cut short is no path
+  return path;
+}
+
+DWORD leave_current_directory() {
+  wchar_t system[MAX_PATH];
+  UINT length = api.GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return last_error();
+  return api.SetCurrentDirectoryW(system) ? ERROR_SUCCESS : last_error();
+}
+
+std::wstring system_temp_directory() {
+  wchar_t windows[MAX_PATH];
+  UINT length = api.GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return std::wstring(windows, length) + L"\\Temp";
+}
+
 }  // namespace brq_install::win

@@ -103,6 +103,24 @@ DWORD delete_file(const std::wstring& path) {
   return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
+DWORD move_out_until_restart(const std::wstring& path, const std::wstring& directory, std::wstring& moved_to) {
+  // The new name is reserved as an empty file, and its deletion asked for,
+  // before the file takes it: a run that dies at any point leaves at most
+  // an empty file there, never the moved one without its deletion. The
+  // deletion names the moved file, never `path`, so that a file written
+  // there again before the restart stays.
+  wchar_t unique[MAX_PATH];
+  if (directory.empty() || api.GetTempFileNameW(directory.c_str(), L"brq", 0, unique) == 0) {
+    return last_error(ERROR_PATH_NOT_FOUND);
+  }
+  moved_to = unique;
+  DWORD error = ERROR_SUCCESS;
+  if (!api.MoveFileExW(moved_to.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) error = last_error();
+  if (error == ERROR_SUCCESS) error = move_file(path, moved_to);
+  if (error != ERROR_SUCCESS) (void)delete_file(moved_to);  // the empty file that reserved the name
+  return error;
+}
+
 DWORD write_all(HANDLE file, const void* data, size_t size) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   while (size > 0) {

@@ -68,6 +68,13 @@ std::wstring added_path(const std::wstring& path);
 // Deletes the file `path`; a file that is not there counts as deleted.
 [[nodiscard]] DWORD delete_file(const std::wstring& path);
 
+// Takes the file `path`, which a running program's may be (it can be
+// renamed, not deleted), out of its directory: moves it into `directory`
+// on the same volume under a new unique name, `moved_to`, which Windows
+// deletes at the next restart. On failure the file is left where it was.
+[[nodiscard]] DWORD move_out_until_restart(const std::wstring& path, const std::wstring& directory,
+                                           std::wstring& moved_to);
+
 // Writes all `size` bytes at `data` to `file`. A write that comes back short
 // is continued, so that the call which cannot go on reports why (112 on a
 // full disk); the last error is cleared first, since a stale one is no

@@ -59,7 +59,10 @@ namespace brq_install::win {
   X(GetProcAddress)                  \
   X(LoadLibraryExW)                  \
   X(FreeLibrary)                     \
-  X(SetDllDirectoryW)
+  X(SetDllDirectoryW)                \
+  X(GetModuleFileNameW)              \
+  X(GetSystemWindowsDirectoryW)      \
+  X(SetCurrentDirectoryW)
 
 #define BRQ_FILE_FUNCTIONS(X)   \
   X(CreateDirectoryW)           \
@@ -71,7 +74,8 @@ namespace brq_install::win {
   X(SetFileAttributesW)         \
   X(RemoveDirectoryW)           \
   X(ReadFile)                   \
-  X(FlushFileBuffers)
+  X(FlushFileBuffers)           \
+  X(GetTempFileNameW)
 
 #define BRQ_SERVICE_FUNCTIONS(X) \
   X(OpenSCManagerW)              \
@@ -88,7 +92,14 @@ namespace brq_install::win {
   X(QueryServiceStatusEx)        \
   X(EnumDependentServicesW)
 
+#define BRQ_REGISTRY_FUNCTIONS(X) \
+  X(RegCreateKeyExW)              \
+  X(RegSetValueExW)               \
+  X(RegDeleteKeyExW)              \
+  X(RegCloseKey)
+
 #define BRQ_PROCESS_FUNCTIONS(X) \
+  X(GetCurrentProcessId)         \
   X(K32EnumProcesses)            \
   X(OpenProcess)                 \
   X(QueryFullProcessImageNameW)  \
@@ -108,6 +119,7 @@ namespace brq_install::win {
   BRQ_ENVIRONMENT_FUNCTIONS(X)    \
   BRQ_FILE_FUNCTIONS(X)           \
   BRQ_SERVICE_FUNCTIONS(X)        \
+  BRQ_REGISTRY_FUNCTIONS(X)       \
   BRQ_PROCESS_FUNCTIONS(X)        \
   BRQ_PAYLOAD_FUNCTIONS(X)
 

@@ -67,7 +67,9 @@ DWORD find_image_processes(std::span<const std::wstring> paths, std::vector<std:
   std::vector<DWORD> all;
   if (DWORD error = enum_process_ids(all)) return error;
   const file_identities files(paths);
+  const DWORD self = api.GetCurrentProcessId();  // never ends itself: a removal may run from there
   for (DWORD id : all) {
+    if (id == self) continue;
     unique_handle process(api.OpenProcess(query_access, FALSE, id));
     if (!process) continue;
     std::wstring module = main_module(process.get());

@@ -80,10 +80,17 @@ struct mutex_ownership_traits {  // a mutex this thread owns; releasing gives it
   static void close(type h) { api.ReleaseMutex(h); }
 };
 
+struct hkey_traits {  // open registry keys
+  using type = HKEY;
+  static type invalid() { return nullptr; }
+  static void close(type h) { api.RegCloseKey(h); }
+};
+
 using unique_handle = unique_resource<handle_traits>;
 using unique_file_handle = unique_resource<file_handle_traits>;
 using unique_hlocal = unique_resource<hlocal_traits>;
 using unique_sc_handle = unique_resource<sc_handle_traits>;
 using unique_mutex_ownership = unique_resource<mutex_ownership_traits>;
+using unique_hkey = unique_resource<hkey_traits>;
 
 }  // namespace brq_install::win

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks what a release image carries, read from its PE headers and its
 resource directory: no time stamp, the version block, the manifest, and for
-the installer the three payloads, each exactly one zlib stream, where the
+the installer the four payloads, each exactly one zlib stream, where the
 uninstaller has none. Prints every fault, then the image's size (the
 installer's beside the size of its payload streams).
 
@@ -33,9 +33,9 @@ faults = []
 # The program's stem (qzv.ua.brq.STEM.exe), what it calls itself, and the
 # payloads it carries.
 if os.path.basename(path) == "qzv.ua.brq.uninstall.exe":
-    stem, role, expected_payloads = "uninstall", "uninstaller", []
+    stem, role, expected_payloads, level = "uninstall", "uninstaller", [], "requireAdministrator"
 else:
-    stem, role, expected_payloads = "install", "installer", [101, 102, 103]
+    stem, role, expected_payloads, level = "install", "installer", [101, 102, 103, 104], "asInvoker"
 description = f"qzv BRQ {role} {version}, 64-bit"
 
 
@@ -150,8 +150,8 @@ try:
     if xml.findtext("v1:description", None, ns) != description:
         faults.append(f"manifest description is not {description!r}")
     levels = [e.get("level") for e in xml.iterfind(".//v3:requestedExecutionLevel", ns)]
-    if levels != ["asInvoker"]:
-        faults.append(f"manifest execution level {levels}, expected ['asInvoker']")
+    if levels != [level]:
+        faults.append(f"manifest execution level {levels}, expected [{level!r}]")
     oses = {e.get("Id") for e in xml.iterfind(".//c:supportedOS", ns)}
     if oses != set(SUPPORTED_OS):
         faults.append(f"manifest supported OS {sorted(oses)}, expected Windows 7 to 11")

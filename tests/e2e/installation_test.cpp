@@ -4,6 +4,7 @@
 // exit code, the installed files and what the service manager reports.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -22,10 +23,12 @@ namespace {
 using namespace test;
 
 const std::string destination = "Destination: C:\\Program Files\\Quorvanta\\QZV.UA\\brq\r\n";
-const std::string copies =
+const std::string copies_and_entry =
     "Copying \"qzv.ua.brq.exe\"... ok\r\n"
     "Copying \"qzv.ua.brq.ctrl.exe\"... ok\r\n"
-    "Copying \"qzv.ua.brq.dev.exe\"... ok\r\n";
+    "Copying \"qzv.ua.brq.dev.exe\"... ok\r\n"
+    "Copying \"qzv.ua.brq.uninstall.exe\"... ok\r\n"
+    "Writing uninstall entry \"Quorvanta.QZV.UA.brq\"... ok\r\n";
 const std::string firewall_and_start =
     "Will configure firewall...\r\n"
     "exception for \"qzv.ua.brq.exe\"... ok\r\n"
@@ -36,12 +39,14 @@ const std::string discovery_of_a_running_server =
     "  QZVOPCUA.BRQ -> running\r\n"
     "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\r\n"
     "Discovering services for \"qzv.ua.brq.dev.exe\"...\r\n"
+    "Discovering services for \"qzv.ua.brq.uninstall.exe\"...\r\n"
     "Will stop services...\r\n"
     "  service \"QZVOPCUA.BRQ\"... ok\r\n";
 const std::string no_processes =
     "Checking processes for \"qzv.ua.brq.exe\"... \r\n"
     "Checking processes for \"qzv.ua.brq.ctrl.exe\"... \r\n"
-    "Checking processes for \"qzv.ua.brq.dev.exe\"... \r\n";
+    "Checking processes for \"qzv.ua.brq.dev.exe\"... \r\n"
+    "Checking processes for \"qzv.ua.brq.uninstall.exe\"... \r\n";
 const std::string already_registered =
     "Other services were already registered for \"qzv.ua.brq.exe\"\r\n"
     "Will attempt to continue...\r\n";
@@ -100,8 +105,9 @@ service_state query_server_service() {
 // `build` " other build", the programs of the other installer; and nothing
 // else is in the directory.
 void expect_installed_payloads(const std::string& build = "") {
-  const wchar_t* names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"};
-  for (int i = 0; i < 3; ++i) {
+  const wchar_t* names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe",
+                            L"qzv.ua.brq.uninstall.exe"};
+  for (int i = 0; i < 4; ++i) {
     EXPECT_TRUE(read_file(installed_path(names[i])) == read_file(payload_input_path(101 + i)) + build)
         << wide_for_trace(names[i]);
   }
@@ -110,7 +116,7 @@ void expect_installed_payloads(const std::string& build = "") {
   int entries = 0;
   for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) ++entries;
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
-  EXPECT_EQ(entries, 5) << "the three files, . and ..";
+  EXPECT_EQ(entries, 6) << "the four files, . and ..";
 }
 
 using installation = installation_test;
@@ -119,7 +125,7 @@ TEST_F(installation, first_installation_registers_and_starts_the_server) {
   ASSERT_EQ(GetFileAttributesW(L"C:\\Program Files\\Quorvanta"), INVALID_FILE_ATTRIBUTES);
   auto result = install();
   EXPECT_EQ(after_os_line(result.out),
-            destination + copies + "Registering service \"QZVOPCUA.BRQ\"... ok\r\n" + firewall_and_start);
+            destination + copies_and_entry + "Registering service \"QZVOPCUA.BRQ\"... ok\r\n" + firewall_and_start);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.exit_code, 0u);
   expect_installed_payloads();
@@ -134,14 +140,46 @@ TEST_F(installation, first_installation_registers_and_starts_the_server) {
   EXPECT_EQ(service.display_name, L"qzv OPCUA server for BRQ");
   EXPECT_EQ(service.description, L"" BRQ_SERVER_DESCRIPTION);
   EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_RUNNING));
+  // Restarted a minute after its first and second failure, the count reset
+  // after a day. Windows keeps that in the service's key; Wine accepts it
+  // and keeps nothing (the fake service manager checks what was asked).
+  std::vector<BYTE> failure = machine_value(L"SYSTEM\\CurrentControlSet\\Services\\QZVOPCUA.BRQ", L"FailureActions");
+  if (failure.empty()) {
+    RecordProperty("FailureActions", "not kept by this system");
+  } else {
+    std::vector<DWORD> words(failure.size() / sizeof(DWORD));
+    std::memcpy(words.data(), failure.data(), words.size() * sizeof(DWORD));
+    EXPECT_EQ(words, (std::vector<DWORD>{86400, 0, 0, 3, words.at(4), SC_ACTION_RESTART, 60000, SC_ACTION_RESTART,
+                                         60000, SC_ACTION_NONE, 0}));
+  }
+
+  // The entry in Programs and Features, which names the installed removal
+  // program; the detection rule sees the product installed.
+  const std::wstring removal = L"\"" + installed_path(L"qzv.ua.brq.uninstall.exe") + L"\"";
+  uint64_t bytes = 0;
+  for (int id = 101; id <= 104; ++id) bytes += read_file(payload_input_path(id)).size();
+  for (const auto& [name, value] :
+       std::vector<std::pair<const wchar_t*, std::wstring>>{{L"DisplayName", L"QZV OPC UA server for BRQ"},
+                                                            {L"DisplayVersion", L"" BRQ_VERSION_TEXT},
+                                                            {L"Publisher", L"Quorvanta"},
+                                                            {L"InstallLocation", install_dir},
+                                                            {L"DisplayIcon", installed_path(L"qzv.ua.brq.exe") + L",0"},
+                                                            {L"UninstallString", removal},
+                                                            {L"QuietUninstallString", removal}}) {
+    EXPECT_EQ(machine_text(uninstall_key, name), value) << wide_for_trace(name);
+  }
+  EXPECT_EQ(machine_number(uninstall_key, L"NoModify"), 1u);
+  EXPECT_EQ(machine_number(uninstall_key, L"NoRepair"), 1u);
+  EXPECT_EQ(machine_number(uninstall_key, L"EstimatedSize"), (bytes + 1023) / 1024);
+  EXPECT_TRUE(detected_installed());
 }
 
 TEST_F(installation, update_stops_the_running_server_replaces_the_files_and_starts_it_again) {
   first_installation();
   auto result = install();
   EXPECT_EQ(without_server_retries(after_os_line(result.out)), destination + discovery_of_a_running_server +
-                                                                   no_processes + copies + already_registered +
-                                                                   firewall_and_start);
+                                                                   no_processes + copies_and_entry +
+                                                                   already_registered + firewall_and_start);
   EXPECT_EQ(result.exit_code, 0u);
   expect_installed_payloads();
   EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
@@ -161,7 +199,7 @@ TEST_F(installation, update_ends_programs_running_from_an_installed_file_only) {
   auto result = install();
   std::string out = after_os_line(result.out);
   std::string kill = "Checking processes for \"qzv.ua.brq.dev.exe\"... \r\n  will kill process " +
-                     std::to_string(installed.id()) + "... ok\r\nCopying";
+                     std::to_string(installed.id()) + "... ok\r\nChecking processes for \"qzv.ua.brq.uninstall.exe\"";
   EXPECT_NE(out.find(kill), std::string::npos) << out;
   EXPECT_EQ(out.find("will kill process " + std::to_string(elsewhere.id())), std::string::npos);
   EXPECT_EQ(result.exit_code, 0u) << out;
@@ -184,14 +222,16 @@ TEST_F(installation, file_held_for_a_few_seconds_is_written_after_one_retry) {
   EXPECT_TRUE(installer.wait_for_output("Copying \"qzv.ua.brq.ctrl.exe\"... \r\n  retry in 5 sec."));
   CloseHandle(held);  // inside the first five-second wait
   auto result = installer.wait();
-  EXPECT_EQ(without_server_retries(after_os_line(result.out)), destination + discovery_of_a_running_server +
-                                                                   no_processes +
-                                                                   "Copying \"qzv.ua.brq.exe\"... ok\r\n"
-                                                                   "Copying \"qzv.ua.brq.ctrl.exe\"... " +
-                                                                   retry_line +
-                                                                   "ok\r\n"
-                                                                   "Copying \"qzv.ua.brq.dev.exe\"... ok\r\n" +
-                                                                   already_registered + firewall_and_start);
+  EXPECT_EQ(without_server_retries(after_os_line(result.out)),
+            destination + discovery_of_a_running_server + no_processes +
+                "Copying \"qzv.ua.brq.exe\"... ok\r\n"
+                "Copying \"qzv.ua.brq.ctrl.exe\"... " +
+                retry_line +
+                "ok\r\n"
+                "Copying \"qzv.ua.brq.dev.exe\"... ok\r\n"
+                "Copying \"qzv.ua.brq.uninstall.exe\"... ok\r\n"
+                "Writing uninstall entry \"Quorvanta.QZV.UA.brq\"... ok\r\n" +
+                already_registered + firewall_and_start);
   EXPECT_EQ(result.exit_code, 0u);
   expect_installed_payloads();
 }
@@ -264,6 +304,8 @@ TEST_F(held_update, run_killed_while_it_waits_is_completed_by_the_next) {
     killed.terminate();
     release();
     EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_STOPPED));
+    // Its server swapped in, the entry as it was: the record says unfinished.
+    EXPECT_FALSE(detected_installed());
     if (damaged) std::ofstream(std::filesystem::path(installed_path(L"qzv.ua.brq.run"))) << "not a record";
 
     auto result = install();
@@ -279,11 +321,13 @@ TEST_F(held_update, run_killed_while_it_waits_is_completed_by_the_next) {
                   "  QZVOPCUA.BRQ -> stopped\r\n"
                   "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\r\n"
                   "Discovering services for \"qzv.ua.brq.dev.exe\"...\r\n"
+                  "Discovering services for \"qzv.ua.brq.uninstall.exe\"...\r\n"
                   "Will stop services...\r\n" +
-                  no_processes + copies + already_registered + firewall_and_start);
+                  no_processes + copies_and_entry + already_registered + firewall_and_start);
     EXPECT_EQ(result.exit_code, 0u);
     expect_installed_payloads();
     EXPECT_EQ(query_server_service().state, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(detected_installed());
   }
 }
 
@@ -297,7 +341,8 @@ TEST_F(installation, service_name_taken_by_another_file_ends_the_run_before_the_
   CloseServiceHandle(manager);
 
   auto result = install();
-  EXPECT_EQ(after_os_line(result.out), destination + copies + "Registering service \"QZVOPCUA.BRQ\"... failed\r\n" +
+  EXPECT_EQ(after_os_line(result.out), destination + copies_and_entry +
+                                           "Registering service \"QZVOPCUA.BRQ\"... failed\r\n" +
                                            text_of(ERROR_SERVICE_EXISTS) + "\r\n");
   EXPECT_EQ(result.exit_code, 1u);
   EXPECT_EQ(query_server_service().binary_path, L"\"C:\\other\\qzv.ua.brq.exe\"");

@@ -7,8 +7,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "child_process.hpp"
+#include "console/console.hpp"
 #include "files.hpp"
 #include "installation.hpp"
 
@@ -21,6 +23,7 @@ child_result remove() { return child_process(installer_command(L"", uninstaller_
 
 void expect_nothing_left() {
   EXPECT_EQ(GetFileAttributesW(L"C:\\Program Files\\Quorvanta"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(machine_text(uninstall_key, L"DisplayVersion"), L"") << "the entry is still there";
   EXPECT_EQ(service_status(L"QZVOPCUA.BRQ").dwCurrentState, 0u) << "the service is still there";
   EXPECT_TRUE(server_processes().empty());
 }
@@ -51,6 +54,36 @@ TEST_F(uninstall, removes_a_running_installation_and_the_control_tool_it_runs_th
             "Destination: C:\\Program Files\\Quorvanta\\QZV.UA\\brq\r\n"
             "Removing firewall exception for \"qzv.ua.brq.exe\"... ok\r\n");  // Wine's entry for any path
   EXPECT_EQ(again.exit_code, 0u);
+  expect_nothing_left();
+}
+
+// As Programs and Features starts it: the installed removal program, by the
+// entry's QuietUninstallString. Its own file, which Windows does not let a
+// running program delete, leaves the destination for the temporary
+// directory and goes at the next restart (wineboot -r: the prefix's).
+TEST_F(uninstall, the_installed_removal_program_takes_everything_and_its_own_file_at_the_restart) {
+  ASSERT_NO_FATAL_FAILURE(first_installation());
+  std::wstring command = machine_text(uninstall_key, L"QuietUninstallString");
+  ASSERT_EQ(command, L"\"" + installed_path(L"qzv.ua.brq.uninstall.exe") + L"\"");
+  child_result removal = child_process(command).wait(3 * 60 * 1000);
+  EXPECT_EQ(removal.exit_code, 0u) << removal.out;
+  expect_nothing_left();
+
+  std::smatch moved_line;
+  ASSERT_TRUE(std::regex_search(removal.out, moved_line,
+                                std::regex(R"re(Deleting "qzv\.ua\.brq\.uninstall\.exe"\.\.\. moved to "([^"]+)", )re"
+                                           R"re(deleted at the next restart\r\n)re")))
+      << removal.out;
+  std::wstring moved = utf8_to_wide(moved_line[1].str());
+  EXPECT_NE(GetFileAttributesW(moved.c_str()), INVALID_FILE_ATTRIBUTES);
+  std::vector<BYTE> pending = machine_value(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                            L"PendingFileRenameOperations");
+  std::wstring renames(reinterpret_cast<const wchar_t*>(pending.data()), pending.size() / sizeof(wchar_t));
+  EXPECT_NE(renames.find(L"\\??\\" + moved + std::wstring(2, L'\0')), std::wstring::npos) << "not to be deleted";
+  EXPECT_EQ(renames.find(install_dir), std::wstring::npos) << "a deletion in the destination";
+
+  EXPECT_EQ(child_process(L"wineboot.exe -r").wait(60 * 1000).exit_code, 0u);
+  EXPECT_EQ(GetFileAttributesW(moved.c_str()), INVALID_FILE_ATTRIBUTES);
   expect_nothing_left();
 }
 

@@ -90,6 +90,7 @@ std::wstring payload_input_path(int resource_id) {
     case 101: return build_path(BRQ_PAYLOAD_101);
     case 102: return build_path(BRQ_PAYLOAD_102);
     case 103: return build_path(BRQ_PAYLOAD_103);
+    case 104: return build_path(BRQ_PAYLOAD_104);
   }
   return {};
 }

@@ -1,6 +1,7 @@
 #include "fake_file_system.hpp"
 
 #include <algorithm>
+#include <cwchar>
 
 namespace brq_install::test {
 
@@ -233,6 +234,7 @@ struct file_calls {
   }
 
   static BOOL WINAPI move(const wchar_t* from_name, const wchar_t* to_name, DWORD flags) {
+    if (to_name == nullptr && (flags & MOVEFILE_DELAY_UNTIL_REBOOT) != 0) return delete_at_restart(from_name);
     std::wstring from(from_name), to(to_name);
     if (!below_root(from) && !below_root(to)) return before().MoveFileExW(from_name, to_name, flags);
     auto it = files().nodes.find(from);
@@ -251,6 +253,41 @@ struct file_calls {
     files().nodes.erase(it);
     files().nodes[to] = std::move(moved);
     return TRUE;
+  }
+
+  // Windows keeps the name for the next restart, only an administrator's
+  // call may, and the file need not be there.
+  static BOOL WINAPI delete_at_restart(const wchar_t* name) {
+    std::wstring path(name);
+    if (!below_root(path)) return before().MoveFileExW(name, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    files().deleted_at_restart.push_back(path);
+    return TRUE;
+  }
+
+  // A new empty file "<prefix><hex>.tmp" in `directory`, its number returned.
+  static UINT WINAPI temp_file_name(const wchar_t* directory, const wchar_t* prefix, UINT unique, wchar_t* name) {
+    std::wstring dir(directory);
+    if (!below_root(dir)) return before().GetTempFileNameW(directory, prefix, unique, name);
+    const node* parent = find(dir);
+    if (parent == nullptr || !parent->directory) return fail(ERROR_DIRECTORY, 0u);
+    for (UINT number = 1;; ++number) {
+      wchar_t hex[8];
+      swprintf(hex, 8, L"%X", number);
+      std::wstring path = dir + L"\\" + std::wstring(prefix).substr(0, 3) + hex + L".tmp";
+      if (find(path) != nullptr) continue;
+      files().nodes[path] = files().new_node(false);
+      std::ranges::copy(path, name);
+      name[path.size()] = L'\0';
+      return number;
+    }
+  }
+
+  static UINT WINAPI windows_directory(wchar_t* buffer, UINT size) {
+    std::wstring windows = files().root + L"\\Windows";
+    if (size <= windows.size()) return static_cast<UINT>(windows.size() + 1);
+    std::ranges::copy(windows, buffer);
+    buffer[windows.size()] = L'\0';
+    return static_cast<UINT>(windows.size());
   }
 
   static BOOL WINAPI set_attributes(const wchar_t* name, DWORD attributes) {
@@ -284,16 +321,23 @@ fake_file_system::fake_file_system(std::wstring root_path)
   win::api.DeleteFileW = &file_calls::delete_file;
   win::api.MoveFileExW = &file_calls::move;
   win::api.SetFileAttributesW = &file_calls::set_attributes;
+  win::api.GetTempFileNameW = &file_calls::temp_file_name;
+  win::api.GetSystemWindowsDirectoryW = &file_calls::windows_directory;
   win::api.NtCreateFile = &file_calls::nt_create;
 }
 
 fake_file_system::~fake_file_system() { current = nullptr; }
 
-void fake_file_system::write(const std::wstring& path, std::string bytes) {
-  for (size_t k = path.find(L'\\', root.size() + 1); k != std::wstring::npos; k = path.find(L'\\', k + 1)) {
+void fake_file_system::make_directories(const std::wstring& path) {
+  for (size_t k = path.find(L'\\', root.size() + 1);; k = path.find(L'\\', k + 1)) {
     node& directory = nodes[path.substr(0, k)];
     if (!directory.directory) directory = new_node(true);
+    if (k == std::wstring::npos) return;
   }
+}
+
+void fake_file_system::write(const std::wstring& path, std::string bytes) {
+  make_directories(path.substr(0, path.rfind(L'\\')));
   node& file = nodes[path];
   if (file.index == 0) file = new_node(false);
   file.bytes = std::move(bytes);

@@ -11,7 +11,8 @@
 // program refuses all of these, but for an open that asks no access; a
 // read-only file can be moved but not written, replaced or deleted (5), and
 // so can the image of a running program (`image_running`), which refuses
-// a write (32).
+// a write (32). Its Windows directory is `root`\Windows; a deletion asked
+// for the next restart is kept by name.
 #include <windows.h>
 
 #include <cwctype>
@@ -61,11 +62,16 @@ class fake_file_system : public fake_handles<HANDLE, open_file> {
   // the fake, having no link targets, then passes as a plain directory.
   std::vector<std::wstring> traversed;
 
+  // The files MoveFileExW is to delete at the next restart.
+  std::vector<std::wstring> deleted_at_restart;
+
   // Whether the file at a path is the image of a running program.
   std::function<bool(const std::wstring& path)> image_running;
 
   // Writes a file, making the directories above it.
   void write(const std::wstring& path, std::string bytes);
+  // Makes the directory `path` and those above it.
+  void make_directories(const std::wstring& path);
   // The bytes of a file; empty when there is none.
   std::string read(const std::wstring& path) const;
   // Removes `path` and everything below it.

@@ -136,6 +136,18 @@ DWORD WINAPI wait_for_single_object(HANDLE handle, DWORD milliseconds) {
   return p == nullptr || p->ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
+// Never the real id, which may be one of the table's.
+DWORD WINAPI current_process_id() { return table().self; }
+
+DWORD WINAPI module_file_name(HMODULE module, wchar_t* buffer, DWORD size) {
+  const process* p = module == nullptr ? table().find(table().self) : nullptr;
+  if (p == nullptr) return ::GetModuleFileNameW(module, buffer, size);
+  DWORD length = std::min(static_cast<DWORD>(p->module.size()), size - 1);  // cut short, as Windows does
+  std::copy_n(p->module.begin(), length, buffer);
+  buffer[length] = L'\0';
+  return length;
+}
+
 }  // namespace
 
 fake_process_table::fake_process_table()
@@ -152,6 +164,8 @@ fake_process_table::fake_process_table()
   win::api.TerminateProcess = &terminate_process;
   win::api.CloseHandle = &close_handle;
   win::api.WaitForSingleObject = &wait_for_single_object;
+  win::api.GetCurrentProcessId = &current_process_id;
+  win::api.GetModuleFileNameW = &module_file_name;
 }
 
 fake_process_table::~fake_process_table() { current = nullptr; }

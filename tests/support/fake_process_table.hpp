@@ -60,7 +60,11 @@ class fake_process_table : public fake_handles<HANDLE, process_handle> {
   process& add(DWORD id, std::wstring module);
   process* find(DWORD id);  // null when there is none
 
-  std::vector<process> processes;     // in the order K32EnumProcesses lists them
+  std::vector<process> processes;  // in the order K32EnumProcesses lists them
+  // The process that runs the test, as GetCurrentProcessId and
+  // GetModuleFileNameW tell it: one of them, or (0) none of them, which
+  // leaves GetModuleFileNameW to the real process.
+  DWORD self = 0;
   bool holds_debug_privilege = true;  // as an elevated administrator's token does
   bool debug_enabled = false;         // SeDebugPrivilege, now
   DWORD enum_error = 0;               // K32EnumProcesses fails with this

@@ -238,6 +238,7 @@ SC_HANDLE WINAPI create_service(SC_HANDLE scm, const wchar_t* name, const wchar_
             .error_control = error_control,
             .account = account != nullptr ? account : L"LocalSystem",
             .description = {},
+            .recovery = {},
             .load_order_group = group != nullptr ? group : L"",
             .tag_id = tag != nullptr ? (*tag = 1) : 0,
             .dependencies = {},
@@ -252,6 +253,24 @@ SC_HANDLE WINAPI create_service(SC_HANDLE scm, const wchar_t* name, const wchar_
 BOOL WINAPI change_service_config2(SC_HANDLE handle, DWORD level, void* info) {
   service* s = opened_service(handle, SERVICE_CHANGE_CONFIG);
   if (s == nullptr) return FALSE;
+  if (level == SERVICE_CONFIG_FAILURE_ACTIONS) {
+    if (manager().recover_error != 0) return fail(manager().recover_error);
+    const auto* failure = static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
+    std::wstring recovery = L"reset " + std::to_wstring(failure->dwResetPeriod);
+    for (DWORD i = 0; i < failure->cActions; ++i) {
+      const SC_ACTION& action = failure->lpsaActions[i];
+      // A restart is an action the handle must be allowed to take.
+      if (action.Type == SC_ACTION_RESTART && opened_service(handle, SERVICE_START) == nullptr) return FALSE;
+      recovery += (action.Type == SC_ACTION_RESTART ? L", restart " + std::to_wstring(action.Delay) : L", none");
+    }
+    s->recovery = recovery + (s->recovery.ends_with(L"; on error exit") ? L"; on error exit" : L"");
+    return TRUE;
+  }
+  if (level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG) {
+    if (static_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(info)->fFailureActionsOnNonCrashFailures)
+      s->recovery += L"; on error exit";
+    return TRUE;
+  }
   if (level != SERVICE_CONFIG_DESCRIPTION) return fail(ERROR_INVALID_LEVEL);
   manager().requests.push_back(L"describe " + s->name);
   if (manager().describe_error != 0) return fail(manager().describe_error);

@@ -41,6 +41,10 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
     DWORD error_control = SERVICE_ERROR_NORMAL;
     std::wstring account = L"LocalSystem";
     std::wstring description;
+    // Its recovery, as ChangeServiceConfig2W set it: "reset <s>", each
+    // action ", restart <ms>" or ", none", and "; on error exit" when the
+    // actions also follow a stop with an exit code other than 0.
+    std::wstring recovery;
     std::wstring load_order_group;
     DWORD tag_id = 0;
     // The services it depends on, by name: EnumDependentServicesW lists it
@@ -108,6 +112,7 @@ class fake_service_manager : public fake_handles<SC_HANDLE, service_handle> {
   DWORD enum_error = 0;      // EnumServicesStatusW fails with this
   DWORD create_error = 0;    // CreateServiceW fails with this
   DWORD describe_error = 0;  // ChangeServiceConfig2W fails with this
+  DWORD recover_error = 0;   // and this, for the failure actions
   // Wine's EnumServicesStatusW: it ignores the resume handle and leaves it
   // as it was, lists from the first service every time as many as fit, and
   // reports as needed the size of the whole list.

@@ -66,6 +66,12 @@ constexpr function_faults faults[] = {
     {"GetSecurityInfo", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},  // returns its code
     {"SysAllocString", ERROR_OUTOFMEMORY},
     {"CoInitializeEx", ERROR_OUTOFMEMORY},
+    // The registry's functions return their code.
+    {"RegCreateKeyExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+    {"RegSetValueExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+    {"RegDeleteKeyExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+    {"RegCloseKey", ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
+    {"GetTempFileNameW", ERROR_DIRECTORY},
 };
 
 const function_faults* faults_of(std::string_view function) {
@@ -110,8 +116,10 @@ struct shim<Entry, Result (*)(Args...)> {
   static inline Result (*next)(Args...) = nullptr;
   // GetLastError and SetLastError are the injection's own means; a function
   // that returns nothing has no way to fail.
+  // GetCurrentProcessId reads the process's own block and has no failure.
   static constexpr bool can_fail = !std::is_void_v<Result> && std::string_view(Entry::name) != "GetLastError" &&
-                                   std::string_view(Entry::name) != "SetLastError";
+                                   std::string_view(Entry::name) != "SetLastError" &&
+                                   std::string_view(Entry::name) != "GetCurrentProcessId";
 
   static Result WINAPI call(Args... args) {
     fault_driver& driver = *fault_driver::active;
@@ -169,8 +177,8 @@ bool fault_driver::should_fail(const char* function, bool can_fail) {
   calls.push_back({function, can_fail});
   if (before_call) before_call(calls.size());
   if (killed_at_ != 0 && calls.size() >= killed_at_) {
-    static const std::string_view releases[] = {"CloseHandle", "CloseServiceHandle", "LocalFree", "FreeLibrary",
-                                                "SysFreeString"};
+    static const std::string_view releases[] = {"CloseHandle", "CloseServiceHandle", "LocalFree",
+                                                "FreeLibrary", "SysFreeString",      "RegCloseKey"};
     return can_fail && std::find(std::begin(releases), std::end(releases), function) == std::end(releases);
   }
   bool fails = calls.size() == fail_at_ ||

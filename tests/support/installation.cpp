@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <psapi.h>
 
+#include <cstring>
 #include <regex>
+
+#include "product.h"
 
 namespace brq_install::test {
 
@@ -68,7 +71,9 @@ std::vector<DWORD> server_processes() {
 
 void remove_installation() {
   delete_service(L"QZVOPCUA.BRQ");
-  for (const wchar_t* name : {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"}) {
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, uninstall_key.c_str(), KEY_WOW64_64KEY, 0);
+  for (const wchar_t* name : {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe",
+                              L"qzv.ua.brq.uninstall.exe", L"qzv.ua.brq.run"}) {
     std::wstring path = installed_path(name);
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     // Gone already (its directory too: error 3) ends the loop; an ended
@@ -83,6 +88,39 @@ void remove_installation() {
                                L"C:\\Program Files\\Quorvanta"}) {
     RemoveDirectoryW(level);
   }
+}
+
+std::vector<BYTE> machine_value(const std::wstring& key, const wchar_t* name) {
+  DWORD size = 0;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_ANY, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+    return {};
+  }
+  std::vector<BYTE> data(size);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_ANY, nullptr, data.data(), &size) != ERROR_SUCCESS) {
+    return {};
+  }
+  data.resize(size);
+  return data;
+}
+
+std::wstring machine_text(const std::wstring& key, const wchar_t* name) {
+  std::vector<BYTE> data = machine_value(key, name);
+  std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+  while (!text.empty() && text.back() == L'\0') text.pop_back();
+  return text;
+}
+
+DWORD machine_number(const std::wstring& key, const wchar_t* name) {
+  std::vector<BYTE> data = machine_value(key, name);
+  DWORD number = 0;
+  if (data.size() == sizeof number) std::memcpy(&number, data.data(), sizeof number);
+  return number;
+}
+
+bool detected_installed() {
+  return machine_text(uninstall_key, L"DisplayVersion") == L"" BRQ_VERSION_TEXT &&
+         service_status(L"QZVOPCUA.BRQ").dwCurrentState != 0 &&
+         GetFileAttributesW(installed_path(L"qzv.ua.brq.run").c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 std::string after_os_line(const std::string& out) {

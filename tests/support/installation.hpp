@@ -13,12 +13,16 @@
 namespace brq_install::test {
 
 inline const std::wstring install_dir = L"C:\\Program Files\\Quorvanta\\QZV.UA\\brq";
+// The product's entry in Programs and Features, below HKEY_LOCAL_MACHINE.
+inline const std::wstring uninstall_key =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvanta.QZV.UA.brq";
 
 // The installed path of a payload file.
 std::wstring installed_path(const std::wstring& name);
 
 // Puts the prefix back to "never installed": the service QZVOPCUA.BRQ
-// stopped and deleted, the installed files and their directories removed.
+// stopped and deleted, the entry deleted, the installed files, the record
+// and their directories removed.
 void remove_installation();
 
 // Stops the service `name` (waiting up to 10 s) and deletes it, if it exists.
@@ -33,6 +37,16 @@ bool wait_for_service_state(const wchar_t* name, DWORD state);
 
 // The ids of the processes that run the installed server file.
 std::vector<DWORD> server_processes();
+
+// The data of the value `name` of the key `key` below HKEY_LOCAL_MACHINE;
+// empty when there is none. And a string value's text, a number's value.
+std::vector<BYTE> machine_value(const std::wstring& key, const wchar_t* name);
+std::wstring machine_text(const std::wstring& key, const wchar_t* name);
+DWORD machine_number(const std::wstring& key, const wchar_t* name);
+
+// The deployment guide's detection rule: the entry names this version, the
+// service exists, and no record of an unfinished run is there.
+bool detected_installed();
 
 // The installer's output without its first line, after checking that the
 // first line is the os line of a current Windows (its version is Wine's).

@@ -69,6 +69,14 @@ void ledger::install() {
   takes<&table::CreateServiceW, &ledger::service_handles>();
   gives_back<&table::CloseServiceHandle, &ledger::service_handles>();
   gives_back<&table::LocalFree, &ledger::locals>();
+  gives_back<&table::RegCloseKey, &ledger::registry_keys>();
+  api.RegCreateKeyExW = [](HKEY root, const wchar_t* path, DWORD reserved, wchar_t* class_name, DWORD options,
+                           REGSAM access, SECURITY_ATTRIBUTES* security, HKEY* key, DWORD* disposition) {
+    LSTATUS error = books->driver.RegCreateKeyExW(root, path, reserved, class_name, options, access, security, key,
+                                                  disposition);
+    if (error == ERROR_SUCCESS) books->taken(books->registry_keys, *key);
+    return error;
+  };
   api.FormatMessageW = [](DWORD flags, LPCVOID source, DWORD id, DWORD language, LPWSTR buffer, DWORD size,
                           va_list* arguments) {
     DWORD length = books->driver.FormatMessageW(flags, source, id, language, buffer, size, arguments);
@@ -139,6 +147,7 @@ std::string ledger::unbalanced() const {
   add(handles.size(), "kernel handles held");
   add(service_handles.size(), "service handles held");
   add(locals.size(), "local allocations held");
+  add(registry_keys.size(), "registry keys held");
   add(static_cast<size_t>(apartments < 0 ? -apartments : apartments), "COM apartments unbalanced");
   add(static_cast<size_t>(double_releases), "values given back twice");
   return text;

@@ -36,7 +36,7 @@ class ledger {
 
   // Used by the shims.
   using values = std::multiset<const void*>;
-  values handles, service_handles, locals;
+  values handles, service_handles, locals, registry_keys;
   int apartments = 0;
   int double_releases = 0;
   win::platform_table driver;  // the table the ledger lies over

@@ -30,12 +30,14 @@ std::string whole_removal() {
          "Discovering services for \"qzv.ua.brq.ctrl.exe\"...\n"
          "Discovering services for \"qzv.ua.brq.dev.exe\"...\n"
          "  QZV.Idle -> stopped\n"
+         "Discovering services for \"qzv.ua.brq.uninstall.exe\"...\n"
          "Will stop services...\n"
          "  service \"QZVOPCUA.BRQ\"... ok\n"
          "Checking processes for \"qzv.ua.brq.exe\"... \n"
          "Checking processes for \"qzv.ua.brq.ctrl.exe\"... \n"
          "  will kill process 4242... ok\n"
          "Checking processes for \"qzv.ua.brq.dev.exe\"... \n"
+         "Checking processes for \"qzv.ua.brq.uninstall.exe\"... \n"
          "Leaving service \"QZV.Idle\" registered: the installer did not register it\n"
          "Deleting service \"QZVOPCUA.BRQ\"... ok\n"
          "Removing firewall exception for \"qzv.ua.brq.exe\"... ok\n"
@@ -43,9 +45,11 @@ std::string whole_removal() {
          "Deleting \"qzv.ua.brq.ctrl.exe\"... ok\n"
          "Deleting \"qzv.ua.brq.dev.exe\"... ok\n"
          "Deleting \"qzv.ua.brq.run\"... ok\n"
+         "Deleting \"qzv.ua.brq.uninstall.exe\"... moved to \"C:\\Program Files (sweep)\\Windows\\Temp\\brq1.tmp\", "
+         "deleted at the next restart\n"
          "Removing directory \"" +
          destination() + "\"... ok\nRemoving directory \"" + parent(destination()) + "\"... ok\nRemoving directory \"" +
-         parent(parent(destination())) + "\"... ok\n";
+         parent(parent(destination())) + "\"... ok\nDeleting uninstall entry \"Quorvanta.QZV.UA.brq\"... ok\n";
 }
 
 // What a case changes on the installed machine before the removal; what it
@@ -67,7 +71,8 @@ setup junction_at(int up) {
 std::string stopped_at(int up) {
   return "Removal stopped: \"" + wide_to_utf8(level_of(up)) + "\" is a junction or symbolic link\n";
 }
-const std::string installed = "the Quorvanta directory; the service QZVOPCUA.BRQ; the firewall exception; ";
+const std::string installed =
+    "the Quorvanta directory; the service QZVOPCUA.BRQ; the firewall exception; the uninstall entry; ";
 
 TEST(removal, each_machine_an_administrator_meets) {
   const std::string stop_lines = "Will stop services...\n  service \"QZVOPCUA.BRQ\"... ok\n";

@@ -12,11 +12,14 @@
 #include "fake_named_mutex.hpp"
 #include "fake_payloads.hpp"
 #include "fake_process_table.hpp"
+#include "fake_registry.hpp"
 #include "fake_service_manager.hpp"
 #include "installation_lock.hpp"
 #include "ledger.hpp"
+#include "product.h"
 #include "run.hpp"
 #include "uninstall.hpp"
+#include "uninstall_key.hpp"
 
 namespace brq_install::test {
 
@@ -24,7 +27,13 @@ namespace {
 
 using win::api;
 
-const std::wstring file_names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe"};
+const std::wstring file_names[] = {L"qzv.ua.brq.exe", L"qzv.ua.brq.ctrl.exe", L"qzv.ua.brq.dev.exe",
+                                   L"qzv.ua.brq.uninstall.exe"};
+constexpr int file_count = static_cast<int>(std::size(file_names));
+constexpr int removal_program = 3;
+// The removal program's process, while a removal runs from the destination.
+constexpr DWORD removal_process_id = 5151;
+const std::wstring entry_key = std::wstring(uninstall_key_path);
 
 // "ProgramFiles" names the sweep's directory, in memory; every other
 // variable is real.
@@ -40,6 +49,7 @@ DWORD WINAPI fake_environment(LPCWSTR name, LPWSTR buffer, DWORD size) {
 
 std::wstring destination_path() { return program_files + L"\\Quorvanta\\QZV.UA\\brq"; }
 std::wstring installed_path(int i) { return destination_path() + L"\\" + file_names[i]; }
+std::wstring temp_path() { return program_files + L"\\Windows\\Temp"; }
 
 // The calls whose failure the product ignores by design: a progress line
 // open while one of them fails may still end in "ok".
@@ -54,6 +64,8 @@ const std::map<std::string_view, std::string_view> calls_ignored_by_design = {
     {"fflush", "output write: there is nowhere left to report it"},
     {"CloseHandle", "closing: the work is done, nothing is left to undo"},
     {"CloseServiceHandle", "closing: the work is done, nothing is left to undo"},
+    {"RegCloseKey", "closing: the work is done, nothing is left to undo"},
+    {"SetCurrentDirectoryW", "a directory the removal still holds is reported when it cannot be removed"},
     {"GetTickCount", "a time, not a result: 0 only makes a wait end sooner"},
     {"ChangeServiceConfig2W", "a service without its description is registered all the same"},
     {"SetConsoleCtrlHandler", "without the handler Ctrl+C ends the process; the record lets the next run finish"},
@@ -73,7 +85,7 @@ const std::map<std::string_view, DWORD> retried_by_design = {
 }  // namespace
 
 std::string payload_bytes(int file, int version) {
-  static const char* const programs[] = {"server", "control tool", "developer tool"};
+  static const char* const programs[] = {"server", "control tool", "developer tool", "removal program"};
   return std::string(programs[file]) + " version " + std::to_string(version);
 }
 
@@ -84,6 +96,7 @@ struct sweep_case::system {
   fake_named_mutex mutexes;
   fake_service_manager services{clock};
   fake_process_table processes;
+  fake_registry registry;
   scoped_override<decltype(api.GetEnvironmentVariableW)> environment{api.GetEnvironmentVariableW, &fake_environment};
 };
 
@@ -99,11 +112,13 @@ sweep_case::sweep_case(bool update) : system_(std::make_unique<system>()) {
     return (server != nullptr && same(installed_path(0)) && server->state != SERVICE_STOPPED) ||
            std::ranges::any_of(s->processes.processes, [&](const auto& p) { return !p.ended && same(p.module); });
   };
+  system_->files.make_directories(temp_path());
   if (update) {
     // Another process holds the installation's mutex open (not owned), so
     // that reading its owner is swept too.
     system_->mutexes.objects[installation_mutex_name].other_handles = 1;
-    for (int i = 0; i < 3; ++i) system_->files.write(installed_path(i), payload_bytes(i, 0));
+    for (int i = 0; i < file_count; ++i) system_->files.write(installed_path(i), payload_bytes(i, 0));
+    system_->registry.keys[entry_key] = {{L"DisplayVersion", L"0.9.0.0"}};
     system_->services.add({.name = L"QZVOPCUA.BRQ",
                            .display_name = L"qzv OPCUA server for BRQ",
                            .command_line = L"\"" + installed_path(0) + L"\"",
@@ -134,7 +149,9 @@ machine_state sweep_case::save() const {
   machine_state state{.files = system_->files.nodes,
                       .services = system_->services.services,
                       .processes = system_->processes.processes,
-                      .firewall = system_->firewall.existing};
+                      .firewall = system_->firewall.existing,
+                      .registry = system_->registry.keys,
+                      .deleted_at_restart = system_->files.deleted_at_restart};
   for (fake_service_manager::service& s : state.services) {
     bool pending = s.state == SERVICE_START_PENDING || s.state == SERVICE_STOP_PENDING ||
                    s.state == SERVICE_CONTINUE_PENDING || s.state == SERVICE_PAUSE_PENDING;
@@ -148,6 +165,8 @@ void sweep_case::load(const machine_state& state) {
   system_->services.services = state.services;
   system_->processes.processes = state.processes;
   system_->firewall.existing = state.firewall;
+  system_->registry.keys = state.registry;
+  system_->files.deleted_at_restart = state.deleted_at_restart;
 }
 
 std::string machine_state::key() const {
@@ -164,6 +183,16 @@ std::string machine_state::key() const {
            (s.start_type == SERVICE_DISABLED ? " disabled\n" : "\n");
   }
   for (const fake_process_table::process& p : processes) key += std::to_string(p.id) + (p.ended ? " ended\n" : "\n");
+  for (const auto& [name, values] : registry) {
+    key.append(wide_to_utf8(name)).append(":");
+    for (const auto& [value, data] : values) {
+      const auto* number = std::get_if<DWORD>(&data);
+      key.append(" ").append(wide_to_utf8(value)).append("=");
+      key.append(number != nullptr ? std::to_string(*number) : wide_to_utf8(std::get<std::wstring>(data)));
+    }
+    key.append("\n");
+  }
+  for (const std::wstring& path : deleted_at_restart) key += "deleted at restart " + wide_to_utf8(path) + "\n";
   return key + "firewall " + std::to_string(static_cast<int>(firewall));
 }
 
@@ -178,6 +207,18 @@ std::string sweep_case::remains() const {
   if (system_->files.nodes.contains(program_files + L"\\Quorvanta")) left += "the Quorvanta directory; ";
   if (system_->services.find(L"QZVOPCUA.BRQ") != nullptr) left += "the service QZVOPCUA.BRQ; ";
   if (system_->firewall.existing != fake_firewall::entry::absent) left += "the firewall exception; ";
+  if (system_->registry.keys.contains(entry_key)) left += "the uninstall entry; ";
+  const std::vector<std::wstring>& doomed = system_->files.deleted_at_restart;
+  for (const auto& [path, node] : system_->files.nodes) {
+    // An empty one only reserved a name, as temporary files do.
+    bool in_temp = path.size() > temp_path().size() && path.starts_with(temp_path() + L"\\");
+    if (in_temp && !node.bytes.empty() && std::ranges::count(doomed, path) == 0) {
+      left += "a file in Temp not deleted at restart; ";
+    }
+  }
+  for (const std::wstring& path : doomed) {
+    if (path.starts_with(destination_path())) left += "a deletion at restart in the destination; ";
+  }
   return left;
 }
 
@@ -185,7 +226,15 @@ outcome sweep_case::run_program(int (*program)(int, const char* const*), int ver
                                 DWORD error, const std::function<void(size_t)>& each_call) {
   console_recorder console;
   fake_payloads payloads;
-  for (int i = 0; i < 3; ++i) payloads.add(static_cast<uint16_t>(101 + i), zlib_stream(payload_bytes(i, version)));
+  for (int i = 0; i < file_count; ++i) {
+    payloads.add(static_cast<uint16_t>(101 + i), zlib_stream(payload_bytes(i, version)));
+  }
+  // The removal runs as the installed removal program when there is one,
+  // as from Programs and Features; otherwise from the release media.
+  bool from_destination = program == &brq_install::uninstall &&
+                          system_->files.nodes.contains(installed_path(removal_program));
+  if (from_destination) system_->processes.add(removal_process_id, installed_path(removal_program));
+  system_->processes.self = from_destination ? removal_process_id : 0;
 
   // The steps in their order: a run that ends processes does so only once
   // the services of their files are stopped.
@@ -227,6 +276,10 @@ outcome sweep_case::run_program(int (*program)(int, const char* const*), int ver
     result.failures = faults.failures;
     unbalanced = books.unbalanced();
   }
+  if (from_destination) {  // it has ended, killed or not
+    std::erase_if(system_->processes.processes, [](const auto& p) { return p.id == removal_process_id; });
+    system_->processes.self = 0;
+  }
   result.output = console.text();
   result.runs = console.runs();
   result.attribute_after = console.attribute();
@@ -254,7 +307,7 @@ int one_set(const std::set<int>& versions) { return versions.size() == 1 ? *vers
 
 int sweep_case::installed_version() const {
   std::set<int> versions;
-  for (int i = 0; i < 3; ++i) versions.insert(version_at(system_->files, i, installed_path(i)));
+  for (int i = 0; i < file_count; ++i) versions.insert(version_at(system_->files, i, installed_path(i)));
   return one_set(versions);
 }
 
@@ -263,7 +316,7 @@ int sweep_case::recovered_version() const {
   bool open = files.nodes.contains(destination_path() + L"\\qzv.ua.brq.run") &&
               !files.nodes.contains(destination_path() + L"\\qzv.ua.brq.done");
   std::set<int> versions;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < file_count; ++i) {
     std::wstring stem = installed_path(i).substr(0, installed_path(i).size() - 4);
     if (open && files.nodes.contains(stem + L".old")) {
       versions.insert(version_at(files, i, stem + L".old"));
@@ -275,6 +328,10 @@ int sweep_case::recovered_version() const {
   }
   return one_set(versions);
 }
+
+bool sweep_case::has_entry() const { return system_->registry.keys.contains(entry_key); }
+std::wstring sweep_case::entry_text(const std::wstring& name) const { return system_->registry.text(entry_key, name); }
+bool sweep_case::has_record() const { return system_->files.nodes.contains(destination_path() + L"\\qzv.ua.brq.run"); }
 
 bool sweep_case::server_as_left() const {
   // The service manager never starts a disabled service: stopped, or
@@ -288,7 +345,8 @@ std::vector<std::wstring> sweep_case::others() const {
   for (const auto& [path, node] : system_->files.nodes) {
     bool installed = std::any_of(std::begin(file_names), std::end(file_names),
                                  [&](const std::wstring& name) { return path == destination_path() + L"\\" + name; });
-    if (!node.directory && !installed) found.push_back(path.substr(path.rfind(L'\\') + 1));
+    bool in_destination = path.starts_with(destination_path() + L"\\");
+    if (!node.directory && in_destination && !installed) found.push_back(path.substr(path.rfind(L'\\') + 1));
   }
   return found;
 }
@@ -370,6 +428,16 @@ void expect_ended_well(const outcome& r, sweep_case& machine, int version) {
   EXPECT_NE(machine.recovered_version(), -2) << "not one set of files\n" << r.output;
   // Nothing starts on installed files that are not one set.
   EXPECT_TRUE(found != -2 || r.output.find("Will start services...") == std::string::npos) << r.output;
+  // The entry in Programs and Features names a whole set; with no record
+  // left, the one installed.
+  if (machine.has_entry()) {
+    EXPECT_GE(machine.recovered_version(), 0) << "an entry without its files\n" << r.output;
+    EXPECT_TRUE(machine.has_record() || found >= 0) << "an entry over files not whole\n" << r.output;
+  }
+  if (r.exit_code == 0) {
+    EXPECT_EQ(machine.entry_text(L"DisplayVersion"), L"" BRQ_VERSION_TEXT);
+    EXPECT_EQ(machine.entry_text(L"QuietUninstallString"), L"\"" + installed_path(removal_program) + L"\"");
+  }
   if (const fake_service_manager::service* idle = machine.services().find(L"QZV.Idle")) {
     EXPECT_EQ(idle->state, static_cast<DWORD>(SERVICE_STOPPED)) << "a stopped service started\n" << r.output;
   }

@@ -20,6 +20,7 @@
 #include "fake_file_system.hpp"
 #include "fake_firewall.hpp"
 #include "fake_process_table.hpp"
+#include "fake_registry.hpp"
 #include "fake_service_manager.hpp"
 #include "fault_driver.hpp"
 
@@ -52,6 +53,8 @@ struct machine_state {
   std::vector<fake_service_manager::service> services;
   std::vector<fake_process_table::process> processes;
   fake_firewall::entry firewall = fake_firewall::entry::absent;
+  fake_registry::tree registry;
+  std::vector<std::wstring> deleted_at_restart;
   // What tells two states apart.
   std::string key() const;
 };
@@ -78,7 +81,7 @@ class sweep_case {
   machine_state save() const;
   void load(const machine_state& state);
 
-  // The payload version that all three installed files hold: 0 to 2, -1
+  // The payload version that all four installed files hold: 0 to 2, -1
   // when none is there, -2 when they are not one set.
   int installed_version() const;
   // The files in the destination that are not installed files.
@@ -87,6 +90,11 @@ class sweep_case {
   // in order, from the facts on disk alone: with a record and no commit
   // point, a backup's, or none for a file with a marker. -2 when mixed.
   int recovered_version() const;
+  // Whether the entry in Programs and Features is there, one of its string
+  // values, and whether the record of an unfinished run is there.
+  bool has_entry() const;
+  std::wstring entry_text(const std::wstring& name) const;
+  bool has_record() const;
   // Whether the server's service runs.
   bool server_running() const;
   // Whether it is as the administrator left it: running unless disabled.

@@ -42,7 +42,7 @@ struct copy_files_test : ::testing::Test {
   install_plan plan = test::product_plan(root + L"\\Quorvanta\\QZV.UA\\brq");
 
   void SetUp() override {
-    for (uint16_t id : {uint16_t{101}, uint16_t{102}, uint16_t{103}}) {
+    for (uint16_t id : {uint16_t{101}, uint16_t{102}, uint16_t{103}, uint16_t{104}}) {
       payloads.add(id, test::zlib_stream("program " + std::to_string(id)));
     }
     api.CreateFileW = &held_server;
@@ -60,7 +60,9 @@ struct copy_files_test : ::testing::Test {
 };
 
 const std::string retry_line = "\n  retry in 5 sec..... ";
-const std::string ctrl_and_dev_ok = "Copying \"qzv.ua.brq.ctrl.exe\"... ok\nCopying \"qzv.ua.brq.dev.exe\"... ok\n";
+const std::string ctrl_and_dev_ok =
+    "Copying \"qzv.ua.brq.ctrl.exe\"... ok\nCopying \"qzv.ua.brq.dev.exe\"... ok\n"
+    "Copying \"qzv.ua.brq.uninstall.exe\"... ok\n";
 
 // Also a first installation: the directories are made and every file written.
 TEST_F(copy_files_test, file_held_for_two_attempts_is_written_at_the_third) {

@@ -29,6 +29,7 @@ TEST_F(register_services_test, creates_the_server_service_with_its_settings) {
   EXPECT_EQ(service.load_order_group, L"");
   EXPECT_TRUE(service.dependencies.empty());
   EXPECT_EQ(service.description, L"" BRQ_SERVER_DESCRIPTION);
+  EXPECT_EQ(service.recovery, L"reset 86400, restart 60000, restart 60000, none; on error exit");
   EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(plan.registered, std::vector<std::wstring>{L"QZVOPCUA.BRQ"});
   EXPECT_EQ(scm.manager_access, std::vector<DWORD>{SC_MANAGER_CREATE_SERVICE});
@@ -74,7 +75,9 @@ TEST_F(register_services_test, a_refused_creation_ends_the_step_with_the_error_b
     DWORD manager_error, denied;
     service existing;  // a service of another program
     DWORD code;
+    DWORD recover_error = 0;  // the new service deleted again
   } cases[] = {
+      {0, 0, {.name = L"other"}, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
       {ERROR_ACCESS_DENIED, 0, {.name = L"other"}, ERROR_ACCESS_DENIED},
       {0, SC_MANAGER_CREATE_SERVICE, {.name = L"other"}, ERROR_ACCESS_DENIED},
       {0, 0, {.name = L"qzvopcua.brq"}, ERROR_SERVICE_EXISTS},
@@ -85,6 +88,7 @@ TEST_F(register_services_test, a_refused_creation_ends_the_step_with_the_error_b
     console.clear();
     scm.open_error = c.manager_error;
     scm.denied_access = c.denied;
+    scm.recover_error = c.recover_error;
     scm.services.clear();
     scm.add(c.existing);
     EXPECT_FALSE(register_services(plan));
