@@ -183,15 +183,9 @@ std::string machine_state::key() const {
            (s.start_type == SERVICE_DISABLED ? " disabled\n" : "\n");
   }
   for (const fake_process_table::process& p : processes) key += std::to_string(p.id) + (p.ended ? " ended\n" : "\n");
-  for (const auto& [name, values] : registry) {
-    key.append(wide_to_utf8(name)).append(":");
-    for (const auto& [value, data] : values) {
-      const auto* number = std::get_if<DWORD>(&data);
-      key.append(" ").append(wide_to_utf8(value)).append("=");
-      key.append(number != nullptr ? std::to_string(*number) : wide_to_utf8(std::get<std::wstring>(data)));
-    }
-    key.append("\n");
-  }
+  // The product writes the entry's values and never reads them: states that
+  // differ only in them run alike.
+  for (const auto& [name, values] : registry) key += wide_to_utf8(name) + "\n";
   for (const std::wstring& path : deleted_at_restart) key += "deleted at restart " + wide_to_utf8(path) + "\n";
   return key + "firewall " + std::to_string(static_cast<int>(firewall));
 }
