@@ -5,7 +5,10 @@ the installer the four payloads, each exactly one zlib stream, where the
 uninstaller has none. Prints every fault, then the image's size (the
 installer's beside the size of its payload streams).
 
-    check_resources.py EXE VERSION
+    check_resources.py EXE VERSION [REMOVAL_PROGRAM]
+
+With REMOVAL_PROGRAM, the installer's payload 104 must be that file, byte
+for byte (a signed release carries its signed uninstaller).
 
 The file's name tells the program: qzv.ua.brq.uninstall.exe is the
 uninstaller, any other name the installer (the tests build installers under
@@ -28,6 +31,7 @@ SUPPORTED_OS = {
 SIZE_AIM = 1.25 * 1024 * 1024  # bytes of code and data beside the streams
 
 path, version = sys.argv[1], sys.argv[2]
+carried = open(sys.argv[3], "rb").read() if len(sys.argv) > 3 else None
 image = open(path, "rb").read()
 faults = []
 # The program's stem (qzv.ua.brq.STEM.exe), what it calls itself, and the
@@ -171,6 +175,8 @@ for name in payload_ids:
         program = inflater.decompress(stream)
         if not inflater.eof or inflater.unused_data or not program:
             faults.append(f"payload {name} is not exactly one zlib stream")
+        elif name == 104 and carried is not None and program != carried:
+            faults.append(f"payload 104 is not {sys.argv[3]}")
     except zlib.error as error:
         faults.append(f"payload {name} is not exactly one zlib stream ({error})")
 

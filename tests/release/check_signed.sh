@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The signed release: each image's signature verifies and covers the image (a
-# changed byte breaks it), the checksum file lists exactly the two images, and
-# each image still runs.
+# changed byte breaks it), the checksum file lists exactly the two images, the
+# installer carries the signed uninstaller, and each image still runs.
 #   check_signed.sh WORK VERSION WINE_RUN PREFIX
 set -uo pipefail
 work=$1 version=$2 wine_run=$3 prefix=$4
@@ -12,6 +12,9 @@ fault() { echo "$*"; status=1; }
 
 diff <(cd "$dist" && sha256sum "${names[@]}") "$dist/SHA256SUMS" ||
   fault "SHA256SUMS does not list the checksums of exactly the two images"
+# The removal program the installer installs is the signed one.
+out=$(python3 "$(dirname "$0")/../checks/check_resources.py" "$dist/${names[0]}" "$version" "$dist/${names[1]}") ||
+  fault "the signed installer: $out"
 # The throwaway certificate is its own root: trusted for this check only.
 verify() { osslsigncode verify -CAfile "$work/signer.pem" -in "$1" 2>&1; }
 trap '"$wine_run" "$prefix" --kill' EXIT
