@@ -29,7 +29,8 @@ LSTATUS WINAPI set_value(HKEY key, const wchar_t* name, DWORD, DWORD type, const
     // with whatever follows it, so the fake keeps it visible.
     const auto* text = reinterpret_cast<const wchar_t*>(data);
     size_t length = size / 2;
-    values->second[name] = text[length - 1] == L'\0' ? std::wstring(text, length - 1) : std::wstring(text, length) + L"<no null>";
+    values->second[name] = text[length - 1] == L'\0' ? std::wstring(text, length - 1)
+                                                     : std::wstring(text, length) + L"<no null>";
   } else {
     return ERROR_INVALID_PARAMETER;
   }
