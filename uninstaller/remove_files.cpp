@@ -1,6 +1,5 @@
 // The files the installer writes, its directories where they are empty, and
 // its entry in Programs and Features.
-#include <span>
 #include <string>
 #include <vector>
 
@@ -30,12 +29,10 @@ std::wstring_view name_in(const install_plan& plan, const std::wstring& path) {
 std::wstring own_product_file(const install_plan& plan) {
   std::wstring self = win::own_image_path();
   if (self.empty()) return {};
-  for (const payload_file& file : plan.files) {
-    if (win::is_existing_file(file.path) && win::file_identities(std::span(&file.path, 1)).match(self) == 0) {
-      return file.path;
-    }
-  }
-  return {};
+  std::vector<std::wstring> paths;
+  for (const payload_file& file : plan.files) paths.push_back(file.path);
+  size_t found = win::file_identities(paths).match(self);
+  return found != win::file_identities::none ? paths[found] : std::wstring();
 }
 
 bool delete_files(const install_plan& plan, const std::wstring& self, removal_tally& tally) {
